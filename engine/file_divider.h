@@ -1,0 +1,107 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/block_plan.h"
+#include "engine/error_state.h"
+#include "engine/file_divider_events.h"
+
+namespace morvane {
+
+class File;
+class FileLayer;
+struct DivisionHeader;
+
+// Divides one large file into numbered chunk files and a division header file.
+//
+// Call order: setBigFileName, setBigFilePath, analyze; for each chunk size
+// setAvgChunkSize and computeChunks; then setChunkPrefix, setChunkPath and
+// divideFile. Operations return false and record the reason in the error
+// state (ErrorCode, ErrorDescription, IsSysErr) and raise onError; they never
+// throw. Not thread-safe, and not re-entrant from inside a notification.
+class FileDivider {
+public:
+    // `layer` is the file system to use; nullptr means the POSIX one.
+    explicit FileDivider(std::shared_ptr<FileLayer> layer = nullptr);
+    ~FileDivider();
+    FileDivider(const FileDivider&) = delete;
+    FileDivider& operator=(const FileDivider&) = delete;
+
+    // The observer that receives the notifications; nullptr for none.
+    void setObserver(FileDividerEvents* observer) { m_observer = observer; }
+
+    const std::string& BigFileName() const { return m_bigFileName; }
+    // Records code 2 and keeps the old name when `strBFN` is empty.
+    void setBigFileName(const std::string& strBFN);
+    const std::string& BigFilePath() const { return m_bigFilePath; }
+    // Ignores an empty folder; otherwise stores it with one trailing "/".
+    void setBigFilePath(const std::string& strBFP);
+    const std::string& ChunkPrefix() const { return m_chunkPrefix; }
+    // Records code 3 and keeps the old prefix when `strCP` is empty.
+    void setChunkPrefix(const std::string& strCP);
+    const std::string& ChunkPath() const { return m_chunkPath; }
+    // Ignores an empty folder; otherwise stores it with one trailing "/".
+    void setChunkPath(const std::string& strCP);
+
+    int32_t AvgChunkSize() const { return m_avgChunkSize; }
+    // Records code 10 before an analysis, code 4 for a size below 1, above
+    // the file's size or giving more than INT32_MAX chunks, and keeps the
+    // old size then; recomputes the plan in every case.
+    void setAvgChunkSize(int32_t lngACS);
+    int32_t LastChunkSize() const { return m_lastChunkSize; }
+    int32_t NumOfChunks() const { return m_numOfChunks; }
+    int64_t NumOfOps() const { return m_numOfOps; }
+    // Records code 10 when the engine is not analysed, and returns 0 then.
+    int64_t BigFileSize();
+    int32_t CurrentChunk() const { return m_currentChunk; }
+    int64_t CurrentOp() const { return m_currentOp; }
+
+    int32_t ErrorCode() const { return m_error.code(); }
+    const std::string& ErrorDescription() const { return m_error.description(); }
+    bool IsSysErr() const { return m_error.isSysErr(); }
+
+    // Measures the large file and plans one chunk as large as the file (for
+    // a file of 2 GiB or more: chunks of 2,000,000,000 bytes). Returns false
+    // with code 2 (no name), code 5 (empty file) or a system error.
+    bool analyze();
+    // Recomputes NumOfChunks and LastChunkSize from the file size and the
+    // chunk size. Returns false with code 10 when there is no chunk size.
+    bool computeChunks();
+    // Writes the header file and every chunk file. Returns false with code
+    // 10 (no current analysis), 3 (no prefix), 13 (an output file is the
+    // large file itself) or a system error; files written before a failure stay.
+    bool divideFile();
+
+private:
+    bool measureBigFile();
+    void computeOps();
+    bool outputsAreDistinctFromSource();
+    bool writeHeader();
+    bool writeChunks();
+    bool copyChunk(File& source, int32_t chunkBytes, char* block);
+    std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
+
+    void setError(int16_t code);
+    void setSystemError(const Status& failure);
+    void clearError();
+
+    std::shared_ptr<FileLayer> m_layer;
+    FileDividerEvents* m_observer = nullptr;
+
+    std::string m_bigFileName;
+    std::string m_bigFilePath;
+    std::string m_chunkPrefix;
+    std::string m_chunkPath;
+    int32_t m_avgChunkSize = 0;
+    int32_t m_lastChunkSize = 0;
+    int32_t m_numOfChunks = 0;
+    int64_t m_bigFileSize = 0;
+    int32_t m_currentChunk = -1;
+    int64_t m_numOfOps = 0;
+    int64_t m_currentOp = 0;
+    ErrorState m_error;
+};
+
+}  // namespace morvane

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/block_plan.h"
+#include "engine/error_state.h"
+#include "engine/file_glue_events.h"
+
+namespace morvane {
+
+class File;
+class FileLayer;
+
+// Glues the chunk files of a division back into one file.
+//
+// Call order: setHeaderFileName, setHeaderFilePath, setChunkPrefix, analyze;
+// then setBigFileName and setBigFilePath to the output file, checkExistence
+// and glueFile. Operations return false and record the reason in the error
+// state and raise onError; they never throw. Not thread-safe, and not
+// re-entrant from inside a notification.
+class FileGlue {
+public:
+    // `layer` is the file system to use; nullptr means the POSIX one.
+    explicit FileGlue(std::shared_ptr<FileLayer> layer = nullptr);
+    ~FileGlue();
+    FileGlue(const FileGlue&) = delete;
+    FileGlue& operator=(const FileGlue&) = delete;
+
+    // The observer that receives the notifications; nullptr for none.
+    void setObserver(FileGlueEvents* observer) { m_observer = observer; }
+
+    const std::string& BigFilePath() const { return m_bigFilePath; }
+    // Ignores an empty folder; otherwise stores it with one trailing "/".
+    void setBigFilePath(const std::string& strBFP);
+    const std::string& ChunkPrefix() const { return m_chunkPrefix; }
+    // Records code 3 and keeps the old prefix when `strCP` is empty.
+    void setChunkPrefix(const std::string& strCP);
+    const std::string& HeaderFileName() const { return m_headerFileName; }
+    // Records code 2 and keeps the old name when `strHFN` is empty.
+    void setHeaderFileName(const std::string& strHFN);
+    const std::string& HeaderFilePath() const { return m_headerFilePath; }
+    // Ignores an empty folder; otherwise stores it with one trailing "/".
+    void setHeaderFilePath(const std::string& strHFP);
+    const std::string& BigFileName() const { return m_bigFileName; }
+    // Records code 2 and keeps the old name when `strBFN` is empty.
+    void setBigFileName(const std::string& strBFN);
+
+    int32_t AvgChunkSize() const { return m_avgChunkSize; }
+    int32_t LastChunkSize() const { return m_lastChunkSize; }
+    int32_t NumOfChunks() const { return m_numOfChunks; }
+    int64_t NumOfOps() const { return m_numOfOps; }
+    int64_t BigFileSize() const { return m_bigFileSize; }
+    int32_t CurrentChunk() const { return m_currentChunk; }
+    int64_t CurrentOp() const { return m_currentOp; }
+
+    int16_t ErrorCode() const { return static_cast<int16_t>(m_error.code()); }
+    const std::string& ErrorDescription() const { return m_error.description(); }
+    bool IsSysErr() const { return m_error.isSysErr(); }
+
+    // Reads and validates the header file. Returns false with code 2 (no
+    // header name), code 11 (invalid record; the header information is then
+    // emptied) or a system error (header information unchanged).
+    bool analyze();
+    // Looks for chunk files 1..NumOfChunks in HeaderFilePath, raising
+    // onCheckExist before each. Returns false with code 10 (not analysed),
+    // 3 (no prefix) or 12 (CurrentChunk is the first missing chunk).
+    bool checkExistence();
+    // Writes the chunks, in order, into BigFilePath + BigFileName. Returns
+    // false with code 10, 3, 13 (the output is the header or a chunk file)
+    // or a system error; what was written before a failure stays.
+    bool glueFile();
+
+private:
+    bool isHeaderValid() const;
+    void resetHeader();
+    bool outputIsDistinctFromInputs();
+    bool copyChunks();
+    bool copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block);
+    std::string chunkFullName(int64_t k) const;
+
+    void setError(int16_t code);
+    void setSystemError(const Status& failure);
+    void clearError();
+
+    std::shared_ptr<FileLayer> m_layer;
+    FileGlueEvents* m_observer = nullptr;
+
+    std::string m_bigFilePath;
+    std::string m_chunkPrefix;
+    std::string m_headerFileName;
+    std::string m_headerFilePath;
+    std::string m_bigFileName;
+    int32_t m_avgChunkSize = 0;
+    int32_t m_lastChunkSize = 0;
+    int32_t m_numOfChunks = 0;
+    int64_t m_numOfOps = 0;
+    int64_t m_bigFileSize = 0;
+    int32_t m_currentChunk = -1;
+    int64_t m_currentOp = 0;
+    ErrorState m_error;
+};
+
+}  // namespace morvane

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/status.h"
+
+namespace morvane {
+
+// An open file. Owns its descriptor: destroying an open File closes it and
+// ignores the result, so every failure path releases what it opened. Call
+// FileLayer::close to learn whether the close succeeded.
+class File {
+public:
+    File(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    int fd() const { return m_fd; }
+    const std::string& path() const { return m_path; }
+    bool isOpen() const { return m_fd >= 0; }
+    // Gives up the descriptor without closing it; returns it.
+    int release();
+
+private:
+    int m_fd;
+    std::string m_path;
+};
+
+// Identity of a file on its device: two paths naming one (device, inode)
+// pair name one file, whatever their spelling or links.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId& o) const { return device == o.device && inode == o.inode; }
+};
+
+// The engines' only way to the file system. Every operation returns a
+// Status carrying errno and its text when it fails. The POSIX layer retries
+// EINTR and short writes. Tests derive from it to make single operations fail.
+class FileLayer {
+public:
+    virtual ~FileLayer() = default;
+
+    // Opens an existing file for reading raw bytes.
+    virtual Status openRead(const std::string& path, std::unique_ptr<File>* out);
+    // Opens a file for writing raw bytes, creating it when missing and
+    // emptying it when present.
+    virtual Status openWrite(const std::string& path, std::unique_ptr<File>* out);
+    // Length in bytes of an open file.
+    virtual Status size(File& file, int64_t* out);
+    // Reads up to `n` bytes; `*got` is less than `n` only at the end of the file.
+    virtual Status read(File& file, char* buffer, std::size_t n, std::size_t* got);
+    // Writes all `n` bytes.
+    virtual Status write(File& file, const char* buffer, std::size_t n);
+    // Copies exactly `n` bytes from the current offset of `from` to that of
+    // `to`, in the kernel where the file system allows it, else through
+    // `buffer` (at least `n` bytes). An early end of `from` is ENODATA.
+    virtual Status copy(File& from, File& to, std::size_t n, char* buffer);
+    // Starts writeback of what was written so far; a hint, never an error.
+    virtual void startWriteback(File& file);
+    // Flushes the file's data to storage. Files that cannot be synced
+    // (EINVAL, such as /dev/null) count as flushed.
+    virtual Status flush(File& file);
+    // Closes the file and reports the result of close(2).
+    virtual Status close(File& file);
+    // True when `path` names an existing entry that is not a directory
+    // (links followed).
+    virtual bool isPresentFile(const std::string& path);
+    // The identity of the file `path` names, following links. False when
+    // there is none (or it cannot be looked up).
+    virtual bool identify(const std::string& path, FileId* out);
+    // The identity of an open file.
+    virtual bool identify(File& file, FileId* out);
+
+protected:
+    // The read/write path of copy(): one read() and one write() per piece.
+    Status copyThroughBuffer(File& from, File& to, std::size_t n, char* buffer);
+};
+
+// Reads exactly `n` bytes, or fails with ENODATA when the file ends early.
+Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n);
+
+// ENODATA with a text saying that `path` ended before the expected bytes.
+Status earlyEnd(const std::string& path);
+
+// The folder that holds the running program, ending in "/".
+std::string executableFolder();
+
+// `folder` with exactly one trailing "/" appended when it has none.
+std::string withTrailingSeparator(const std::string& folder);
+
+}  // namespace morvane

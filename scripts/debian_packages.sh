@@ -1,0 +1,26 @@
+# Sourced by the set-up scripts: installs the Debian packages named in
+# "$@" that are not installed yet. Needs root (or sudo) only when something
+# is missing.
+install_missing_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing Debian packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo="sudo"
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Packages to build the program and its tests.
+BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
+                qt6-base-dev libgl-dev fonts-dejavu-core)
+# Packages the window tests need besides: a real X server for the end-to-end test.
+TEST_PACKAGES=(xvfb xauth)
