@@ -26,7 +26,7 @@ const char* engineMessage(int code);
 
 // The last error of one engine. Only the last one is kept; nothing queues.
 class ErrorState {
-public:
+  public:
     int32_t code() const { return m_code; }
     const std::string& description() const { return m_description; }
     bool isSysErr() const { return m_isSysErr; }
@@ -38,7 +38,7 @@ public:
     // Back to "No Error".
     void clear();
 
-private:
+  private:
     int32_t m_code = 0;
     std::string m_description;
     bool m_isSysErr = false;

@@ -22,7 +22,7 @@ struct DivisionHeader;
 // state (ErrorCode, ErrorDescription, IsSysErr) and raise onError; they never
 // throw. Not thread-safe, and not re-entrant from inside a notification.
 class FileDivider {
-public:
+  public:
     // `layer` is the file system to use; nullptr means the POSIX one.
     explicit FileDivider(std::shared_ptr<FileLayer> layer = nullptr);
     ~FileDivider();
@@ -74,7 +74,7 @@ public:
     // large file itself) or a system error; files written before a failure stay.
     bool divideFile();
 
-private:
+  private:
     bool measureBigFile();
     void computeOps();
     bool outputsAreDistinctFromSource();

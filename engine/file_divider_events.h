@@ -5,7 +5,7 @@ namespace morvane {
 // Observer of a FileDivider. Notifications carry no arguments: read the
 // divider's properties while handling one. Declared in slot order.
 class FileDividerEvents {
-public:
+  public:
     virtual ~FileDividerEvents() = default;
 
     // A division run is about to write its header file.

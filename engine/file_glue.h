@@ -21,7 +21,7 @@ class FileLayer;
 // state and raise onError; they never throw. Not thread-safe, and not
 // re-entrant from inside a notification.
 class FileGlue {
-public:
+  public:
     // `layer` is the file system to use; nullptr means the POSIX one.
     explicit FileGlue(std::shared_ptr<FileLayer> layer = nullptr);
     ~FileGlue();
@@ -72,7 +72,7 @@ public:
     // or a system error; what was written before a failure stays.
     bool glueFile();
 
-private:
+  private:
     bool isHeaderValid() const;
     void resetHeader();
     bool outputIsDistinctFromInputs();

@@ -5,7 +5,7 @@ namespace morvane {
 // Observer of a FileGlue. Notifications carry no arguments: read the glue
 // engine's properties while handling one. Declared in slot order.
 class FileGlueEvents {
-public:
+  public:
     virtual ~FileGlueEvents() = default;
 
     // An error was recorded; the error state already holds it.

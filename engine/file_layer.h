@@ -15,7 +15,7 @@ namespace morvane {
 // ignores the result, so every failure path releases what it opened. Call
 // FileLayer::close to learn whether the close succeeded.
 class File {
-public:
+  public:
     File(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
     ~File();
     File(const File&) = delete;
@@ -27,9 +27,15 @@ public:
     // Gives up the descriptor without closing it; returns it.
     int release();
 
-private:
+    // Set once the kernel refused to copy into or out of this file, so
+    // later copies go through a buffer straight away.
+    bool kernelCopyRefused() const { return m_kernelCopyRefused; }
+    void setKernelCopyRefused() { m_kernelCopyRefused = true; }
+
+  private:
     int m_fd;
     std::string m_path;
+    bool m_kernelCopyRefused = false;
 };
 
 // Identity of a file on its device: two paths naming one (device, inode)
@@ -44,7 +50,7 @@ struct FileId {
 // Status carrying errno and its text when it fails. The POSIX layer retries
 // EINTR and short writes. Tests derive from it to make single operations fail.
 class FileLayer {
-public:
+  public:
     virtual ~FileLayer() = default;
 
     // Opens an existing file for reading raw bytes.
@@ -78,7 +84,7 @@ public:
     // The identity of an open file.
     virtual bool identify(File& file, FileId* out);
 
-protected:
+  protected:
     // The read/write path of copy(): one read() and one write() per piece.
     Status copyThroughBuffer(File& from, File& to, std::size_t n, char* buffer);
 };

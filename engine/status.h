@@ -8,7 +8,7 @@ namespace morvane {
 // strerror text. Only the file layer turns errno into a Status; everything
 // above it passes the value along.
 class Status {
-public:
+  public:
     Status() = default;
 
     static Status OK() { return Status(); }
@@ -21,7 +21,7 @@ public:
     int number() const { return m_number; }
     const std::string& text() const { return m_text; }
 
-private:
+  private:
     Status(int number, std::string text) : m_number(number), m_text(std::move(text)) {}
 
     int m_number = 0;

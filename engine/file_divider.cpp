@@ -1,0 +1,250 @@
+#include "engine/file_divider.h"
+
+#include <cerrno>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "engine/division_header.h"
+#include "engine/file_layer.h"
+#include "engine/overwrite_guard.h"
+
+namespace morvane {
+
+namespace {
+
+// Files of this size or more cannot be one chunk: the header's 32-bit fields
+// describe chunks, so the first plan of such a file uses chunks of the
+// largest size the window accepts.
+constexpr int64_t kLargeFileSize = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+constexpr int32_t kLargeFileChunkSize = 2000000000;
+
+}  // namespace
+
+FileDivider::FileDivider(std::shared_ptr<FileLayer> layer)
+    : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
+      m_bigFilePath(withTrailingSeparator(executableFolder())),
+      m_chunkPath(m_bigFilePath) {}
+
+FileDivider::~FileDivider() = default;
+
+void FileDivider::setBigFileName(const std::string& strBFN) {
+    if (strBFN.empty()) {
+        setError(kInvalidFilename);
+        return;
+    }
+    m_bigFileName = strBFN;
+    clearError();
+}
+
+void FileDivider::setBigFilePath(const std::string& strBFP) {
+    if (strBFP.empty()) return;
+    m_bigFilePath = withTrailingSeparator(strBFP);
+    clearError();
+}
+
+void FileDivider::setChunkPrefix(const std::string& strCP) {
+    if (strCP.empty()) {
+        setError(kInvalidChunkPrefix);
+        return;
+    }
+    m_chunkPrefix = strCP;
+    clearError();
+}
+
+void FileDivider::setChunkPath(const std::string& strCP) {
+    if (strCP.empty()) return;
+    m_chunkPath = withTrailingSeparator(strCP);
+    clearError();
+}
+
+void FileDivider::setAvgChunkSize(int32_t lngACS) {
+    if (m_bigFileSize == 0) {
+        setError(kAnalysisRequired);
+    } else if (lngACS < 1 || lngACS > m_bigFileSize ||
+               (m_bigFileSize - 1) / lngACS + 1 > std::numeric_limits<int32_t>::max()) {
+        setError(kInvalidChunkSize);
+    } else {
+        m_avgChunkSize = lngACS;
+        clearError();
+    }
+    computeChunks();
+}
+
+int64_t FileDivider::BigFileSize() {
+    if (m_bigFileSize == 0) setError(kAnalysisRequired);
+    return m_bigFileSize;
+}
+
+bool FileDivider::analyze() {
+    if (m_bigFileName.empty()) {
+        setError(kInvalidFilename);
+        return false;
+    }
+    if (!measureBigFile()) return false;
+    m_avgChunkSize =
+        m_bigFileSize >= kLargeFileSize ? kLargeFileChunkSize : static_cast<int32_t>(m_bigFileSize);
+    if (!computeChunks()) return false;
+    clearError();
+    return true;
+}
+
+bool FileDivider::measureBigFile() {
+    std::unique_ptr<File> file;
+    int64_t length = 0;
+    Status s = m_layer->openRead(bigFileFullName(), &file);
+    if (s.ok()) s = m_layer->size(*file, &length);
+    if (s.ok()) s = m_layer->close(*file);
+    if (!s.ok()) {
+        m_bigFileSize = 0;
+        setSystemError(s);
+        return false;
+    }
+    m_bigFileSize = length;
+    if (length == 0) {
+        setError(kZeroLengthFile);
+        return false;
+    }
+    return true;
+}
+
+bool FileDivider::computeChunks() {
+    if (m_avgChunkSize == 0) {
+        setError(kAnalysisRequired);
+        return false;
+    }
+    const int64_t count = m_bigFileSize / m_avgChunkSize;
+    const int64_t rest = m_bigFileSize % m_avgChunkSize;
+    // The chunk-size setter keeps the count within 32 bits.
+    m_numOfChunks = static_cast<int32_t>(rest > 0 ? count + 1 : count);
+    m_lastChunkSize = rest > 0 ? static_cast<int32_t>(rest) : m_avgChunkSize;
+    return true;
+}
+
+void FileDivider::computeOps() {
+    m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);
+}
+
+bool FileDivider::divideFile() {
+    if (!computeChunks()) return false;
+    if (m_bigFileSize == 0) {
+        // A failed re-analysis leaves an old chunk size but no file to divide.
+        setError(kAnalysisRequired);
+        return false;
+    }
+    if (m_chunkPrefix.empty()) {
+        setError(kInvalidChunkPrefix);
+        return false;
+    }
+    if (!outputsAreDistinctFromSource()) return false;
+    if (!writeHeader()) return false;
+    if (!writeChunks()) return false;
+    clearError();
+    if (m_observer) m_observer->onComplete();
+    return true;
+}
+
+bool FileDivider::outputsAreDistinctFromSource() {
+    FileId source;
+    if (!m_layer->identify(bigFileFullName(), &source)) return true;
+    if (!chunkSetIncludes(*m_layer, m_chunkPath, m_chunkPrefix, m_numOfChunks, source)) {
+        return true;
+    }
+    setError(kOutputWouldOverwriteInput);
+    return false;
+}
+
+bool FileDivider::writeHeader() {
+    if (m_observer) m_observer->onGenHeader();
+    DivisionHeader header;
+    header.BigFileName = m_bigFileName;
+    header.AvgChunkSize = m_avgChunkSize;
+    header.LastChunkSize = m_lastChunkSize;
+    header.NumOfChunks = m_numOfChunks;
+
+    std::vector<char> bytes;
+    Status s;
+    if (!encodeHeader(header, &bytes)) {
+        s = Status::SysError(ENAMETOOLONG);
+    } else {
+        std::unique_ptr<File> file;
+        s = m_layer->openWrite(m_chunkPath + headerFileName(m_chunkPrefix), &file);
+        if (s.ok()) s = m_layer->write(*file, bytes.data(), bytes.size());
+        if (s.ok()) s = m_layer->flush(*file);
+        if (s.ok()) s = m_layer->close(*file);
+    }
+    if (!s.ok()) {
+        setSystemError(s);
+        return false;
+    }
+    return true;
+}
+
+bool FileDivider::writeChunks() {
+    m_currentOp = 0;
+    computeOps();
+
+    // One block buffer serves every block; the tail of a chunk is the first
+    // bytes of the same buffer, so memory stays at one block.
+    std::unique_ptr<char[]> block(new (std::nothrow) char[BlockSize]);
+    if (!block) {
+        setSystemError(Status::SysError(ENOMEM));
+        return false;
+    }
+
+    std::unique_ptr<File> source;
+    Status s = m_layer->openRead(bigFileFullName(), &source);
+    if (!s.ok()) {
+        setSystemError(s);
+        return false;
+    }
+    for (int32_t n = 1; n <= m_numOfChunks; ++n) {
+        m_currentChunk = n;
+        const int32_t bytes = n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
+        if (!copyChunk(*source, bytes, block.get())) return false;
+    }
+    s = m_layer->close(*source);
+    if (!s.ok()) {
+        setSystemError(s);
+        return false;
+    }
+    return true;
+}
+
+bool FileDivider::copyChunk(File& source, int32_t chunkBytes, char* block) {
+    const BlockPlan plan = planBlocks(chunkBytes);
+    std::unique_ptr<File> chunk;
+    Status s =
+        m_layer->openWrite(m_chunkPath + chunkFileName(m_chunkPrefix, m_currentChunk), &chunk);
+    for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
+        ++m_currentOp;
+        if (m_observer) m_observer->onNewDivision();
+        const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
+        s = m_layer->copy(source, *chunk, bytes, block);
+        if (s.ok()) m_layer->startWriteback(*chunk);
+    }
+    if (s.ok()) s = m_layer->flush(*chunk);
+    if (s.ok()) s = m_layer->close(*chunk);
+    if (!s.ok()) {
+        setSystemError(s);
+        return false;
+    }
+    return true;
+}
+
+void FileDivider::setError(int16_t code) {
+    m_error.setEngine(code);
+    if (m_observer) m_observer->onError();
+}
+
+void FileDivider::setSystemError(const Status& failure) {
+    m_error.setSystem(failure);
+    if (m_observer) m_observer->onError();
+}
+
+void FileDivider::clearError() {
+    m_error.clear();
+    if (m_observer) m_observer->onClearErr();
+}
+
+}  // namespace morvane

@@ -1,0 +1,193 @@
+#include "engine/file_layer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <filesystem>
+
+namespace morvane {
+
+namespace {
+
+// The largest piece one read(2) or write(2) is asked to move.
+constexpr std::size_t kMaxIo = 1 << 30;
+
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True for the failures with which copy_file_range says it cannot copy
+// between these two files at all, as opposed to an I/O failure.
+bool kernelCopyUnsupported(int number) {
+    return number == EXDEV || number == EINVAL || number == ENOSYS || number == EOPNOTSUPP ||
+           number == EBADF || number == ETXTBSY || number == EPERM;
+}
+
+Status openFile(const std::string& path, int flags, std::unique_ptr<File>* out) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Status::SysError(errno);
+    auto file = std::make_unique<File>(fd, path);
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return Status::SysError(errno);
+    if (S_ISDIR(info.st_mode)) return Status::SysError(EISDIR);
+    *out = std::move(file);
+    return Status::OK();
+}
+
+}  // namespace
+
+File::~File() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+int File::release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+Status FileLayer::openRead(const std::string& path, std::unique_ptr<File>* out) {
+    return openFile(path, O_RDONLY, out);
+}
+
+Status FileLayer::openWrite(const std::string& path, std::unique_ptr<File>* out) {
+    return openFile(path, O_WRONLY | O_CREAT | O_TRUNC, out);
+}
+
+Status FileLayer::size(File& file, int64_t* out) {
+    struct stat info;
+    if (::fstat(file.fd(), &info) != 0) return Status::SysError(errno);
+    *out = info.st_size;
+    return Status::OK();
+}
+
+Status FileLayer::read(File& file, char* buffer, std::size_t n, std::size_t* got) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::read(file.fd(), buffer + done, std::min(n - done, kMaxIo));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (r == 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    *got = done;
+    return Status::OK();
+}
+
+Status FileLayer::write(File& file, const char* buffer, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::write(file.fd(), buffer + done, std::min(n - done, kMaxIo));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (w == 0) return Status::SysError(ENOSPC);
+        done += static_cast<std::size_t>(w);
+    }
+    return Status::OK();
+}
+
+Status FileLayer::copy(File& from, File& to, std::size_t n, char* buffer) {
+    std::size_t done = 0;
+    while (done < n && !from.kernelCopyRefused() && !to.kernelCopyRefused()) {
+        const ssize_t c =
+            ::copy_file_range(from.fd(), nullptr, to.fd(), nullptr, std::min(n - done, kMaxIo), 0);
+        if (c < 0) {
+            if (errno == EINTR) continue;
+            if (!kernelCopyUnsupported(errno)) return Status::SysError(errno);
+            // Offsets have not moved: go on through the buffer.
+            from.setKernelCopyRefused();
+            to.setKernelCopyRefused();
+            break;
+        }
+        if (c == 0) return earlyEnd(from.path());
+        done += static_cast<std::size_t>(c);
+    }
+    if (done == n) return Status::OK();
+    return copyThroughBuffer(from, to, n - done, buffer);
+}
+
+Status FileLayer::copyThroughBuffer(File& from, File& to, std::size_t n, char* buffer) {
+    Status s = readExact(*this, from, buffer, n);
+    if (!s.ok()) return s;
+    return write(to, buffer, n);
+}
+
+void FileLayer::startWriteback(File& file) {
+    ::sync_file_range(file.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+Status FileLayer::flush(File& file) {
+    int r;
+    do {
+        r = ::fdatasync(file.fd());
+    } while (r != 0 && errno == EINTR);
+    if (r != 0 && errno != EINVAL) return Status::SysError(errno);
+    return Status::OK();
+}
+
+Status FileLayer::close(File& file) {
+    const int fd = file.release();
+    if (fd < 0) return Status::OK();
+    // On Linux the descriptor is gone even when close is interrupted.
+    if (::close(fd) != 0 && errno != EINTR) return Status::SysError(errno);
+    return Status::OK();
+}
+
+bool FileLayer::isPresentFile(const std::string& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+bool FileLayer::identify(const std::string& path, FileId* out) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) return false;
+    *out = FileId{info.st_dev, info.st_ino};
+    return true;
+}
+
+bool FileLayer::identify(File& file, FileId* out) {
+    struct stat info;
+    if (::fstat(file.fd(), &info) != 0) return false;
+    *out = FileId{info.st_dev, info.st_ino};
+    return true;
+}
+
+Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {
+    std::size_t got = 0;
+    Status s = layer.read(file, buffer, n, &got);
+    if (!s.ok()) return s;
+    if (got < n) return earlyEnd(file.path());
+    return Status::OK();
+}
+
+Status earlyEnd(const std::string& path) {
+    return Status::SysError(ENODATA, "File ended before the expected bytes: " + baseName(path));
+}
+
+std::string executableFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return "./";
+    const std::string exe(buffer, static_cast<std::size_t>(n));
+    const std::size_t slash = exe.find_last_of('/');
+    return slash == std::string::npos ? "./" : exe.substr(0, slash + 1);
+}
+
+std::string withTrailingSeparator(const std::string& folder) {
+    if (!folder.empty() && folder.back() == '/') return folder;
+    return folder + "/";
+}
+
+}  // namespace morvane
