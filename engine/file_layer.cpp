@@ -27,16 +27,23 @@ bool kernelCopyUnsupported(int number) {
            number == EBADF || number == ETXTBSY || number == EPERM;
 }
 
+// Opens without blocking, so that a FIFO without a peer cannot hang the
+// caller (reading one then ends at once, writing one fails with ENXIO), then
+// switches the descriptor back to blocking I/O.
 Status openFile(const std::string& path, int flags, std::unique_ptr<File>* out) {
     int fd;
     do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Status::SysError(errno);
     auto file = std::make_unique<File>(fd, path);
     struct stat info;
     if (::fstat(fd, &info) != 0) return Status::SysError(errno);
     if (S_ISDIR(info.st_mode)) return Status::SysError(EISDIR);
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        return Status::SysError(errno);
+    }
     *out = std::move(file);
     return Status::OK();
 }
