@@ -1,0 +1,325 @@
+// Times Morvane's division and glue through the engine against split, cat
+// and cp (each followed by sync, since Morvane flushes its files to storage
+// before it reports success), checks every output byte for byte, and prints
+// medians, spreads, ratios and the engine process's peak resident memory.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+    long sizeMiB = 1024;
+    long chunkBytes = 100000000;
+    int runs = 5;
+    std::string dir;
+    std::string runner;
+    bool xfs = true;
+};
+
+struct Sample {
+    double seconds = 0;
+    long maxRssKiB = 0;
+    bool ok = false;
+};
+
+struct Series {
+    std::string name;
+    std::vector<Sample> samples;
+
+    double median() const {
+        std::vector<double> t;
+        for (const Sample& s : samples) t.push_back(s.seconds);
+        std::sort(t.begin(), t.end());
+        if (t.empty()) return 0;
+        return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
+    }
+    double min() const {
+        double m = 1e300;
+        for (const Sample& s : samples) m = std::min(m, s.seconds);
+        return m;
+    }
+    double max() const {
+        double m = 0;
+        for (const Sample& s : samples) m = std::max(m, s.seconds);
+        return m;
+    }
+    long peakRssKiB() const {
+        long m = 0;
+        for (const Sample& s : samples) m = std::max(m, s.maxRssKiB);
+        return m;
+    }
+};
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "benchmark: %s\n", what.c_str());
+    std::exit(1);
+}
+
+Sample runTimed(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) die("fork failed");
+    if (pid == 0) {
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    if (wait4(pid, &status, 0, &usage) != pid) die("wait4 failed");
+    Sample sample;
+    sample.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    sample.maxRssKiB = usage.ru_maxrss;
+    sample.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!sample.ok) die("command failed: " + args[0] + " " + (args.size() > 1 ? args[1] : ""));
+    return sample;
+}
+
+Sample shell(const std::string& command) {
+    return runTimed({"sh", "-c", command});
+}
+
+void syncAll() {
+    ::sync();
+}
+
+std::string quote(const std::string& s) {
+    std::string out = "'";
+    for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+void makeRandomFile(const std::string& path, long sizeMiB) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) die("cannot create " + path);
+    std::vector<uint64_t> block((4 << 20) / sizeof(uint64_t));
+    uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (long written = 0; written < sizeMiB; written += 4) {
+        for (uint64_t& v : block) {
+            x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+            v = x;
+        }
+        const std::size_t bytes = std::min<long>(4, sizeMiB - written) << 20;
+        if (::write(fd, block.data(), bytes) != static_cast<ssize_t>(bytes)) die("write failed");
+    }
+    ::fdatasync(fd);
+    ::close(fd);
+}
+
+// True when the files in `parts`, laid end to end, are byte for byte `original`.
+bool sameBytes(const std::string& original, const std::vector<std::string>& parts) {
+    FILE* in = std::fopen(original.c_str(), "rb");
+    if (!in) return false;
+    std::vector<char> a(8 << 20), b(8 << 20);
+    bool same = true;
+    for (const std::string& part : parts) {
+        FILE* p = std::fopen(part.c_str(), "rb");
+        if (!p) return std::fclose(in), false;
+        std::size_t n;
+        while (same && (n = std::fread(b.data(), 1, b.size(), p)) > 0) {
+            same = std::fread(a.data(), 1, n, in) == n && std::memcmp(a.data(), b.data(), n) == 0;
+        }
+        std::fclose(p);
+    }
+    same = same && std::fgetc(in) == EOF;
+    std::fclose(in);
+    return same;
+}
+
+std::vector<std::string> morvaneChunks(const std::string& dir, const std::string& prefix) {
+    std::vector<std::string> parts;
+    for (int k = 1; fs::exists(dir + "/" + prefix + "_" + std::to_string(k) + ".div"); ++k) {
+        parts.push_back(dir + "/" + prefix + "_" + std::to_string(k) + ".div");
+    }
+    return parts;
+}
+
+std::vector<std::string> sortedFiles(const std::string& dir) {
+    std::vector<std::string> parts;
+    for (const auto& e : fs::directory_iterator(dir)) parts.push_back(e.path().string());
+    std::sort(parts.begin(), parts.end());
+    return parts;
+}
+
+void check(bool same, const std::string& what) {
+    if (!same) die(what + ": output differs from the original");
+}
+
+void freshDir(const std::string& dir) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) die("missing value for " + a);
+            return argv[++i];
+        };
+        if (a == "--size-mib")
+            o.sizeMiB = std::atol(value().c_str());
+        else if (a == "--chunk")
+            o.chunkBytes = std::atol(value().c_str());
+        else if (a == "--runs")
+            o.runs = std::atoi(value().c_str());
+        else if (a == "--dir")
+            o.dir = value();
+        else if (a == "--runner")
+            o.runner = value();
+        else if (a == "--no-xfs")
+            o.xfs = false;
+        else
+            die("usage: morvane_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR] "
+                "[--no-xfs]");
+    }
+    if (o.sizeMiB < 1 || o.chunkBytes < 1 || o.runs < 1) die("sizes and runs must be positive");
+    if (o.runner.empty())
+        o.runner =
+            (fs::read_symlink("/proc/self/exe").parent_path() / "morvane_bench_run").string();
+    if (o.dir.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        o.dir = std::string(tmp ? tmp : "/var/tmp") + "/morvane-bench-" + std::to_string(getpid());
+    }
+    return o;
+}
+
+void printRow(const Series& s, double mib) {
+    std::printf("| %-24s | %8.3f | %8.3f - %-8.3f | %8.0f |\n", s.name.c_str(), s.median(), s.min(),
+                s.max(), mib / s.median());
+}
+
+// Division and glue on a copy-on-write XFS image, where copy_file_range can
+// share blocks instead of copying them.
+void runXfs(const Options& o, const std::string& source) {
+    if (geteuid() != 0 || std::system("command -v mkfs.xfs >/dev/null 2>&1") != 0) {
+        std::printf(
+            "\nXFS reflink case: not run (needs root and mkfs.xfs from Debian xfsprogs).\n");
+        return;
+    }
+    const std::string image = o.dir + "/xfs.img", mnt = o.dir + "/xfs";
+    const long imageMiB = o.sizeMiB * 3 + 1024;
+    fs::create_directories(mnt);
+    const std::string setup = "truncate -s " + std::to_string(imageMiB) + "M " + quote(image) +
+                              " && mkfs.xfs -q -m reflink=1 " + quote(image) +
+                              " && mount -o loop " + quote(image) + " " + quote(mnt);
+    if (std::system(setup.c_str()) != 0) {
+        std::printf(
+            "\nXFS reflink case: not run (the XFS image could not be made or mounted here).\n");
+        fs::remove(image);
+        return;
+    }
+    const long chunk = std::max(4096L, o.chunkBytes / 4096 * 4096);
+    const std::string src = mnt + "/source.bin", chunks = mnt + "/chunks", out = mnt + "/glued.bin";
+    std::system(("cp --reflink=never " + quote(source) + " " + quote(src)).c_str());
+    fs::create_directories(chunks);
+    syncAll();
+    Series divide{"Morvane divide (XFS)", {}}, glue{"Morvane glue (XFS)", {}};
+    for (int r = 0; r < o.runs; ++r) {
+        freshDir(chunks);
+        fs::remove(out);
+        syncAll();
+        divide.samples.push_back(
+            runTimed({o.runner, "divide", src, chunks, "p", std::to_string(chunk)}));
+        syncAll();
+        glue.samples.push_back(runTimed({o.runner, "glue", chunks + "/p.hed", out}));
+        check(sameBytes(source, morvaneChunks(chunks, "p")), "XFS division");
+        check(sameBytes(source, {out}), "XFS glue");
+    }
+    std::printf("\nOn a reflink XFS image, chunk size %ld bytes (a multiple of 4096):\n\n", chunk);
+    std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
+    std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(21, '-').c_str(), std::string(10, '-').c_str());
+    printRow(divide, o.sizeMiB);
+    printRow(glue, o.sizeMiB);
+    std::system(("umount " + quote(mnt)).c_str());
+    fs::remove(image);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options o = parse(argc, argv);
+    if (!fs::exists(o.runner)) die("cannot find " + o.runner);
+    fs::create_directories(o.dir);
+    const std::string source = o.dir + "/source.bin";
+    const std::string mDir = o.dir + "/morvane", sDir = o.dir + "/split";
+    const std::string mOut = o.dir + "/glued.bin", cOut = o.dir + "/cat.bin",
+                      pOut = o.dir + "/cp.bin";
+    std::printf("Making a random file of %ld MiB in %s ...\n", o.sizeMiB, o.dir.c_str());
+    makeRandomFile(source, o.sizeMiB);
+
+    Series divide{"Morvane divide", {}}, split{"split -b + sync", {}};
+    Series glue{"Morvane glue", {}}, cat{"cat + sync", {}}, cp{"cp + sync", {}};
+    const std::string chunk = std::to_string(o.chunkBytes);
+    for (int r = 0; r < o.runs; ++r) {
+        freshDir(mDir);
+        syncAll();
+        divide.samples.push_back(runTimed({o.runner, "divide", source, mDir, "p", chunk}));
+        check(sameBytes(source, morvaneChunks(mDir, "p")), "Morvane division");
+
+        freshDir(sDir);
+        syncAll();
+        split.samples.push_back(shell("split -b " + chunk + " -d -a 6 " + quote(source) + " " +
+                                      quote(sDir + "/x") + " && sync"));
+        check(sameBytes(source, sortedFiles(sDir)), "split");
+
+        fs::remove(mOut);
+        syncAll();
+        glue.samples.push_back(runTimed({o.runner, "glue", mDir + "/p.hed", mOut}));
+        check(sameBytes(source, {mOut}), "Morvane glue");
+        fs::remove(mOut);
+
+        fs::remove(cOut);
+        syncAll();
+        cat.samples.push_back(shell("cat " + quote(sDir) + "/x* > " + quote(cOut) + " && sync"));
+        check(sameBytes(source, {cOut}), "cat");
+        fs::remove(cOut);
+
+        fs::remove(pOut);
+        syncAll();
+        cp.samples.push_back(shell("cp " + quote(source) + " " + quote(pOut) + " && sync"));
+        check(sameBytes(source, {pOut}), "cp");
+        fs::remove(pOut);
+        std::printf("run %d of %d done\n", r + 1, o.runs);
+    }
+
+    const long chunks = (o.sizeMiB * 1048576 + o.chunkBytes - 1) / o.chunkBytes;
+    std::printf("\n%ld MiB in %ld chunks of %ld bytes, %d runs each, every output checked:\n\n",
+                o.sizeMiB, chunks, o.chunkBytes, o.runs);
+    std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
+    std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(21, '-').c_str(), std::string(10, '-').c_str());
+    for (const Series* s : {&divide, &split, &glue, &cat, &cp}) printRow(*s, o.sizeMiB);
+    std::printf("\n| ratio of medians          |       |\n|---------------------------|-------|\n");
+    std::printf("| Morvane divide / split    | %5.2f |\n", divide.median() / split.median());
+    std::printf("| Morvane glue / cat        | %5.2f |\n", glue.median() / cat.median());
+    std::printf("| Morvane divide / cp       | %5.2f |\n", divide.median() / cp.median());
+    std::printf("| Morvane glue / cp         | %5.2f |\n", glue.median() / cp.median());
+    std::printf("\nPeak resident memory of the engine process: divide %.1f MiB, glue %.1f MiB\n",
+                divide.peakRssKiB() / 1024.0, glue.peakRssKiB() / 1024.0);
+
+    fs::remove_all(mDir);
+    fs::remove_all(sDir);
+    if (o.xfs) runXfs(o, source);
+    fs::remove_all(o.dir);
+    return 0;
+}
