@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QUrl;
+class QWidget;
+
+// What the window asks of the desktop and cannot do by itself: file
+// dialogs, message boxes and opening an address with the user's default
+// program. The window receives one Desktop and uses nothing else for these,
+// so a test can answer in place of a person.
+namespace morvane {
+
+// A dialog's file type filter: the text shown to the user and the name
+// patterns it stands for. Patterns match names in any letter case.
+struct FileFilter {
+    QString description;
+    QStringList patterns;
+
+    bool operator==(const FileFilter& other) const {
+        return description == other.description && patterns == other.patterns;
+    }
+};
+
+// Reads a filter written as "Description | pattern;pattern". A pattern of
+// "*.*" means every file, so it becomes "*" (names without a dot included).
+FileFilter filterFromText(const QString& text);
+
+struct FileDialogRequest {
+    enum class Kind { Open, Save };
+
+    Kind kind = Kind::Open;
+    QString title;
+    FileFilter filter;
+    // The name the dialog proposes: a bare name, a full path, or empty.
+    QString fileName;
+    // Where the dialog opens when `fileName` names no folder; empty leaves
+    // it to the dialog.
+    QString startFolder;
+    bool fileMustExist = false;
+    bool folderMustExist = false;
+    bool hideReadOnly = false;
+    bool confirmOverwrite = false;
+};
+
+enum class MessageIcon { Error, Information };
+
+class Desktop {
+  public:
+    virtual ~Desktop() = default;
+
+    // Shows a modal file dialog over `owner`. Returns the chosen file's full
+    // path, or nothing when the user cancelled or the dialog failed.
+    virtual std::optional<QString> chooseFile(QWidget* owner, const FileDialogRequest& request) = 0;
+    // Shows a modal message box with one OK button and the program's name as
+    // its title. Lines of `text` are separated by "\n".
+    virtual void showMessage(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // Asks the desktop to open `target` with the user's default program.
+    // False when no program could be started for it.
+    virtual bool openUrl(const QUrl& target) = 0;
+};
+
+}  // namespace morvane

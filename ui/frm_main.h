@@ -1,0 +1,205 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+#include "ui/desktop.h"
+#include "ui/open_save_dialog.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace morvane {
+
+class DividerObserver;
+class FileDivider;
+class FileGlue;
+class GlueObserver;
+
+// The program's only window: the File menu, the welcome area, the divide
+// panel fraDiv, the glue panel fraGlu and the status line lblStatus.
+//
+// Every control's objectName is its name below. The engines run inside the
+// handlers that start them; their notifications write the status line and
+// let the event loop run once, so input arrives in the middle of a run.
+// While any handler that drives an engine is in progress the window starts
+// nothing else, and a close request waits until that handler has ended.
+class frmMain : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    explicit frmMain(Desktop& desktop, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Moves the window so that it stands centred on its screen.
+    void centreOnScreen();
+    // True while a handler that drives an engine has not returned.
+    bool isBusy() const { return m_busyDepth > 0; }
+
+  signals:
+    // Emitted every time the status line is written, also with the same text.
+    void statusChanged(const QString& text);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    friend class DividerObserver;
+    friend class GlueObserver;
+
+    // Marks the window busy for the lifetime of a handler that drives an engine.
+    class BusyScope {
+      public:
+        explicit BusyScope(frmMain& form);
+        ~BusyScope();
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+
+      private:
+        frmMain& m_form;
+    };
+
+    // Building the window.
+    void createMenu();
+    void createWelcomeArea(QWidget* client);
+    void createStatusLine(QWidget* client);
+    void createDividePanel(QWidget* client);
+    void createGluePanel(QWidget* client);
+    QGroupBox* createPanel(QWidget* client, const char* name);
+    QLabel* createCaption(QWidget* panel, const char* name, const QString& text, int top);
+    QLabel* createValue(QWidget* panel, const char* name, const QString& text, int top);
+    QPushButton* createButton(QWidget* panel, const char* name, const QString& text, int left);
+    QLabel* createLink(QWidget* client, const char* name, const QString& text, int top);
+
+    // Shell.
+    void Form_Load();
+    void showWelcome(bool visible);
+    void showBanner();
+    void loadUnits();
+    void mnuExit_Click();
+    void setStatus(const QString& text);
+    void yieldToEventLoop();
+    void showMessage(const QString& text, MessageIcon icon);
+    // Runs `handler` unless the window is busy, and keeps it busy meanwhile.
+    void runWhenIdle(void (frmMain::*handler)());
+    QString engineErrorText(bool isSysErr, int code, const std::string& description) const;
+    QString progressText(int64_t currentOp, int64_t numOfOps, int32_t currentChunk,
+                         int32_t numOfChunks) const;
+
+    // Divide panel.
+    void mnuDivide_Click();
+    void showDivideInfo();
+    void cmbUnit_Click();
+    void unitChosen(int index);
+    void txtDChunk_GotFocus(Qt::FocusReason reason);
+    bool txtDChunk_KeyPress(int keyAscii);
+    void txtDChunk_LostFocus(Qt::FocusReason reason);
+    void commitChunkSize();
+    bool commitBeforeAccessKey(QPushButton* button);
+    void cmdDiv_Click();
+    void cmdDCancel_Click();
+    void objDiv_onGenHeader();
+    void objDiv_onNewDivision();
+    void objDiv_onComplete();
+    void objDiv_onError();
+    void objDiv_onClearErr();
+
+    // Glue panel.
+    void mnuGlue_Click();
+    void showGlueInfo();
+    void cmdGlu_Click();
+    void cmdGCancel_Click();
+    QString proposedOutputName() const;
+    void objGlu_onError();
+    void objGlu_onNewDivision();
+    void objGlu_onComplete();
+    void objGlu_onClearErr();
+
+    // Links.
+    void lblEmail_Click();
+    void lblUpdates_Click();
+
+    Desktop& m_desktop;
+    OpenSaveDialog cdlOpenSave;
+
+    // Declared before the engines so that they outlive them.
+    std::unique_ptr<DividerObserver> m_dividerObserver;
+    std::unique_ptr<GlueObserver> m_glueObserver;
+    std::unique_ptr<FileDivider> objDiv;
+    std::unique_ptr<FileGlue> objGlu;
+
+    int32_t lngUnitSize = 0;
+    QString strDivFileName;
+    QString strDivFilePath;
+    QString strDivBaseName;
+    QString strDivPrefix;
+    QString strDivChunkPath;
+    QString strGluHeaderName;
+    QString strGluHeaderPath;
+    QString strGluPrefix;
+
+    QMenu* mnuFile = nullptr;
+    QAction* mnuDivide = nullptr;
+    QAction* mnuGlue = nullptr;
+    QAction* mnuSep1 = nullptr;
+    QAction* mnuExit = nullptr;
+
+    QLabel* lblCopy = nullptr;
+    QLabel* lblEmail = nullptr;
+    QLabel* lblUpdates = nullptr;
+    QLabel* lblStatus = nullptr;
+
+    QGroupBox* fraDiv = nullptr;
+    QLabel* lblDFilenameA = nullptr;
+    QLabel* lblDFilename = nullptr;
+    QLabel* lblDFileSizeA = nullptr;
+    QLabel* lblDFilesize = nullptr;
+    QLabel* lblDChunkSizeA = nullptr;
+    QLineEdit* txtDChunk = nullptr;
+    QComboBox* cmbUnit = nullptr;
+    QLabel* lblDLstChunkSizeA = nullptr;
+    QLabel* lblDLastChunkSize = nullptr;
+    QLabel* lblDNumChunkA = nullptr;
+    QLabel* lblDNumChunk = nullptr;
+    QPushButton* cmdDiv = nullptr;
+    QPushButton* cmdDCancel = nullptr;
+
+    QGroupBox* fraGlu = nullptr;
+    QLabel* lblGHeaderA = nullptr;
+    QLabel* lblGHeader = nullptr;
+    QLabel* lblGChunkSizeA = nullptr;
+    QLabel* lblGChunkSize = nullptr;
+    QLabel* lblGLastChunkSizeA = nullptr;
+    QLabel* lblGLastChunkSize = nullptr;
+    QLabel* lblGNumChunkA = nullptr;
+    QLabel* lblGNumChunk = nullptr;
+    QLabel* lblGBigFileNameA = nullptr;
+    QLabel* lblGBigFileName = nullptr;
+    QLabel* lblGBigFileSizeA = nullptr;
+    QLabel* lblGBigFileSize = nullptr;
+    QPushButton* cmdGlu = nullptr;
+    QPushButton* cmdGCancel = nullptr;
+
+    int m_busyDepth = 0;
+    bool m_closePending = false;
+    // The unit list's entry as the panel last took it, restored when a
+    // change has to be ignored.
+    int m_unitIndex = -1;
+    // A chunk-size commit is running; its own message box must not start another.
+    bool m_committing = false;
+    // Counts message boxes shown, to tell whether a commit showed one.
+    int m_messagesShown = 0;
+    // The mouse press that moved the focus out of the chunk-size box brought
+    // up a message box; the press is dropped instead of half-clicking.
+    bool m_dropNextPress = false;
+};
+
+}  // namespace morvane

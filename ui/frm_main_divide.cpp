@@ -1,0 +1,298 @@
+// The divide panel: choosing the file, the chunk size and its unit, and the
+// division run with its status line.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <iterator>
+
+#include "engine/file_divider.h"
+#include "ui/divider_observer.h"
+#include "ui/engine_text.h"
+#include "ui/frm_main.h"
+#include "ui/number_format.h"
+#include "ui/window_geometry.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr int32_t kUnitSizes[] = {1, 1024, 1048576};
+constexpr int32_t kAdvisedMaxChunks = 1000;
+
+QString bytesText(int64_t value) {
+    return formatGrouped(value) + QStringLiteral(" bytes");
+}
+
+}  // namespace
+
+void DividerObserver::onGenHeader() {
+    m_form.objDiv_onGenHeader();
+}
+void DividerObserver::onNewDivision() {
+    m_form.objDiv_onNewDivision();
+}
+void DividerObserver::onComplete() {
+    m_form.objDiv_onComplete();
+}
+void DividerObserver::onError() {
+    m_form.objDiv_onError();
+}
+void DividerObserver::onClearErr() {
+    m_form.objDiv_onClearErr();
+}
+
+void frmMain::createDividePanel(QWidget* client) {
+    fraDiv = createPanel(client, "fraDiv");
+
+    lblDFilenameA = createCaption(fraDiv, "lblDFilenameA", tr("File:"), 480);
+    lblDFilename = createValue(fraDiv, "lblDFilename", QStringLiteral("..."), 480);
+    lblDFileSizeA = createCaption(fraDiv, "lblDFileSizeA", tr("Size:"), 1032);
+    lblDFilesize = createValue(fraDiv, "lblDFilesize", QStringLiteral("0 byte"), 1032);
+
+    lblDChunkSizeA = createCaption(fraDiv, "lblDChunkSizeA", tr("Chunk &Size:"), 1584);
+    txtDChunk = new QLineEdit(QStringLiteral("0"), fraDiv);
+    txtDChunk->setObjectName(QStringLiteral("txtDChunk"));
+    txtDChunk->setGeometry(twipsRect(1800, 1560, 5655, 315));
+    txtDChunk->installEventFilter(this);
+    lblDChunkSizeA->setBuddy(txtDChunk);
+    cmbUnit = new QComboBox(fraDiv);
+    cmbUnit->setObjectName(QStringLiteral("cmbUnit"));
+    cmbUnit->setGeometry(twipsRect(7560, 1560, 975, 315));
+    cmbUnit->setEditable(false);
+    cmbUnit->installEventFilter(this);
+    connect(cmbUnit, &QComboBox::currentIndexChanged, this, &frmMain::unitChosen);
+
+    lblDLstChunkSizeA = createCaption(fraDiv, "lblDLstChunkSizeA", tr("Last Chunk Size:"), 2136);
+    lblDLastChunkSize = createValue(fraDiv, "lblDLastChunkSize", QStringLiteral("0 byte"), 2136);
+    lblDNumChunkA = createCaption(fraDiv, "lblDNumChunkA", tr("Number of Chunks:"), 2688);
+    lblDNumChunk = createValue(fraDiv, "lblDNumChunk", QStringLiteral("0"), 2688);
+
+    cmdDiv = createButton(fraDiv, "cmdDiv", tr("&Divide"), 4680);
+    cmdDCancel = createButton(fraDiv, "cmdDCancel", tr("&Cancel"), 6720);
+    cmdDiv->installEventFilter(this);
+    cmdDCancel->installEventFilter(this);
+    connect(cmdDiv, &QPushButton::clicked, this, [this] { runWhenIdle(&frmMain::cmdDiv_Click); });
+    connect(cmdDCancel, &QPushButton::clicked, this, [this] { cmdDCancel_Click(); });
+
+    setTabOrder(txtDChunk, cmbUnit);
+    setTabOrder(cmbUnit, cmdDiv);
+    setTabOrder(cmdDiv, cmdDCancel);
+}
+
+void frmMain::mnuDivide_Click() {
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Open;
+    request.title = QStringLiteral("File to be divided");
+    request.filter = filterFromText(QStringLiteral("All Files (*.*) | *.*"));
+    request.fileMustExist = true;
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    if (!chosen) return;
+
+    // "Bytes" is selected without refreshing the panel from the previous
+    // divider: the panel is filled from the new one once it is analysed.
+    {
+        const QSignalBlocker quiet(cmbUnit);
+        cmbUnit->setCurrentIndex(0);
+    }
+    m_unitIndex = 0;
+    lngUnitSize = 1;
+    mnuGlue->setEnabled(false);
+    objDiv = std::make_unique<FileDivider>();
+    objDiv->setObserver(m_dividerObserver.get());
+
+    strDivFileName = nameOf(*chosen);
+    strDivFilePath = chosen->left(chosen->size() - strDivFileName.size());
+    strDivBaseName = baseNameOf(strDivFileName);
+
+    objDiv->setBigFileName(toEngineText(strDivFileName));
+    objDiv->setBigFilePath(toEngineText(strDivFilePath));
+    if (objDiv->analyze()) {
+        showDivideInfo();
+        showWelcome(false);
+        fraDiv->show();
+        mnuGlue->setEnabled(false);
+        return;
+    }
+    showMessage(QStringLiteral("File Analysis Failed"), MessageIcon::Error);
+    mnuGlue->setEnabled(true);
+    objDiv.reset();
+    // The open panel would show a file that no divider stands for any more.
+    if (!fraDiv->isHidden()) {
+        fraDiv->hide();
+        showWelcome(true);
+    }
+}
+
+void frmMain::showDivideInfo() {
+    if (!objDiv || lngUnitSize <= 0) return;
+    lblDFilename->setText(fromEngineText(objDiv->BigFilePath()) +
+                          fromEngineText(objDiv->BigFileName()));
+    lblDFilesize->setText(bytesText(objDiv->BigFileSize()));
+    if (!objDiv) return;
+    txtDChunk->setText(formatUpToTwoDecimals(static_cast<double>(objDiv->AvgChunkSize()) /
+                                             static_cast<double>(lngUnitSize)));
+    if (txtDChunk->hasFocus()) txtDChunk->selectAll();
+    lblDLastChunkSize->setText(bytesText(objDiv->LastChunkSize()));
+    lblDNumChunk->setText(formatGrouped(objDiv->NumOfChunks()));
+    if (objDiv->NumOfChunks() > kAdvisedMaxChunks) {
+        showMessage(QStringLiteral("It is recommended to keep the number of chunks under 1000.\n"
+                                   "Increase the chunk size will reduce the number of chunks "
+                                   "produced."),
+                    MessageIcon::Information);
+    }
+}
+
+void frmMain::unitChosen(int index) {
+    if (isBusy()) {
+        // No unit change while an engine works: the list shows the unit in force.
+        const QSignalBlocker quiet(cmbUnit);
+        cmbUnit->setCurrentIndex(m_unitIndex);
+        return;
+    }
+    m_unitIndex = index;
+    BusyScope busy(*this);
+    cmbUnit_Click();
+}
+
+void frmMain::cmbUnit_Click() {
+    const int index = cmbUnit->currentIndex();
+    if (index >= 0 && index < static_cast<int>(std::size(kUnitSizes)))
+        lngUnitSize = kUnitSizes[index];
+    showDivideInfo();
+}
+
+void frmMain::txtDChunk_GotFocus(Qt::FocusReason reason) {
+    txtDChunk->selectAll();
+    // A mouse press that gave the focus would place the cursor right after
+    // this; select again once it has been handled.
+    if (reason == Qt::MouseFocusReason)
+        QTimer::singleShot(0, txtDChunk, [box = txtDChunk] { box->selectAll(); });
+}
+
+bool frmMain::txtDChunk_KeyPress(int keyAscii) {
+    if (keyAscii != 13) return false;
+    runWhenIdle(&frmMain::commitChunkSize);
+    return true;
+}
+
+void frmMain::txtDChunk_LostFocus(Qt::FocusReason reason) {
+    // Only a move to another control of the window commits: not a menu, not
+    // another window, and not the box's own message box.
+    if (m_committing || reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+        reason == Qt::MenuBarFocusReason)
+        return;
+    // The panel is closing: there is no other control to go to.
+    if (!txtDChunk->isVisible()) return;
+    const int messagesBefore = m_messagesShown;
+    runWhenIdle(&frmMain::commitChunkSize);
+    if (reason == Qt::MouseFocusReason && m_messagesShown != messagesBefore) {
+        // The press that moved the focus was interrupted by a message box and
+        // its release is gone: drop the press rather than leave a control
+        // half-clicked. It is delivered right after this focus change.
+        m_dropNextPress = true;
+        QTimer::singleShot(0, this, [this] { m_dropNextPress = false; });
+    }
+}
+
+bool frmMain::commitBeforeAccessKey(QPushButton* button) {
+    // The access key moves the focus to the button first, so the box
+    // commits as for a mouse click; the button acts only if the commit did
+    // not send the focus back into the box.
+    button->setFocus(Qt::ShortcutFocusReason);
+    if (QApplication::focusWidget() != txtDChunk) button->click();
+    return true;
+}
+
+void frmMain::commitChunkSize() {
+    if (!objDiv) return;
+    m_committing = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{m_committing};
+
+    const ChunkSizeEntry entry = readChunkSizeEntry(txtDChunk->text(), lngUnitSize);
+    if (entry.tooBig) {
+        showMessage(QStringLiteral("Chunk Size Too Big."), MessageIcon::Error);
+        txtDChunk->setFocus(Qt::OtherFocusReason);
+        txtDChunk->selectAll();
+        return;
+    }
+    objDiv->setAvgChunkSize(entry.bytes);
+    if (!objDiv) return;
+    if (objDiv->computeChunks())
+        showDivideInfo();
+    else
+        showMessage(QStringLiteral("Error computing chunk size."), MessageIcon::Error);
+}
+
+void frmMain::cmdDiv_Click() {
+    // After a failed analysis there is no divider to run.
+    if (!objDiv) return;
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Save;
+    request.title = QStringLiteral("Divide as");
+    request.filter = filterFromText(QStringLiteral("Division Header Files (*.hed) | *.hed"));
+    request.confirmOverwrite = true;
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    request.fileName = strDivBaseName + QStringLiteral(".hed");
+    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    if (!chosen) return;
+
+    const QString headerName = nameOf(*chosen);
+    strDivPrefix = baseNameOf(headerName);
+    strDivChunkPath = chosen->left(chosen->size() - headerName.size());
+    objDiv->setChunkPrefix(toEngineText(strDivPrefix));
+    objDiv->setChunkPath(toEngineText(strDivChunkPath));
+    if (!objDiv->divideFile())
+        showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
+
+    objDiv.reset();
+    fraDiv->hide();
+    showWelcome(true);
+    mnuGlue->setEnabled(true);
+}
+
+void frmMain::cmdDCancel_Click() {
+    fraDiv->hide();
+    showWelcome(true);
+    mnuGlue->setEnabled(true);
+}
+
+void frmMain::objDiv_onGenHeader() {
+    setStatus(QStringLiteral("Generating Division Header File..."));
+    yieldToEventLoop();
+}
+
+void frmMain::objDiv_onNewDivision() {
+    const int64_t currentOp = objDiv->CurrentOp();
+    const int64_t numOfOps = objDiv->NumOfOps();
+    setStatus(progressText(currentOp, numOfOps, objDiv->CurrentChunk(), objDiv->NumOfChunks()));
+    yieldToEventLoop();
+}
+
+void frmMain::objDiv_onComplete() {
+    setStatus(QStringLiteral("File Successfully Divided!"));
+    yieldToEventLoop();
+}
+
+void frmMain::objDiv_onError() {
+    const bool isSysErr = objDiv->IsSysErr();
+    setStatus(engineErrorText(isSysErr, objDiv->ErrorCode(), objDiv->ErrorDescription()));
+    yieldToEventLoop();
+}
+
+void frmMain::objDiv_onClearErr() {
+    setStatus(QStringLiteral("Status"));
+    yieldToEventLoop();
+}
+
+}  // namespace morvane

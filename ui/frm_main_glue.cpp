@@ -1,0 +1,189 @@
+// The glue panel: choosing the header file, its summary, and the glue run
+// with its status line.
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "engine/file_glue.h"
+#include "ui/engine_text.h"
+#include "ui/frm_main.h"
+#include "ui/glue_observer.h"
+#include "ui/number_format.h"
+
+namespace morvane {
+
+namespace {
+
+QString bytesText(int64_t value) {
+    return formatGrouped(value) + QStringLiteral(" bytes");
+}
+
+// A name that came out of a header file, made safe to propose as a file
+// name: its last path component (either separator counts), without
+// control characters.
+QString safeFileName(const QString& stored) {
+    const qsizetype cut = std::max(stored.lastIndexOf(u'/'), stored.lastIndexOf(u'\\'));
+    QString name;
+    for (QChar c : stored.mid(cut + 1)) {
+        if (c.category() != QChar::Other_Control) name += c;
+    }
+    if (name == QLatin1String(".") || name == QLatin1String("..")) name.clear();
+    return name;
+}
+
+}  // namespace
+
+void GlueObserver::onError() {
+    m_form.objGlu_onError();
+}
+void GlueObserver::onNewDivision() {
+    m_form.objGlu_onNewDivision();
+}
+void GlueObserver::onComplete() {
+    m_form.objGlu_onComplete();
+}
+void GlueObserver::onClearErr() {
+    m_form.objGlu_onClearErr();
+}
+
+void frmMain::createGluePanel(QWidget* client) {
+    fraGlu = createPanel(client, "fraGlu");
+
+    lblGHeaderA = createCaption(fraGlu, "lblGHeaderA", tr("Header File:"), 480);
+    lblGHeader = createValue(fraGlu, "lblGHeader", QStringLiteral("..."), 480);
+    lblGChunkSizeA = createCaption(fraGlu, "lblGChunkSizeA", tr("Chunk Size:"), 1020);
+    lblGChunkSize = createValue(fraGlu, "lblGChunkSize", QStringLiteral("0 byte"), 1020);
+    lblGLastChunkSizeA = createCaption(fraGlu, "lblGLastChunkSizeA", tr("Last Chunk Size:"), 1560);
+    lblGLastChunkSize = createValue(fraGlu, "lblGLastChunkSize", QStringLiteral("0 byte"), 1560);
+    lblGNumChunkA = createCaption(fraGlu, "lblGNumChunkA", tr("Number of Chunks:"), 2100);
+    lblGNumChunk = createValue(fraGlu, "lblGNumChunk", QStringLiteral("0"), 2100);
+    lblGBigFileNameA = createCaption(fraGlu, "lblGBigFileNameA", tr("Original Filename:"), 2688);
+    lblGBigFileName = createValue(fraGlu, "lblGBigFileName", QStringLiteral("..."), 2688);
+    lblGBigFileSizeA = createCaption(fraGlu, "lblGBigFileSizeA", tr("Original File Size:"), 3276);
+    lblGBigFileSize = createValue(fraGlu, "lblGBigFileSize", QStringLiteral("0 byte"), 3276);
+
+    cmdGlu = createButton(fraGlu, "cmdGlu", tr("&Glue"), 4680);
+    cmdGCancel = createButton(fraGlu, "cmdGCancel", tr("&Cancel"), 6720);
+    connect(cmdGlu, &QPushButton::clicked, this, [this] { runWhenIdle(&frmMain::cmdGlu_Click); });
+    connect(cmdGCancel, &QPushButton::clicked, this, [this] { cmdGCancel_Click(); });
+    setTabOrder(cmdGlu, cmdGCancel);
+}
+
+void frmMain::mnuGlue_Click() {
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Open;
+    request.title = QStringLiteral("Open header file");
+    request.filter = filterFromText(QStringLiteral("Division Header Files (*.hed) | *.hed"));
+    request.fileMustExist = true;
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    if (!chosen) return;
+
+    mnuDivide->setEnabled(false);
+    objGlu = std::make_unique<FileGlue>();
+    objGlu->setObserver(m_glueObserver.get());
+
+    strGluHeaderName = nameOf(*chosen);
+    strGluHeaderPath = chosen->left(chosen->size() - strGluHeaderName.size());
+    strGluPrefix = baseNameOf(strGluHeaderName);
+
+    objGlu->setHeaderFileName(toEngineText(strGluHeaderName));
+    objGlu->setHeaderFilePath(toEngineText(strGluHeaderPath));
+    objGlu->setChunkPrefix(toEngineText(strGluPrefix));
+    if (objGlu->analyze()) {
+        showGlueInfo();
+        showWelcome(false);
+        fraGlu->show();
+        mnuDivide->setEnabled(false);
+        return;
+    }
+    showMessage(QStringLiteral("Header File Analysis Failed."), MessageIcon::Error);
+    mnuDivide->setEnabled(true);
+    objGlu.reset();
+    // The open panel would describe a header that no engine stands for any more.
+    if (!fraGlu->isHidden()) {
+        fraGlu->hide();
+        showWelcome(true);
+    }
+}
+
+void frmMain::showGlueInfo() {
+    lblGHeader->setText(fromEngineText(objGlu->HeaderFilePath()) +
+                        fromEngineText(objGlu->HeaderFileName()));
+    lblGChunkSize->setText(bytesText(objGlu->AvgChunkSize()));
+    lblGLastChunkSize->setText(bytesText(objGlu->LastChunkSize()));
+    lblGNumChunk->setText(formatGrouped(objGlu->NumOfChunks()));
+    lblGBigFileName->setText(QString::fromStdString(objGlu->BigFileName()));
+    lblGBigFileSize->setText(bytesText(objGlu->BigFileSize()));
+}
+
+QString frmMain::proposedOutputName() const {
+    const QString name = safeFileName(QString::fromStdString(objGlu->BigFileName()));
+    // A stored name with nothing usable left falls back to the chunks' prefix.
+    return name.isEmpty() ? safeFileName(strGluPrefix) : name;
+}
+
+void frmMain::cmdGlu_Click() {
+    // After a failed analysis there is no engine to run.
+    if (!objGlu) return;
+    FileDialogRequest request;
+    request.kind = FileDialogRequest::Kind::Save;
+    request.title = QStringLiteral("Glue as");
+    request.filter = filterFromText(QStringLiteral("All Files (*.*) | *.*"));
+    request.confirmOverwrite = true;
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    request.fileName = proposedOutputName();
+    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    if (!chosen) return;
+
+    const QString outputName = nameOf(*chosen);
+    objGlu->setBigFileName(toEngineText(outputName));
+    objGlu->setBigFilePath(toEngineText(chosen->left(chosen->size() - outputName.size())));
+    if (!objGlu->checkExistence()) {
+        showMessage(QStringLiteral("Error has occurred when checking chunk existence.\n"
+                                   "Files not glued."),
+                    MessageIcon::Error);
+        return;
+    }
+    if (!objGlu->glueFile())
+        showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
+
+    fraGlu->hide();
+    showWelcome(true);
+    objGlu.reset();
+    mnuDivide->setEnabled(true);
+}
+
+void frmMain::cmdGCancel_Click() {
+    fraGlu->hide();
+    showWelcome(true);
+    mnuDivide->setEnabled(true);
+}
+
+void frmMain::objGlu_onError() {
+    const bool isSysErr = objGlu->IsSysErr();
+    setStatus(engineErrorText(isSysErr, objGlu->ErrorCode(), objGlu->ErrorDescription()));
+    yieldToEventLoop();
+}
+
+void frmMain::objGlu_onNewDivision() {
+    const int64_t currentOp = objGlu->CurrentOp();
+    const int64_t numOfOps = objGlu->NumOfOps();
+    setStatus(progressText(currentOp, numOfOps, objGlu->CurrentChunk(), objGlu->NumOfChunks()));
+    yieldToEventLoop();
+}
+
+void frmMain::objGlu_onComplete() {
+    setStatus(QStringLiteral("File Successfully Glued Together!"));
+    yieldToEventLoop();
+}
+
+void frmMain::objGlu_onClearErr() {
+    setStatus(QStringLiteral("Status"));
+    yieldToEventLoop();
+}
+
+}  // namespace morvane

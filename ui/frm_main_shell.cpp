@@ -1,0 +1,348 @@
+// The window's shell: building the controls, the menu, the welcome area,
+// the status line, the busy guard and the two links.
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "engine/file_divider.h"
+#include "engine/file_glue.h"
+#include "ui/app_icon.h"
+#include "ui/app_info.h"
+#include "ui/divider_observer.h"
+#include "ui/frm_main.h"
+#include "ui/glue_observer.h"
+#include "ui/number_format.h"
+#include "ui/window_geometry.h"
+
+#ifndef MORVANE_VERSION_MAJOR
+#define MORVANE_VERSION_MAJOR 1
+#define MORVANE_VERSION_MINOR 1
+#define MORVANE_VERSION_REVISION 1
+#endif
+
+namespace morvane {
+
+namespace {
+
+// Client area below the menu bar, in twips.
+constexpr int kClientWidth = 9150;
+constexpr int kClientHeight = 5235;
+// Caption and value columns of the panels' rows, in twips.
+constexpr int kCaptionLeft = 240;
+constexpr int kCaptionWidth = 1455;
+constexpr int kValueLeft = 1800;
+constexpr int kValueWidth = 6735;
+constexpr int kRowHeight = 315;
+
+void frameAsBox(QLabel* label) {
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+}
+
+}  // namespace
+
+frmMain::frmMain(Desktop& desktop, QWidget* parent)
+    : QMainWindow(parent),
+      m_desktop(desktop),
+      cdlOpenSave(desktop),
+      m_dividerObserver(std::make_unique<DividerObserver>(*this)),
+      m_glueObserver(std::make_unique<GlueObserver>(*this)) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QString::fromLatin1(kProgramName));
+    setWindowIcon(appIcon());
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(twipsRect(0, 0, kClientWidth, kClientHeight).size());
+    setCentralWidget(client);
+    createMenu();
+    createWelcomeArea(client);
+    createDividePanel(client);
+    createGluePanel(client);
+    createStatusLine(client);
+    // The window keeps the size of its client area plus the menu bar.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    Form_Load();
+}
+
+frmMain::~frmMain() {
+    objDiv.reset();
+    objGlu.reset();
+}
+
+void frmMain::createMenu() {
+    mnuFile = menuBar()->addMenu(tr("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+
+    mnuDivide = new QAction(tr("D&ivide File"), this);
+    mnuDivide->setObjectName(QStringLiteral("mnuDivide"));
+    mnuDivide->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    connect(mnuDivide, &QAction::triggered, this,
+            [this] { runWhenIdle(&frmMain::mnuDivide_Click); });
+
+    mnuGlue = new QAction(tr("Gl&ue File"), this);
+    mnuGlue->setObjectName(QStringLiteral("mnuGlue"));
+    mnuGlue->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    connect(mnuGlue, &QAction::triggered, this, [this] { runWhenIdle(&frmMain::mnuGlue_Click); });
+
+    mnuExit = new QAction(tr("E&xit"), this);
+    mnuExit->setObjectName(QStringLiteral("mnuExit"));
+    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+
+    mnuFile->addAction(mnuDivide);
+    mnuFile->addAction(mnuGlue);
+    mnuSep1 = mnuFile->addSeparator();
+    mnuSep1->setObjectName(QStringLiteral("mnuSep1"));
+    mnuFile->addAction(mnuExit);
+}
+
+void frmMain::createWelcomeArea(QWidget* client) {
+    lblCopy = new QLabel(client);
+    lblCopy->setObjectName(QStringLiteral("lblCopy"));
+    lblCopy->setGeometry(twipsRect(240, 600, 8535, 1215));
+    lblCopy->setTextFormat(Qt::PlainText);
+    lblCopy->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    frameAsBox(lblCopy);
+    QFont banner;
+    banner.setFamilies({QStringLiteral("Arial Black"), QStringLiteral("DejaVu Sans")});
+    banner.setPointSize(12);
+    banner.setBold(true);
+    lblCopy->setFont(banner);
+
+    lblEmail = createLink(client, "lblEmail",
+                          QStringLiteral("Email: ") + QString::fromLatin1(kContactEmail), 2040);
+    lblUpdates = createLink(client, "lblUpdates",
+                            QStringLiteral("Updates: ") + QString::fromLatin1(kUpdatePage), 2400);
+}
+
+QLabel* frmMain::createLink(QWidget* client, const char* name, const QString& text, int top) {
+    auto* link = new QLabel(text, client);
+    link->setObjectName(QLatin1String(name));
+    link->setGeometry(twipsRect(240, top, 8535, 255));
+    link->setTextFormat(Qt::PlainText);
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(8.25);
+    font.setUnderline(true);
+    link->setFont(font);
+    QPalette palette = link->palette();
+    palette.setColor(QPalette::WindowText, Qt::blue);
+    link->setPalette(palette);
+    link->setCursor(Qt::PointingHandCursor);
+    link->installEventFilter(this);
+    return link;
+}
+
+void frmMain::createStatusLine(QWidget* client) {
+    lblStatus = new QLabel(tr("Status"), client);
+    lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    lblStatus->setGeometry(twipsRect(120, 4800, 8925, 315));
+    lblStatus->setTextFormat(Qt::PlainText);
+    frameAsBox(lblStatus);
+}
+
+QGroupBox* frmMain::createPanel(QWidget* client, const char* name) {
+    auto* panel = new QGroupBox(client);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(twipsRect(120, 0, 8895, 4695));
+    return panel;
+}
+
+QLabel* frmMain::createCaption(QWidget* panel, const char* name, const QString& text, int top) {
+    auto* caption = new QLabel(text, panel);
+    caption->setObjectName(QLatin1String(name));
+    caption->setGeometry(twipsRect(kCaptionLeft, top, kCaptionWidth, kRowHeight));
+    caption->setTextFormat(Qt::PlainText);
+    return caption;
+}
+
+QLabel* frmMain::createValue(QWidget* panel, const char* name, const QString& text, int top) {
+    auto* value = new QLabel(text, panel);
+    value->setObjectName(QLatin1String(name));
+    value->setGeometry(twipsRect(kValueLeft, top, kValueWidth, kRowHeight));
+    // Values show file names and engine texts: never read as markup.
+    value->setTextFormat(Qt::PlainText);
+    frameAsBox(value);
+    return value;
+}
+
+QPushButton* frmMain::createButton(QWidget* panel, const char* name, const QString& text,
+                                   int left) {
+    auto* button = new QPushButton(text, panel);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(twipsRect(left, 3960, 1815, 495));
+    button->setAutoDefault(false);
+    return button;
+}
+
+void frmMain::Form_Load() {
+    fraDiv->hide();
+    fraGlu->hide();
+    fraDiv->move(twipsRect(120, 0, 0, 0).topLeft());
+    fraGlu->move(twipsRect(120, 0, 0, 0).topLeft());
+    centreOnScreen();
+    showBanner();
+    loadUnits();
+}
+
+void frmMain::centreOnScreen() {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->geometry();
+    QSize outer = frameGeometry().size();
+    if (!isVisible()) outer = outer.expandedTo(sizeHint());
+    move(area.topLeft() + centredOrigin(area.size(), outer));
+}
+
+void frmMain::showWelcome(bool visible) {
+    lblCopy->setVisible(visible);
+    lblEmail->setVisible(visible);
+    lblUpdates->setVisible(visible);
+}
+
+void frmMain::showBanner() {
+    lblCopy->setText(
+        QStringLiteral("Morvane v") +
+        bannerVersion(MORVANE_VERSION_MAJOR, MORVANE_VERSION_MINOR, MORVANE_VERSION_REVISION) +
+        QStringLiteral("\n\n") + QString::fromLatin1(kMakerLine));
+}
+
+void frmMain::loadUnits() {
+    const QSignalBlocker quiet(cmbUnit);
+    cmbUnit->addItem(tr("Bytes"));
+    cmbUnit->addItem(tr("KB"));
+    cmbUnit->addItem(tr("MB"));
+    // Adding the first entry selects it; the list starts with none selected.
+    cmbUnit->setCurrentIndex(-1);
+    m_unitIndex = -1;
+}
+
+void frmMain::mnuExit_Click() {
+    close();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    if (isBusy()) {
+        // An engine is still working inside a handler: close when it returns.
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+frmMain::BusyScope::BusyScope(frmMain& form) : m_form(form) {
+    ++m_form.m_busyDepth;
+}
+
+frmMain::BusyScope::~BusyScope() {
+    if (--m_form.m_busyDepth == 0 && m_form.m_closePending) {
+        m_form.m_closePending = false;
+        QTimer::singleShot(0, &m_form, [form = &m_form] { form->close(); });
+    }
+}
+
+void frmMain::runWhenIdle(void (frmMain::*handler)()) {
+    if (isBusy()) return;
+    BusyScope busy(*this);
+    (this->*handler)();
+}
+
+void frmMain::setStatus(const QString& text) {
+    lblStatus->setText(text);
+    emit statusChanged(text);
+}
+
+void frmMain::yieldToEventLoop() {
+    QCoreApplication::processEvents();
+}
+
+void frmMain::showMessage(const QString& text, MessageIcon icon) {
+    ++m_messagesShown;
+    m_desktop.showMessage(this, text, icon);
+}
+
+QString frmMain::engineErrorText(bool isSysErr, int code, const std::string& description) const {
+    return (isSysErr ? QStringLiteral("System Error: ") : QStringLiteral("Application Error: ")) +
+           QString::number(code) + QStringLiteral("  ") + QString::fromStdString(description);
+}
+
+QString frmMain::progressText(int64_t currentOp, int64_t numOfOps, int32_t currentChunk,
+                              int32_t numOfChunks) const {
+    const double ratio =
+        numOfOps > 0 ? static_cast<double>(currentOp) / static_cast<double>(numOfOps) : 0.0;
+    return QStringLiteral("Processing %1 of %2 Chunks. (%3)")
+        .arg(QString::number(currentChunk), QString::number(numOfChunks), formatPercent(ratio));
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == txtDChunk) {
+        if (type == QEvent::FocusIn) {
+            txtDChunk_GotFocus(static_cast<QFocusEvent*>(event)->reason());
+        } else if (type == QEvent::FocusOut) {
+            txtDChunk_LostFocus(static_cast<QFocusEvent*>(event)->reason());
+        } else if (type == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if ((key == Qt::Key_Return || key == Qt::Key_Enter) && txtDChunk_KeyPress(13))
+                return true;
+        }
+    } else if (watched == lblEmail || watched == lblUpdates) {
+        if (type == QEvent::MouseButtonRelease) {
+            auto* mouse = static_cast<QMouseEvent*>(event);
+            auto* label = static_cast<QLabel*>(watched);
+            if (mouse->button() == Qt::LeftButton &&
+                label->rect().contains(mouse->position().toPoint())) {
+                if (label == lblEmail)
+                    lblEmail_Click();
+                else
+                    lblUpdates_Click();
+                return true;
+            }
+        }
+    } else if (watched == cmdDiv || watched == cmdDCancel || watched == cmbUnit) {
+        if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) &&
+            m_dropNextPress) {
+            m_dropNextPress = false;
+            return true;
+        }
+        if (type == QEvent::Shortcut && watched != cmbUnit)
+            return commitBeforeAccessKey(static_cast<QPushButton*>(watched));
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::lblEmail_Click() {
+    const QString address = QString::fromLatin1(kContactEmail);
+    const QUrl target(QStringLiteral("mailto:") + address + QStringLiteral("?Subject=Morvane"));
+    if (!m_desktop.openUrl(target)) {
+        showMessage(QStringLiteral("Unable to start your Email agent automatically.\n"
+                                   "Please send an Email to ") +
+                        address + QStringLiteral(" manually."),
+                    MessageIcon::Information);
+    }
+}
+
+void frmMain::lblUpdates_Click() {
+    const QString page = QString::fromLatin1(kUpdatePage);
+    if (!m_desktop.openUrl(QUrl(page))) {
+        showMessage(QStringLiteral("Unable to start your web browser automatically.\n"
+                                   "Please goto the site ") +
+                        page + QStringLiteral(" manually."),
+                    MessageIcon::Information);
+    }
+}
+
+}  // namespace morvane

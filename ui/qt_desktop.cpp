@@ -1,0 +1,83 @@
+#include "ui/qt_desktop.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "ui/app_info.h"
+#include "ui/open_save_dialog.h"
+
+namespace morvane {
+
+namespace {
+
+// A file dialog that refuses a name in a folder that does not exist, which
+// Qt's save dialog would otherwise accept.
+class FolderCheckingFileDialog : public QFileDialog {
+  public:
+    FolderCheckingFileDialog(QWidget* owner, const QString& title, bool folderMustExist)
+        : QFileDialog(owner, title), m_folderMustExist(folderMustExist) {}
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        if (m_folderMustExist && !files.isEmpty()) {
+            const QFileInfo chosen(files.first());
+            if (!chosen.isDir() && !QFileInfo(chosen.absolutePath()).isDir()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     tr("The folder %1 does not exist.")
+                                         .arg(QDir::toNativeSeparators(chosen.absolutePath())));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+  private:
+    bool m_folderMustExist;
+};
+
+}  // namespace
+
+std::optional<QString> QtDesktop::chooseFile(QWidget* owner, const FileDialogRequest& request) {
+    FolderCheckingFileDialog dialog(owner, request.title, request.folderMustExist);
+    // Qt's own dialog: the same on every desktop, and its patterns can match
+    // in any letter case. The read-only check box does not exist in it.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const bool save = request.kind == FileDialogRequest::Kind::Save;
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
+    // The description is shown as it stands; the patterns that follow it in
+    // parentheses are the ones applied, and are not shown.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilter(request.filter.description + QStringLiteral(" (") +
+                         request.filter.patterns.join(u' ') + u')');
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (folderOf(request.fileName).isEmpty()) {
+        if (!request.startFolder.isEmpty() && QFileInfo(request.startFolder).isDir())
+            dialog.setDirectory(request.startFolder);
+        if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+    } else {
+        dialog.selectFile(request.fileName);
+    }
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty()) return std::nullopt;
+    return files.first();
+}
+
+void QtDesktop::showMessage(QWidget* owner, const QString& text, MessageIcon icon) {
+    QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
+                    QString::fromLatin1(kProgramName), text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+bool QtDesktop::openUrl(const QUrl& target) {
+    return QDesktopServices::openUrl(target);
+}
+
+}  // namespace morvane
