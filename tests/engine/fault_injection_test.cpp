@@ -1,0 +1,308 @@
+// Every file operation of every run made to fail, one at a time: the run
+// reports the system error, closes everything, leaves its inputs alone and
+// keeps what it wrote before the failure.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "engine/file_divider.h"
+#include "engine/file_glue.h"
+#include "faulty_file_layer.h"
+#include "test_support.h"
+
+namespace morvane_test {
+namespace {
+
+using morvane::FileDivider;
+using morvane::FileGlue;
+using CopyMode = FaultyFileLayer::CopyMode;
+
+enum class Run { DivideAnalyze, Divide, GlueAnalyze, Glue };
+
+const char* runName(Run r) {
+    switch (r) {
+        case Run::DivideAnalyze:
+            return "DivideAnalyze";
+        case Run::Divide:
+            return "Divide";
+        case Run::GlueAnalyze:
+            return "GlueAnalyze";
+        case Run::Glue:
+            return "Glue";
+    }
+    return "?";
+}
+
+constexpr int kLast = 0;
+
+struct FaultCase {
+    Run run;
+    Op op;
+    int occurrence;  // from 1; kLast for the last call of the run
+    int err;
+    CopyMode mode;
+    // True for operations a run may do without: the case is skipped when it does not.
+    bool optional;
+};
+
+std::string caseName(const ::testing::TestParamInfo<FaultCase>& info) {
+    const FaultCase& c = info.param;
+    std::string occ = c.occurrence == kLast ? "Last" : std::to_string(c.occurrence);
+    std::string e = c.err == EIO      ? "EIO"
+                    : c.err == ENOSPC ? "ENOSPC"
+                    : c.err == EACCES ? "EACCES"
+                    : c.err == EROFS  ? "EROFS"
+                                      : std::to_string(c.err);
+    return std::string(runName(c.run)) + "_" + opName(c.op) + "_" + occ + "_" + e;
+}
+
+// The source: 2,500 bytes in chunks of 1,000 (three chunks, the last of 500).
+constexpr std::size_t kSourceSize = 2500;
+constexpr int32_t kChunk = 1000;
+
+// One run set up in its own folders, with the fault layer under its engine.
+class Scenario {
+  public:
+    Scenario(Run run, CopyMode mode) : m_run(run), layer(std::make_shared<FaultyFileLayer>()) {
+        layer->setCopyMode(mode);
+        source = randomBytes(kSourceSize, 4242);
+        switch (run) {
+            case Run::DivideAnalyze:
+            case Run::Divide:
+                writeFile(in.file("big.bin"), source);
+                div = std::make_unique<FileDivider>(layer);
+                divRec = std::make_unique<DividerRecorder>(*div);
+                prepareDivider(*div, in.path(), "big.bin", out.path(), "p");
+                div->setAvgChunkSize(kChunk);
+                break;
+            case Run::GlueAnalyze:
+            case Run::Glue:
+                writeDivision(in.path(), "p", "big.bin", source, kChunk);
+                // Another header first, so that an unchanged header information shows.
+                writeFile(in.file("q.hed"), headerBytes("other.iso", 77, 7, 9));
+                glu = std::make_unique<FileGlue>(layer);
+                gluRec = std::make_unique<GlueRecorder>(*glu);
+                glu->setHeaderFilePath(in.path());
+                glu->setChunkPrefix("p");
+                glu->setHeaderFileName(run == Run::Glue ? "p.hed" : "q.hed");
+                EXPECT_TRUE(Succeeded(glu->analyze(), *glu));
+                glu->setHeaderFileName("p.hed");
+                glu->setBigFileName("restored.bin");
+                glu->setBigFilePath(out.path());
+                break;
+        }
+        inputs = snapshot(in);
+        layer->reset();
+        if (divRec) divRec->clear();
+        if (gluRec) gluRec->clear();
+    }
+
+    bool act() {
+        switch (m_run) {
+            case Run::DivideAnalyze:
+                return div->analyze();
+            case Run::Divide:
+                return div->divideFile();
+            case Run::GlueAnalyze:
+                return glu->analyze();
+            case Run::Glue:
+                return glu->glueFile();
+        }
+        return false;
+    }
+
+    std::map<std::string, Bytes> snapshot(const TempDir& d) const {
+        std::map<std::string, Bytes> files;
+        for (const auto& name : d.entries()) files[name] = readFile(d.file(name));
+        return files;
+    }
+
+    const std::vector<Event>& events() const { return divRec ? divRec->events : gluRec->events; }
+
+    // What a completely written output file holds.
+    Bytes expectedContent(const std::string& path) const {
+        if (path == out.file("p.hed")) return headerBytes("big.bin", kChunk, 500, 3);
+        if (path == out.file("restored.bin")) return source;
+        for (int k = 1; k <= 3; ++k)
+            if (path == out.file("p_" + std::to_string(k) + ".div"))
+                return source.substr((k - 1) * kChunk, kChunk);
+        ADD_FAILURE() << "unexpected output " << path;
+        return Bytes();
+    }
+
+    Run m_run;
+    TempDir in, out;
+    Bytes source;
+    std::shared_ptr<FaultyFileLayer> layer;
+    std::unique_ptr<FileDivider> div;
+    std::unique_ptr<FileGlue> glu;
+    std::unique_ptr<DividerRecorder> divRec;
+    std::unique_ptr<GlueRecorder> gluRec;
+    std::map<std::string, Bytes> inputs;
+};
+
+// The chunk number in a path (or "from -> to" text) naming a chunk file; 0 when none.
+int chunkNumberIn(const std::string& text) {
+    std::size_t at = text.rfind("/p_");
+    if (at == std::string::npos) return 0;
+    return std::atoi(text.c_str() + at + 3);
+}
+
+class FaultInjectionTest : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultInjectionTest, RunFailsCleanly) {
+    const FaultCase& c = GetParam();
+
+    // A clean run first, to learn how many calls of the operation it makes.
+    int calls = 0;
+    {
+        Scenario dry(c.run, c.mode);
+        ASSERT_TRUE(dry.act()) << "the run fails even without a fault";
+        calls = dry.layer->calls(c.op);
+    }
+    if (calls == 0 && c.optional) GTEST_SKIP() << "this run makes no " << opName(c.op) << " call";
+    const int occurrence = c.occurrence == kLast ? calls : c.occurrence;
+    ASSERT_GE(calls, occurrence) << "the run makes only " << calls << " " << opName(c.op)
+                                 << " calls";
+
+    Scenario s(c.run, c.mode);
+    const int fdsBefore = openDescriptorCount();
+    s.layer->failAt(c.op, occurrence, c.err);
+    const bool result = s.act();
+    ASSERT_TRUE(s.layer->faultHit()) << "the fault was never reached";
+    SCOPED_TRACE("failed operation on " + s.layer->faultPath());
+
+    // The error state: the injected errno and its text, as a system error.
+    if (s.div)
+        EXPECT_TRUE(FailedWithSystemError(result, *s.div, c.err, std::strerror(c.err)));
+    else
+        EXPECT_TRUE(FailedWithSystemError(result, *s.glu, c.err, std::strerror(c.err)));
+
+    // One onError, last; no onComplete.
+    const auto& ev = s.events();
+    EXPECT_EQ(countOf(ev, "onError"), 1) << describe(ev);
+    EXPECT_EQ(countOf(ev, "onComplete"), 0) << describe(ev);
+    ASSERT_FALSE(ev.empty());
+    EXPECT_EQ(ev.back().name, "onError");
+
+    // Every descriptor released.
+    EXPECT_EQ(openDescriptorCount(), fdsBefore);
+
+    // Inputs untouched.
+    EXPECT_TRUE(s.snapshot(s.in) == s.inputs) << "an input file changed";
+
+    // Progress counters keep where the failure left them.
+    const int blocks = countOf(ev, "onNewDivision");
+    const int64_t currentOp = s.div ? s.div->CurrentOp() : s.glu->CurrentOp();
+    const int32_t currentChunk = s.div ? s.div->CurrentChunk() : s.glu->CurrentChunk();
+    EXPECT_EQ(currentOp, blocks);
+    if (const int k = chunkNumberIn(s.layer->faultPath())) {
+        EXPECT_EQ(currentChunk, k);
+    }
+
+    // Outputs: what was finished stays complete; the file being written stays.
+    std::set<std::string> opened(s.layer->openedForWrite.begin(), s.layer->openedForWrite.end());
+    for (const auto& name : s.out.entries())
+        EXPECT_TRUE(opened.count(s.out.file(name))) << name << " was never opened for writing";
+    for (const auto& path : s.layer->openedForWrite)
+        EXPECT_TRUE(fileExists(path)) << path << " was removed";
+    for (const auto& path : s.layer->closedOk)
+        if (opened.count(path)) {
+            EXPECT_EQ(readFile(path), s.expectedContent(path)) << path;
+        }
+
+    switch (c.run) {
+        case Run::DivideAnalyze:
+            EXPECT_EQ(s.div->AvgChunkSize(), kChunk) << "the old plan stays";
+            EXPECT_EQ(s.div->NumOfChunks(), 3);
+            EXPECT_EQ(s.div->LastChunkSize(), 500);
+            EXPECT_EQ(s.div->BigFileSize(), 0);
+            break;
+        case Run::Divide:
+            if (s.layer->faultPath() == s.out.file("p.hed")) {
+                EXPECT_EQ(blocks, 0);
+                EXPECT_FALSE(fileExists(s.out.file("p_1.div")));
+            }
+            break;
+        case Run::GlueAnalyze:
+            EXPECT_EQ(s.glu->BigFileName(), "other.iso") << "header information unchanged";
+            EXPECT_EQ(s.glu->AvgChunkSize(), 77);
+            EXPECT_EQ(s.glu->LastChunkSize(), 7);
+            EXPECT_EQ(s.glu->NumOfChunks(), 9);
+            EXPECT_EQ(s.glu->BigFileSize(), 8 * 77 + 7);
+            break;
+        case Run::Glue:
+            break;
+    }
+}
+
+const CopyMode RW = CopyMode::ReadWrite;
+const CopyMode NAT = CopyMode::Native;
+
+INSTANTIATE_TEST_SUITE_P(
+    DividerAnalysis, FaultInjectionTest,
+    ::testing::Values(FaultCase{Run::DivideAnalyze, Op::OpenRead, 1, EACCES, RW, false},
+                      FaultCase{Run::DivideAnalyze, Op::Size, 1, EIO, RW, false},
+                      FaultCase{Run::DivideAnalyze, Op::Close, 1, EIO, RW, false}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Division, FaultInjectionTest,
+    ::testing::Values(FaultCase{Run::Divide, Op::OpenRead, 1, EACCES, RW, false},
+                      FaultCase{Run::Divide, Op::Size, 1, EIO, RW, true},
+                      FaultCase{Run::Divide, Op::OpenWrite, 1, EROFS, RW, false},
+                      FaultCase{Run::Divide, Op::OpenWrite, 2, ENOSPC, RW, false},
+                      FaultCase{Run::Divide, Op::OpenWrite, kLast, EACCES, RW, false},
+                      FaultCase{Run::Divide, Op::Read, 1, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Read, 2, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Read, kLast, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Write, 1, ENOSPC, RW, false},
+                      FaultCase{Run::Divide, Op::Write, 2, ENOSPC, RW, false},
+                      FaultCase{Run::Divide, Op::Write, kLast, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Flush, 1, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Flush, 2, ENOSPC, RW, false},
+                      FaultCase{Run::Divide, Op::Flush, kLast, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Close, 1, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Close, 2, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Close, kLast, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Copy, 1, EIO, NAT, false},
+                      FaultCase{Run::Divide, Op::Copy, 2, ENOSPC, NAT, false},
+                      FaultCase{Run::Divide, Op::Copy, kLast, EIO, NAT, false}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    GlueAnalysis, FaultInjectionTest,
+    ::testing::Values(FaultCase{Run::GlueAnalyze, Op::OpenRead, 1, EACCES, RW, false},
+                      FaultCase{Run::GlueAnalyze, Op::Size, 1, EIO, RW, true},
+                      FaultCase{Run::GlueAnalyze, Op::Read, 1, EIO, RW, false},
+                      FaultCase{Run::GlueAnalyze, Op::Read, kLast, EIO, RW, false},
+                      FaultCase{Run::GlueAnalyze, Op::Close, 1, EIO, RW, false}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Glue, FaultInjectionTest,
+    ::testing::Values(FaultCase{Run::Glue, Op::OpenWrite, 1, EROFS, RW, false},
+                      FaultCase{Run::Glue, Op::OpenRead, 1, EACCES, RW, false},
+                      FaultCase{Run::Glue, Op::OpenRead, 2, EACCES, RW, false},
+                      FaultCase{Run::Glue, Op::OpenRead, kLast, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Size, 1, EIO, RW, true},
+                      FaultCase{Run::Glue, Op::Read, 1, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Read, 2, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Read, kLast, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Write, 1, ENOSPC, RW, false},
+                      FaultCase{Run::Glue, Op::Write, kLast, ENOSPC, RW, false},
+                      FaultCase{Run::Glue, Op::Flush, 1, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Close, 1, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Close, 2, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Close, kLast, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::Copy, 1, EIO, NAT, false},
+                      FaultCase{Run::Glue, Op::Copy, kLast, ENOSPC, NAT, false}),
+    caseName);
+
+}  // namespace
+}  // namespace morvane_test

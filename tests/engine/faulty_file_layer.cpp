@@ -1,0 +1,146 @@
+#include "faulty_file_layer.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace morvane_test {
+
+using morvane::File;
+using morvane::Status;
+
+const char* opName(Op op) {
+    switch (op) {
+        case Op::OpenRead:
+            return "OpenRead";
+        case Op::OpenWrite:
+            return "OpenWrite";
+        case Op::Size:
+            return "Size";
+        case Op::Read:
+            return "Read";
+        case Op::Write:
+            return "Write";
+        case Op::Copy:
+            return "Copy";
+        case Op::Flush:
+            return "Flush";
+        case Op::Close:
+            return "Close";
+        case Op::Count:
+            break;
+    }
+    return "?";
+}
+
+void FaultyFileLayer::failAt(Op op, int occurrence, int err) {
+    m_faultOp = op;
+    m_faultOccurrence = occurrence;
+    m_faultErr = err;
+    m_faultHit = false;
+    m_faultPath.clear();
+}
+
+void FaultyFileLayer::reset() {
+    m_calls.fill(0);
+    m_faultOp = Op::Count;
+    m_faultOccurrence = 0;
+    m_faultErr = 0;
+    m_faultHit = false;
+    m_faultPath.clear();
+    log.clear();
+    copySizes.clear();
+    openedForWrite.clear();
+    closedOk.clear();
+}
+
+bool FaultyFileLayer::count(Op op, const std::string& path, std::size_t bytes) {
+    int n = ++m_calls[static_cast<std::size_t>(op)];
+    log.push_back({op, path, bytes});
+    if (op == m_faultOp && n == m_faultOccurrence) {
+        m_faultHit = true;
+        m_faultPath = path;
+        return true;
+    }
+    return false;
+}
+
+Status FaultyFileLayer::openRead(const std::string& path, std::unique_ptr<File>* out) {
+    if (count(Op::OpenRead, path)) return Status::SysError(m_faultErr);
+    return FileLayer::openRead(path, out);
+}
+
+Status FaultyFileLayer::openWrite(const std::string& path, std::unique_ptr<File>* out) {
+    if (count(Op::OpenWrite, path)) return Status::SysError(m_faultErr);
+    Status s = FileLayer::openWrite(path, out);
+    if (s.ok()) openedForWrite.push_back(path);
+    return s;
+}
+
+Status FaultyFileLayer::size(File& file, int64_t* out) {
+    if (count(Op::Size, file.path())) return Status::SysError(m_faultErr);
+    return FileLayer::size(file, out);
+}
+
+Status FaultyFileLayer::read(File& file, char* buffer, std::size_t n, std::size_t* got) {
+    if (count(Op::Read, file.path(), n)) {
+        if (got) *got = 0;
+        return Status::SysError(m_faultErr);
+    }
+    return FileLayer::read(file, buffer, n, got);
+}
+
+Status FaultyFileLayer::write(File& file, const char* buffer, std::size_t n) {
+    if (count(Op::Write, file.path(), n)) return Status::SysError(m_faultErr);
+    return FileLayer::write(file, buffer, n);
+}
+
+Status FaultyFileLayer::copy(File& from, File& to, std::size_t n, char* buffer) {
+    copySizes.push_back(n);
+    if (count(Op::Copy, from.path() + " -> " + to.path(), n)) return Status::SysError(m_faultErr);
+    switch (m_copyMode) {
+        case CopyMode::Native:
+            return FileLayer::copy(from, to, n, buffer);
+        case CopyMode::ThroughBuffer:
+            return copyThroughBuffer(from, to, n, buffer);
+        case CopyMode::ReadWrite: {
+            std::size_t have = 0;
+            while (have < n) {
+                std::size_t got = 0;
+                Status s = read(from, buffer + have, n - have, &got);
+                if (!s.ok()) return s;
+                if (got == 0) return morvane::earlyEnd(from.path());
+                have += got;
+            }
+            return write(to, buffer, n);
+        }
+        case CopyMode::Skip: {
+            const off_t step = static_cast<off_t>(n);
+            if (::lseek(from.fd(), step, SEEK_CUR) < 0) return Status::SysError(errno);
+            off_t end = ::lseek(to.fd(), step, SEEK_CUR);
+            if (end < 0) return Status::SysError(errno);
+            if (::ftruncate(to.fd(), end) != 0) return Status::SysError(errno);
+            return Status::OK();
+        }
+    }
+    return Status::SysError(EINVAL);
+}
+
+Status FaultyFileLayer::flush(File& file) {
+    if (count(Op::Flush, file.path())) return Status::SysError(m_faultErr);
+    return FileLayer::flush(file);
+}
+
+Status FaultyFileLayer::close(File& file) {
+    const std::string path = file.path();
+    if (count(Op::Close, path)) {
+        // close(2) releases the descriptor even when it reports a failure.
+        FileLayer::close(file);
+        return Status::SysError(m_faultErr);
+    }
+    Status s = FileLayer::close(file);
+    if (s.ok()) closedOk.push_back(path);
+    return s;
+}
+
+}  // namespace morvane_test

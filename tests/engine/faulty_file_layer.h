@@ -1,0 +1,79 @@
+#pragma once
+
+// A file layer for the engine tests: it counts and logs every operation the
+// engines ask of it, can make the Nth call of one operation fail with a
+// chosen errno, and can route block copies through other paths.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "engine/file_layer.h"
+
+namespace morvane_test {
+
+enum class Op { OpenRead, OpenWrite, Size, Read, Write, Copy, Flush, Close, Count };
+
+const char* opName(Op op);
+
+class FaultyFileLayer : public morvane::FileLayer {
+  public:
+    // How copy() moves a block.
+    enum class CopyMode {
+        Native,         // the POSIX layer's own copy (copy_file_range, with its fallback)
+        ThroughBuffer,  // the layer's read/write path, copyThroughBuffer
+        ReadWrite,      // this layer's read() then write(), so that each can be made to fail
+        Skip,           // moves both offsets and extends the target without moving data
+    };
+
+    void setCopyMode(CopyMode mode) { m_copyMode = mode; }
+    // Makes call number `occurrence` (from 1) of `op` fail with `err`.
+    void failAt(Op op, int occurrence, int err);
+    // Forgets counts, log and fault.
+    void reset();
+
+    int calls(Op op) const { return m_calls[static_cast<std::size_t>(op)]; }
+    bool faultHit() const { return m_faultHit; }
+    // The path of the file the failed operation was about.
+    const std::string& faultPath() const { return m_faultPath; }
+
+    struct Entry {
+        Op op;
+        std::string path;
+        std::size_t bytes;
+    };
+    // Every operation, in order (faulted ones included).
+    std::vector<Entry> log;
+    // Byte counts of the copy() calls, in order.
+    std::vector<std::size_t> copySizes;
+    // Paths of the files opened for writing, and of those closed successfully.
+    std::vector<std::string> openedForWrite;
+    std::vector<std::string> closedOk;
+
+    morvane::Status openRead(const std::string& path, std::unique_ptr<morvane::File>* out) override;
+    morvane::Status openWrite(const std::string& path,
+                              std::unique_ptr<morvane::File>* out) override;
+    morvane::Status size(morvane::File& file, int64_t* out) override;
+    morvane::Status read(morvane::File& file, char* buffer, std::size_t n,
+                         std::size_t* got) override;
+    morvane::Status write(morvane::File& file, const char* buffer, std::size_t n) override;
+    morvane::Status copy(morvane::File& from, morvane::File& to, std::size_t n,
+                         char* buffer) override;
+    morvane::Status flush(morvane::File& file) override;
+    morvane::Status close(morvane::File& file) override;
+
+  private:
+    // Counts a call; true when this one is to fail.
+    bool count(Op op, const std::string& path, std::size_t bytes = 0);
+
+    CopyMode m_copyMode = CopyMode::Native;
+    std::array<int, static_cast<std::size_t>(Op::Count)> m_calls{};
+    Op m_faultOp = Op::Count;
+    int m_faultOccurrence = 0;
+    int m_faultErr = 0;
+    bool m_faultHit = false;
+    std::string m_faultPath;
+};
+
+}  // namespace morvane_test

@@ -1,0 +1,305 @@
+// FileDivider's division run: the block pattern, the notifications, the
+// files it writes, and its refusals.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+
+#include "engine/division_header.h"
+#include "engine/file_divider.h"
+#include "faulty_file_layer.h"
+#include "test_support.h"
+
+namespace morvane_test {
+namespace {
+
+using morvane::FileDivider;
+constexpr int64_t MiB = 1048576;
+
+class DivisionRunTest : public ::testing::Test {
+  protected:
+    // Writes `size` random bytes as the source "big.bin" and analyses it.
+    void setUpSource(FileDivider& div, std::size_t size, const std::string& prefix = "p") {
+        source = randomBytes(size, size * 7 + 1);
+        writeFile(src.file("big.bin"), source);
+        prepareDivider(div, src.path(), "big.bin", out.path(), prefix);
+    }
+    std::string chunk(const std::string& prefix, int k) const {
+        return out.file(prefix + "_" + std::to_string(k) + ".div");
+    }
+    Bytes slice(int64_t offset, int64_t len) const {
+        return source.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(len));
+    }
+
+    TempDir src;
+    TempDir out;
+    Bytes source;
+};
+
+// 25 MiB in chunks of 12 MiB: chunks of 12, 12 and 1 MiB, copied in blocks
+// of 10, 2, 10, 2 and 1 MiB.
+TEST_F(DivisionRunTest, TwentyFiveMebibytesInTwelveMebibyteChunks) {
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileDivider div(layer);
+    setUpSource(div, 25 * MiB);
+    div.setAvgChunkSize(12 * MiB);
+    DividerRecorder rec(div);
+    layer->reset();
+
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+
+    EXPECT_EQ(layer->copySizes,
+              (std::vector<std::size_t>{10 * MiB, 2 * MiB, 10 * MiB, 2 * MiB, 1 * MiB}));
+    EXPECT_EQ(div.NumOfChunks(), 3);
+    EXPECT_EQ(div.LastChunkSize(), 1 * MiB);
+    EXPECT_EQ(div.NumOfOps(), 5);
+
+    ASSERT_EQ(rec.events.size(), 8u) << describe(rec.events);
+    EXPECT_EQ(rec.events[0].name, "onGenHeader");
+    const std::pair<int32_t, int64_t> expected[] = {{1, 1}, {1, 2}, {2, 3}, {2, 4}, {3, 5}};
+    for (int i = 0; i < 5; ++i) {
+        const Event& e = rec.events[1 + i];
+        EXPECT_EQ(e.name, "onNewDivision");
+        EXPECT_EQ(e.chunk, expected[i].first) << "block " << i + 1;
+        EXPECT_EQ(e.op, expected[i].second) << "block " << i + 1;
+        EXPECT_EQ(e.numOfOps, 5) << "NumOfOps is set before the first block";
+    }
+    EXPECT_EQ(rec.events[6].name, "onClearErr");
+    EXPECT_EQ(rec.events[7].name, "onComplete");
+    EXPECT_EQ(div.ErrorDescription(), "No Error");
+    EXPECT_EQ(div.CurrentChunk(), 3);
+    EXPECT_EQ(div.CurrentOp(), 5);
+
+    EXPECT_EQ(readFile(out.file("p.hed")), headerBytes("big.bin", 12 * MiB, 1 * MiB, 3));
+    EXPECT_EQ(readFile(chunk("p", 1)), slice(0, 12 * MiB));
+    EXPECT_EQ(readFile(chunk("p", 2)), slice(12 * MiB, 12 * MiB));
+    EXPECT_EQ(readFile(chunk("p", 3)), slice(24 * MiB, 1 * MiB));
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p_1.div", "p_2.div", "p_3.div"}));
+    EXPECT_EQ(readFile(src.file("big.bin")), source) << "the large file must stay unchanged";
+}
+
+// The header of the worked example: data.bin, 1 MiB chunks, last 512 KiB, 3 chunks.
+TEST_F(DivisionRunTest, WritesTheWorkedExampleHeaderByteForByte) {
+    source = randomBytes(2621440, 5);
+    writeFile(src.file("data.bin"), source);
+    FileDivider div;
+    prepareDivider(div, src.path(), "data.bin", out.path(), "data");
+    div.setAvgChunkSize(1048576);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    const unsigned char expected[22] = {0x08, 0x00, 0x64, 0x61, 0x74, 0x61, 0x2E, 0x62,
+                                        0x69, 0x6E, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00,
+                                        0x08, 0x00, 0x03, 0x00, 0x00, 0x00};
+    EXPECT_EQ(readFile(out.file("data.hed")),
+              Bytes(reinterpret_cast<const char*>(expected), sizeof expected));
+    EXPECT_EQ(fileSize(out.file("data_3.div")), 524288);
+}
+
+TEST_F(DivisionRunTest, OneChunkPlanCopiesTheWholeFile) {
+    FileDivider div;
+    setUpSource(div, 2 * 10485760 + 3);
+    DividerRecorder rec(div);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(div.NumOfOps(), 3);
+    EXPECT_EQ(countOf(rec.events, "onNewDivision"), 3);
+    EXPECT_EQ(readFile(chunk("p", 1)), source);
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p_1.div"}));
+    EXPECT_EQ(readFile(out.file("p.hed")),
+              headerBytes("big.bin", 2 * 10485760 + 3, 2 * 10485760 + 3, 1));
+}
+
+TEST_F(DivisionRunTest, EvenDivisionMakesAFullLastChunkAndNoEmptyFile) {
+    FileDivider div;
+    setUpSource(div, 1000);
+    div.setAvgChunkSize(250);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(div.LastChunkSize(), 250);
+    EXPECT_EQ(out.entries(),
+              (std::vector<std::string>{"p.hed", "p_1.div", "p_2.div", "p_3.div", "p_4.div"}));
+    for (int k = 1; k <= 4; ++k) EXPECT_EQ(readFile(chunk("p", k)), slice((k - 1) * 250, 250));
+}
+
+TEST_F(DivisionRunTest, ExactMultipleOfTheBlockSizeIsCopiedInFullBlocks) {
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileDivider div(layer);
+    setUpSource(div, 2 * 10485760 + 5);
+    div.setAvgChunkSize(2 * 10485760);
+    layer->reset();
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(layer->copySizes, (std::vector<std::size_t>{10485760, 10485760, 5}));
+    EXPECT_EQ(div.NumOfOps(), 3);
+}
+
+TEST_F(DivisionRunTest, OneByteChunksTakeOneBlockEach) {
+    FileDivider div;
+    DividerRecorder rec(div);
+    setUpSource(div, 12);
+    div.setAvgChunkSize(1);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(div.NumOfChunks(), 12);
+    EXPECT_EQ(div.NumOfOps(), 12);
+    EXPECT_EQ(countOf(rec.events, "onNewDivision"), 12);
+    // No leading zeros: p_10.div, never p_010.div.
+    EXPECT_TRUE(fileExists(chunk("p", 10)));
+    EXPECT_TRUE(fileExists(chunk("p", 12)));
+    EXPECT_FALSE(fileExists(out.file("p_010.div")));
+    EXPECT_FALSE(fileExists(out.file("p_0.div")));
+    EXPECT_FALSE(fileExists(chunk("p", 13)));
+    for (int k = 1; k <= 12; ++k) EXPECT_EQ(readFile(chunk("p", k)), slice(k - 1, 1));
+}
+
+TEST_F(DivisionRunTest, PrefixWithDotsIsUsedAsItIs) {
+    FileDivider div;
+    setUpSource(div, 30, "a.b");
+    div.setAvgChunkSize(20);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"a.b.hed", "a.b_1.div", "a.b_2.div"}));
+}
+
+TEST_F(DivisionRunTest, HeaderStoresTheNameBytesAndIs14PlusNBytes) {
+    const std::string name = "caf\xC3\xA9 \xE2\x82\xAC.bin";  // "café €.bin"
+    source = randomBytes(10, 9);
+    writeFile(src.file(name), source);
+    FileDivider div;
+    prepareDivider(div, src.path(), name, out.path(), "h");
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    const Bytes header = readFile(out.file("h.hed"));
+    EXPECT_EQ(header.size(), 14 + name.size());
+    EXPECT_EQ(header, headerBytes(name, 10, 10, 1));
+}
+
+TEST_F(DivisionRunTest, EmptyPrefixIsCode3BeforeAnythingIsWritten) {
+    source = randomBytes(10, 9);
+    writeFile(src.file("big.bin"), source);
+    FileDivider div;
+    div.setBigFileName("big.bin");
+    div.setBigFilePath(src.path());
+    ASSERT_TRUE(Succeeded(div.analyze(), div));
+    div.setChunkPath(out.path());
+    DividerRecorder rec(div);
+    EXPECT_TRUE(FailedWithCode(div.divideFile(), div, 3));
+    EXPECT_EQ(namesOf(rec.events), std::vector<std::string>{"onError"});
+    EXPECT_TRUE(out.entries().empty());
+}
+
+TEST_F(DivisionRunTest, NoAnalysisIsCode10BeforeAnythingIsWritten) {
+    FileDivider div;
+    div.setChunkPrefix("p");
+    div.setChunkPath(out.path());
+    DividerRecorder rec(div);
+    EXPECT_TRUE(FailedWithCode(div.divideFile(), div, 10));
+    EXPECT_EQ(namesOf(rec.events), std::vector<std::string>{"onError"});
+    EXPECT_TRUE(out.entries().empty());
+}
+
+TEST_F(DivisionRunTest, MissingChunkFolderFailsOnTheHeader) {
+    FileDivider div;
+    setUpSource(div, 100);
+    div.setAvgChunkSize(10);
+    div.setChunkPath(out.file("not_there"));
+    DividerRecorder rec(div);
+    EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, ENOENT));
+    EXPECT_EQ(namesOf(rec.events), (std::vector<std::string>{"onGenHeader", "onError"}));
+    EXPECT_TRUE(out.entries().empty());
+}
+
+TEST_F(DivisionRunTest, HeaderIsOpenedOnlyAfterOnGenHeader) {
+    struct Probe : morvane::FileDividerEvents {
+        std::string headerPath;
+        bool headerExisted = true;
+        int newDivisions = 0;
+        std::vector<bool> chunkExisted;
+        std::string chunkDir;
+        FileDivider* div = nullptr;
+        void onGenHeader() override { headerExisted = fileExists(headerPath); }
+        void onNewDivision() override {
+            ++newDivisions;
+            chunkExisted.push_back(
+                fileExists(chunkDir + "/p_" + std::to_string(div->CurrentChunk()) + ".div"));
+        }
+    } probe;
+    FileDivider div;
+    setUpSource(div, 50);
+    div.setAvgChunkSize(20);
+    probe.headerPath = out.file("p.hed");
+    probe.chunkDir = out.path();
+    probe.div = &div;
+    div.setObserver(&probe);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_FALSE(probe.headerExisted);
+    EXPECT_EQ(probe.chunkExisted, (std::vector<bool>{true, true, true}))
+        << "each chunk file is opened before its first block is announced";
+}
+
+TEST_F(DivisionRunTest, SecondRunCountsFromOneAgain) {
+    FileDivider div;
+    setUpSource(div, 40);
+    div.setAvgChunkSize(10);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(div.CurrentOp(), 4);
+    div.setAvgChunkSize(20);
+    EXPECT_EQ(div.NumOfOps(), 4) << "NumOfOps keeps the last run's value until a run starts";
+    DividerRecorder rec(div);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    std::vector<int64_t> ops;
+    for (const Event& e : rec.events)
+        if (e.name == "onNewDivision") ops.push_back(e.op);
+    EXPECT_EQ(ops, (std::vector<int64_t>{1, 2}));
+    EXPECT_EQ(div.NumOfOps(), 2);
+    EXPECT_EQ(readFile(chunk("p", 2)), slice(20, 20));
+}
+
+TEST_F(DivisionRunTest, RunWithoutObserverSucceeds) {
+    FileDivider div;
+    setUpSource(div, 33);
+    div.setAvgChunkSize(10);
+    div.setObserver(nullptr);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(readFile(chunk("p", 4)), slice(30, 3));
+}
+
+// The log of a run, as the file layer sees it.
+TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileDivider div(layer);
+    setUpSource(div, 100);
+    div.setAvgChunkSize(30);
+    layer->reset();
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+
+    const std::string big = src.file("big.bin");
+    std::vector<std::string> written = {out.file("p.hed"), chunk("p", 1), chunk("p", 2),
+                                        chunk("p", 3), chunk("p", 4)};
+    EXPECT_EQ(layer->openedForWrite, written) << "header first, then the chunks in order";
+    int bigOpens = 0;
+    std::string openChunk;
+    std::map<std::string, bool> flushed;
+    for (const auto& e : layer->log) {
+        if (e.op == Op::OpenRead) {
+            EXPECT_EQ(e.path, big);
+            ++bigOpens;
+        }
+        if (e.op == Op::OpenWrite) {
+            EXPECT_EQ(openChunk, "") << e.path << " opened while " << openChunk << " is open";
+            openChunk = e.path;
+        }
+        if (e.op == Op::Flush) flushed[e.path] = true;
+        if (e.op == Op::Close && e.path != big) {
+            EXPECT_TRUE(flushed[e.path]) << e.path << " closed without being flushed";
+            EXPECT_EQ(e.path, openChunk);
+            openChunk.clear();
+        }
+    }
+    EXPECT_EQ(bigOpens, 1) << "the large file is opened once per run";
+    std::vector<std::string> closedWritten;
+    for (const auto& p : layer->closedOk)
+        if (p != big) closedWritten.push_back(p);
+    EXPECT_EQ(closedWritten, written);
+    EXPECT_EQ(layer->calls(Op::Close), 6);
+}
+
+}  // namespace
+}  // namespace morvane_test

@@ -1,0 +1,105 @@
+// Divide, glue, compare: random content for sizes and chunk sizes around the
+// block boundaries.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/file_divider.h"
+#include "engine/file_glue.h"
+#include "faulty_file_layer.h"
+#include "test_support.h"
+
+namespace morvane_test {
+namespace {
+
+using morvane::FileDivider;
+using morvane::FileGlue;
+using CopyMode = FaultyFileLayer::CopyMode;
+
+constexpr int64_t B = 10485760;
+
+struct RoundTrip {
+    const char* label;
+    int64_t fileSize;
+    int32_t chunkSize;
+    CopyMode mode;
+};
+
+class RoundTripTest : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(RoundTripTest, GlueGivesBackTheOriginal) {
+    const RoundTrip& c = GetParam();
+    TempDir src, chunks, restored;
+    const Bytes source =
+        randomBytes(static_cast<std::size_t>(c.fileSize), c.fileSize * 31 + c.chunkSize);
+    writeFile(src.file("original.dat"), source);
+
+    const int32_t num = static_cast<int32_t>((c.fileSize + c.chunkSize - 1) / c.chunkSize);
+    const int32_t last =
+        static_cast<int32_t>(c.fileSize - static_cast<int64_t>(num - 1) * c.chunkSize);
+    const int64_t ops = blocksOf(c.chunkSize) * (num - 1) + blocksOf(last);
+
+    auto layer = std::make_shared<FaultyFileLayer>();
+    layer->setCopyMode(c.mode);
+
+    FileDivider div(layer);
+    DividerRecorder drec(div);
+    prepareDivider(div, src.path(), "original.dat", chunks.path(), "rt");
+    div.setAvgChunkSize(c.chunkSize);
+    ASSERT_EQ(div.AvgChunkSize(), c.chunkSize) << errorStateOf(div);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(div.NumOfChunks(), num);
+    EXPECT_EQ(div.LastChunkSize(), last);
+    EXPECT_EQ(div.NumOfOps(), ops);
+    EXPECT_EQ(countOf(drec.events, "onNewDivision"), ops);
+    EXPECT_EQ(drec.events.back().name, "onComplete");
+    EXPECT_EQ(fileSize(chunks.file("rt_1.div")), num == 1 ? last : c.chunkSize);
+    EXPECT_EQ(fileSize(chunks.file("rt_" + std::to_string(num) + ".div")), last);
+    EXPECT_FALSE(fileExists(chunks.file("rt_" + std::to_string(num + 1) + ".div")));
+    EXPECT_EQ(chunks.entries().size(), static_cast<std::size_t>(num) + 1);
+
+    FileGlue glu(layer);
+    GlueRecorder grec(glu);
+    glu.setHeaderFileName("rt.hed");
+    glu.setHeaderFilePath(chunks.path());
+    glu.setChunkPrefix("rt");
+    ASSERT_TRUE(Succeeded(glu.analyze(), glu));
+    EXPECT_EQ(glu.BigFileName(), "original.dat");
+    EXPECT_EQ(glu.BigFileSize(), c.fileSize);
+    EXPECT_EQ(glu.NumOfChunks(), num);
+    glu.setBigFileName("restored.dat");
+    glu.setBigFilePath(restored.path());
+    ASSERT_TRUE(Succeeded(glu.checkExistence(), glu));
+    ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
+    EXPECT_EQ(glu.NumOfOps(), ops);
+    EXPECT_EQ(countOf(grec.events, "onNewDivision"), ops);
+    const Bytes back = readFile(restored.file("restored.dat"));
+    ASSERT_EQ(back.size(), source.size());
+    EXPECT_TRUE(back == source) << "restored file differs from the original";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, RoundTripTest,
+    ::testing::Values(
+        RoundTrip{"oneByte", 1, 1, CopyMode::Native},
+        RoundTrip{"oneByteChunksOfSmallFile", 300, 1, CopyMode::Native},
+        RoundTrip{"twoChunksLastOneByte", 101, 100, CopyMode::Native},
+        RoundTrip{"blockMinusOneWhole", B - 1, static_cast<int32_t>(B - 1), CopyMode::Native},
+        RoundTrip{"blockWhole", B, static_cast<int32_t>(B), CopyMode::Native},
+        RoundTrip{"blockPlusOneWhole", B + 1, static_cast<int32_t>(B + 1), CopyMode::Native},
+        RoundTrip{"blockPlusOneInBlocks", B + 1, static_cast<int32_t>(B), CopyMode::Native},
+        RoundTrip{"twoBlocksInBlocks", 2 * B, static_cast<int32_t>(B), CopyMode::Native},
+        RoundTrip{"twoBlocksInBlockMinusOne", 2 * B, static_cast<int32_t>(B - 1), CopyMode::Native},
+        RoundTrip{"twoBlocksPlusOneInDoubleBlocks", 2 * B + 1, static_cast<int32_t>(2 * B),
+                  CopyMode::Native},
+        RoundTrip{"threeBlocksMinusOneInBlockPlusOne", 3 * B - 1, static_cast<int32_t>(B + 1),
+                  CopyMode::Native},
+        RoundTrip{"unevenSmallChunks", 1000003, 4099, CopyMode::Native},
+        RoundTrip{"blockPlusOneThroughBuffer", 2 * B + 2, static_cast<int32_t>(B + 1),
+                  CopyMode::ThroughBuffer},
+        RoundTrip{"oneByteChunksThroughBuffer", 64, 1, CopyMode::ThroughBuffer}),
+    [](const ::testing::TestParamInfo<RoundTrip>& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace morvane_test
