@@ -80,7 +80,8 @@ class FileDivider {
     bool outputsAreDistinctFromSource();
     bool writeHeader();
     bool writeChunks();
-    bool copyChunk(File& source, int32_t chunkBytes, char* block);
+    Status copyChunk(File& source, int32_t chunkBytes, char* block, std::unique_ptr<File>* chunk);
+    Status flushAndClose(std::unique_ptr<File> file);
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     void setError(int16_t code);

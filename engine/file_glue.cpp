@@ -206,7 +206,7 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
         if (m_observer) m_observer->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
         s = m_layer->copy(*chunk, output, bytes, block);
-        if (s.ok()) m_layer->startWriteback(output);
+        if (s.ok()) m_layer->startWriteback(output, false);
     }
     if (s.ok()) s = m_layer->close(*chunk);
     if (!s.ok()) {

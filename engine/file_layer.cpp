@@ -14,6 +14,9 @@ namespace {
 
 // The largest piece one read(2) or write(2) is asked to move.
 constexpr std::size_t kMaxIo = 1 << 30;
+// Writeback is started in pieces of at least this many bytes: large enough
+// for the disk to take them in long runs, small enough to keep it busy.
+constexpr int64_t kWritebackStep = 16 << 20;
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -100,6 +103,7 @@ Status FileLayer::write(File& file, const char* buffer, std::size_t n) {
         }
         if (w == 0) return Status::SysError(ENOSPC);
         done += static_cast<std::size_t>(w);
+        file.addWritten(w);
     }
     return Status::OK();
 }
@@ -119,6 +123,7 @@ Status FileLayer::copy(File& from, File& to, std::size_t n, char* buffer) {
         }
         if (c == 0) return earlyEnd(from.path());
         done += static_cast<std::size_t>(c);
+        to.addWritten(c);
     }
     if (done == n) return Status::OK();
     return copyThroughBuffer(from, to, n - done, buffer);
@@ -130,8 +135,12 @@ Status FileLayer::copyThroughBuffer(File& from, File& to, std::size_t n, char* b
     return write(to, buffer, n);
 }
 
-void FileLayer::startWriteback(File& file) {
-    ::sync_file_range(file.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+void FileLayer::startWriteback(File& file, bool whole) {
+    const int64_t from = file.writebackStarted();
+    const int64_t bytes = file.written() - from;
+    if (bytes <= 0 || (!whole && bytes < kWritebackStep)) return;
+    ::sync_file_range(file.fd(), from, bytes, SYNC_FILE_RANGE_WRITE);
+    file.setWritebackStarted(file.written());
 }
 
 Status FileLayer::flush(File& file) {

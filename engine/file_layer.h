@@ -32,10 +32,19 @@ class File {
     bool kernelCopyRefused() const { return m_kernelCopyRefused; }
     void setKernelCopyRefused() { m_kernelCopyRefused = true; }
 
+    // Bytes written through the layer so far, and how many of them have
+    // been handed to writeback.
+    int64_t written() const { return m_written; }
+    void addWritten(int64_t bytes) { m_written += bytes; }
+    int64_t writebackStarted() const { return m_writebackStarted; }
+    void setWritebackStarted(int64_t bytes) { m_writebackStarted = bytes; }
+
   private:
     int m_fd;
     std::string m_path;
     bool m_kernelCopyRefused = false;
+    int64_t m_written = 0;
+    int64_t m_writebackStarted = 0;
 };
 
 // Identity of a file on its device: two paths naming one (device, inode)
@@ -68,8 +77,10 @@ class FileLayer {
     // `to`, in the kernel where the file system allows it, else through
     // `buffer` (at least `n` bytes). An early end of `from` is ENODATA.
     virtual Status copy(File& from, File& to, std::size_t n, char* buffer);
-    // Starts writeback of what was written so far; a hint, never an error.
-    virtual void startWriteback(File& file);
+    // Starts writing what was written so far to storage, without waiting,
+    // so that the final flush has little left to do. Waits for a few
+    // megabytes to gather first unless `whole`. A hint, never an error.
+    virtual void startWriteback(File& file, bool whole);
     // Flushes the file's data to storage. Files that cannot be synced
     // (EINVAL, such as /dev/null) count as flushed.
     virtual Status flush(File& file);
