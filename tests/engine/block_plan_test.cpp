@@ -19,6 +19,10 @@ struct PlanCase {
     int32_t tail;
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) {
+    *os << c.chunk << " bytes";
+}
+
 class PlanBlocksTest : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanBlocksTest, FullBlocksThenOneTail) {
@@ -46,6 +50,10 @@ struct OpsCase {
     int32_t num;
     int64_t ops;
 };
+
+void PrintTo(const OpsCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class CountOpsTest : public ::testing::TestWithParam<OpsCase> {};
 

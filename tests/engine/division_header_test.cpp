@@ -120,6 +120,10 @@ struct Truncation {
     bool nameComplete;
 };
 
+void PrintTo(const Truncation& t, std::ostream* os) {
+    *os << t.keep << " bytes kept";
+}
+
 class HeaderTruncationTest : public ::testing::TestWithParam<Truncation> {};
 
 TEST_P(HeaderTruncationTest, MissingBytesReadAsZero) {
@@ -169,6 +173,10 @@ struct Validity {
     bool valid;
 };
 
+void PrintTo(const Validity& v, std::ostream* os) {
+    *os << v.label;
+}
+
 class HeaderValidityTest : public ::testing::TestWithParam<Validity> {};
 
 TEST_P(HeaderValidityTest, FollowsTheRule) {
@@ -208,6 +216,10 @@ struct NameCase {
     std::string stored;
     std::string read;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class StoredNameTest : public ::testing::TestWithParam<NameCase> {};
 

@@ -55,6 +55,10 @@ struct CodeMessage {
     const char* message;
 };
 
+void PrintTo(const CodeMessage& c, std::ostream* os) {
+    *os << "code " << c.code;
+}
+
 class EngineMessageTest : public ::testing::TestWithParam<CodeMessage> {};
 
 TEST_P(EngineMessageTest, CodeHasItsExactMessage) {

@@ -92,8 +92,10 @@ class Scenario {
                 glu->setHeaderFileName(run == Run::Glue ? "p.hed" : "q.hed");
                 EXPECT_TRUE(Succeeded(glu->analyze(), *glu));
                 glu->setHeaderFileName("p.hed");
-                glu->setBigFileName("restored.bin");
-                glu->setBigFilePath(out.path());
+                if (run == Run::Glue) {
+                    glu->setBigFileName("restored.bin");
+                    glu->setBigFilePath(out.path());
+                }
                 break;
         }
         inputs = snapshot(in);
@@ -151,6 +153,12 @@ int chunkNumberIn(const std::string& text) {
     std::size_t at = text.rfind("/p_");
     if (at == std::string::npos) return 0;
     return std::atoi(text.c_str() + at + 3);
+}
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << runName(c.run) << " " << opName(c.op) << " #"
+        << (c.occurrence == kLast ? std::string("last") : std::to_string(c.occurrence)) << " errno "
+        << c.err;
 }
 
 class FaultInjectionTest : public ::testing::TestWithParam<FaultCase> {};

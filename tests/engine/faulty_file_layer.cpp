@@ -33,6 +33,23 @@ const char* opName(Op op) {
     return "?";
 }
 
+void PrintTo(FaultyFileLayer::CopyMode mode, std::ostream* os) {
+    switch (mode) {
+        case FaultyFileLayer::CopyMode::Native:
+            *os << "Native";
+            break;
+        case FaultyFileLayer::CopyMode::ThroughBuffer:
+            *os << "ThroughBuffer";
+            break;
+        case FaultyFileLayer::CopyMode::ReadWrite:
+            *os << "ReadWrite";
+            break;
+        case FaultyFileLayer::CopyMode::Skip:
+            *os << "Skip";
+            break;
+    }
+}
+
 void FaultyFileLayer::failAt(Op op, int occurrence, int err) {
     m_faultOp = op;
     m_faultOccurrence = occurrence;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -75,5 +76,7 @@ class FaultyFileLayer : public morvane::FileLayer {
     bool m_faultHit = false;
     std::string m_faultPath;
 };
+
+void PrintTo(FaultyFileLayer::CopyMode mode, std::ostream* os);
 
 }  // namespace morvane_test

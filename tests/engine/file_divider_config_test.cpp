@@ -83,6 +83,10 @@ struct FolderCase {
     std::string stored;
 };
 
+void PrintTo(const FolderCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class DividerFolderSetterTest : public ::testing::TestWithParam<FolderCase> {};
 
 TEST_P(DividerFolderSetterTest, BigFilePathGetsExactlyOneTrailingSeparator) {
@@ -261,6 +265,10 @@ struct ChunkSizeCase {
     int32_t num;   // plan afterwards
     int32_t last;  // plan afterwards
 };
+
+void PrintTo(const ChunkSizeCase& c, std::ostream* os) {
+    *os << "file " << c.fileSize << ", chunk " << c.chunk;
+}
 
 class DividerChunkSizeTableTest : public ::testing::TestWithParam<ChunkSizeCase> {
   protected:

@@ -261,6 +261,19 @@ TEST_F(DivisionRunTest, RunWithoutObserverSucceeds) {
     EXPECT_EQ(readFile(chunk("p", 4)), slice(30, 3));
 }
 
+// Chunk files are written one at a time: a run of many chunks needs only a
+// few descriptors.
+TEST_F(DivisionRunTest, ManyChunksFitInAFewDescriptors) {
+    FileDivider div;
+    setUpSource(div, 150);
+    div.setAvgChunkSize(1);
+    {
+        DescriptorLimit limit(8);
+        ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    }
+    EXPECT_EQ(readFile(chunk("p", 150)), slice(149, 1));
+}
+
 // The log of a run, as the file layer sees it.
 TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
     auto layer = std::make_shared<FaultyFileLayer>();

@@ -43,6 +43,10 @@ struct TextSetterCase {
     int emptyCode;
 };
 
+void PrintTo(const TextSetterCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
 class GlueTextSetterTest : public ::testing::TestWithParam<TextSetterCase> {};
 
 TEST_P(GlueTextSetterTest, StoresTextUnchangedAndRefusesEmpty) {
@@ -75,6 +79,10 @@ struct FolderSetterCase {
     void (FileGlue::*set)(const std::string&);
     const std::string& (FileGlue::*get)() const;
 };
+
+void PrintTo(const FolderSetterCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class GlueFolderSetterTest : public ::testing::TestWithParam<FolderSetterCase> {};
 
@@ -203,6 +211,10 @@ struct BadHeaderCase {
     const char* label;
     Bytes bytes;
 };
+
+void PrintTo(const BadHeaderCase& c, std::ostream* os) {
+    *os << c.label;
+}
 
 class GlueBadHeaderTest : public GlueAnalysisTest,
                           public ::testing::WithParamInterface<BadHeaderCase> {};

@@ -141,6 +141,19 @@ TEST_F(GlueRunTest, EachChunkIsOpenedBeforeItsFirstBlockIsAnnounced) {
     EXPECT_EQ(probe.opensSeen, (std::vector<int>{1, 2, 3}));
 }
 
+// Chunk files are read one at a time: a run of many chunks needs only a few descriptors.
+TEST_F(GlueRunTest, ManyChunksFitInAFewDescriptors) {
+    std::vector<std::size_t> lengths(150, 1);
+    auto chunks = lay("p", 1, 1, 150, lengths);
+    FileGlue glu;
+    analyse(glu, "p");
+    {
+        DescriptorLimit limit(8);
+        ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
+    }
+    EXPECT_EQ(readFile(output()), stated(chunks, 1, 1));
+}
+
 TEST_F(GlueRunTest, FreshEngineIsCode10AndTouchesNoFile) {
     FileGlue glu;
     glu.setBigFileName("out.bin");

@@ -26,6 +26,10 @@ struct RoundTrip {
     CopyMode mode;
 };
 
+void PrintTo(const RoundTrip& c, std::ostream* os) {
+    *os << "file " << c.fileSize << ", chunk " << c.chunkSize;
+}
+
 class RoundTripTest : public ::testing::TestWithParam<RoundTrip> {};
 
 TEST_P(RoundTripTest, GlueGivesBackTheOriginal) {

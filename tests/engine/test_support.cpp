@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,6 +119,36 @@ int openDescriptorCount() {
     }
     ::closedir(d);
     return count - 1;  // the descriptor of the listing itself
+}
+
+DescriptorLimit::DescriptorLimit(int spare) {
+    struct rlimit lim;
+    if (::getrlimit(RLIMIT_NOFILE, &lim) != 0) {
+        ADD_FAILURE() << "getrlimit: " << std::strerror(errno);
+        return;
+    }
+    m_soft = lim.rlim_cur;
+    // Descriptors are handed out lowest first; leave `spare` above the highest in use.
+    int highest = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (struct dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.') highest = std::max(highest, std::atoi(e->d_name));
+        ::closedir(d);
+    }
+    lim.rlim_cur = static_cast<rlim_t>(highest + 1 + spare);
+    if (::setrlimit(RLIMIT_NOFILE, &lim) != 0) {
+        ADD_FAILURE() << "setrlimit: " << std::strerror(errno);
+        return;
+    }
+    m_set = true;
+}
+
+DescriptorLimit::~DescriptorLimit() {
+    if (!m_set) return;
+    struct rlimit lim;
+    ::getrlimit(RLIMIT_NOFILE, &lim);
+    lim.rlim_cur = static_cast<rlim_t>(m_soft);
+    ::setrlimit(RLIMIT_NOFILE, &lim);
 }
 
 std::string ownExecutableFolder() {

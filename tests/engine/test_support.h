@@ -56,6 +56,20 @@ void makeSparseFile(const std::string& path, int64_t size);
 // Number of open descriptors of this process (entries of /proc/self/fd).
 int openDescriptorCount();
 
+// Lowers this process's limit of open descriptors to the number open now
+// plus `spare`, for as long as it lives.
+class DescriptorLimit {
+  public:
+    explicit DescriptorLimit(int spare);
+    ~DescriptorLimit();
+    DescriptorLimit(const DescriptorLimit&) = delete;
+    DescriptorLimit& operator=(const DescriptorLimit&) = delete;
+
+  private:
+    unsigned long m_soft = 0;
+    bool m_set = false;
+};
+
 // The folder of the running test program, with a trailing "/".
 std::string ownExecutableFolder();
 
