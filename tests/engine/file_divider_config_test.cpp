@@ -219,6 +219,24 @@ TEST_F(DividerAnalysisTest, FailedReanalysisKeepsThePlanButNotTheSize) {
     EXPECT_EQ(div.LastChunkSize(), 30);
 }
 
+TEST_F(DividerAnalysisTest, ChunkSizeAfterAFailedReanalysisIsCode10Once) {
+    makeFile("f", 100);
+    FileDivider div;
+    pointAt(div, "f");
+    ASSERT_TRUE(Succeeded(div.analyze(), div));
+    div.setAvgChunkSize(30);
+    writeFile(dir.file("f"), "");
+    EXPECT_FALSE(div.analyze());
+    DividerRecorder rec(div);
+    div.setAvgChunkSize(10);
+    EXPECT_TRUE(HasCode(div, 10));
+    // The recomputation that follows has a chunk size and records nothing.
+    EXPECT_EQ(namesOf(rec.events), std::vector<std::string>{"onError"});
+    EXPECT_EQ(div.AvgChunkSize(), 30);
+    EXPECT_EQ(div.NumOfChunks(), 0);
+    EXPECT_EQ(div.LastChunkSize(), 30);
+}
+
 TEST_F(DividerAnalysisTest, ChangingTheNameKeepsTheAnalysis) {
     makeFile("f", 100);
     FileDivider div;

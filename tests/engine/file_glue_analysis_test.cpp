@@ -166,6 +166,18 @@ TEST_F(GlueAnalysisTest, Utf8NameStaysAsItIs) {
     EXPECT_EQ(glu.BigFileName(), "r\xC3\xA9sum\xC3\xA9.doc");
 }
 
+TEST_F(GlueAnalysisTest, AnalysedEngineStaysAnalysedWhenAnEmptyNameIsRefused) {
+    writeHeader("x.hed", headerBytes("orig.iso", 10, 10, 1));
+    writeFile(dir.file("x_1.div"), Bytes(10, 'x'));
+    FileGlue glu;
+    pointAt(glu, "x.hed", "x");
+    ASSERT_TRUE(Succeeded(glu.analyze(), glu));
+    glu.setBigFileName("");
+    EXPECT_TRUE(HasCode(glu, 2));
+    EXPECT_EQ(glu.BigFileName(), "orig.iso");
+    EXPECT_TRUE(Succeeded(glu.checkExistence(), glu));
+}
+
 TEST_F(GlueAnalysisTest, SingleChunkHeaderGivesTheLastChunkSize) {
     writeHeader("x.hed", headerBytes("a", 1000, 700, 1));
     FileGlue glu;
