@@ -237,6 +237,21 @@ TEST_F(DividerAnalysisTest, ChunkSizeAfterAFailedReanalysisIsCode10Once) {
     EXPECT_EQ(div.LastChunkSize(), 30);
 }
 
+TEST_F(DividerAnalysisTest, NewAnalysisStartsAgainFromOneChunk) {
+    makeFile("a", 100);
+    makeFile("b", 50);
+    FileDivider div;
+    pointAt(div, "a");
+    ASSERT_TRUE(Succeeded(div.analyze(), div));
+    div.setAvgChunkSize(30);
+    div.setBigFileName("b");
+    ASSERT_TRUE(Succeeded(div.analyze(), div));
+    EXPECT_EQ(div.BigFileSize(), 50);
+    EXPECT_EQ(div.AvgChunkSize(), 50);
+    EXPECT_EQ(div.NumOfChunks(), 1);
+    EXPECT_EQ(div.LastChunkSize(), 50);
+}
+
 TEST_F(DividerAnalysisTest, ChangingTheNameKeepsTheAnalysis) {
     makeFile("f", 100);
     FileDivider div;

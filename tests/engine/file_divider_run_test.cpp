@@ -11,6 +11,7 @@
 
 #include "engine/division_header.h"
 #include "engine/file_divider.h"
+#include "engine/file_glue.h"
 #include "faulty_file_layer.h"
 #include "test_support.h"
 
@@ -169,6 +170,36 @@ TEST_F(DivisionRunTest, HeaderStoresTheNameBytesAndIs14PlusNBytes) {
     const Bytes header = readFile(out.file("h.hed"));
     EXPECT_EQ(header.size(), 14 + name.size());
     EXPECT_EQ(header, headerBytes(name, 10, 10, 1));
+}
+
+// Linux names are bytes: one that is not UTF-8 is stored as it is.
+TEST_F(DivisionRunTest, NameThatIsNotUtf8IsStoredAsItsOwnBytes) {
+    const std::string name = "caf\xE9.bin";
+    source = randomBytes(10, 10);
+    writeFile(src.file(name), source);
+    FileDivider div;
+    prepareDivider(div, src.path(), name, out.path(), "h");
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(readFile(out.file("h.hed")), headerBytes(name, 10, 10, 1));
+
+    // Read back, it is taken for a Windows-1252 name.
+    morvane::FileGlue glu;
+    glu.setHeaderFileName("h.hed");
+    glu.setHeaderFilePath(out.path());
+    glu.setChunkPrefix("h");
+    ASSERT_TRUE(Succeeded(glu.analyze(), glu));
+    EXPECT_EQ(glu.BigFileName(), "caf\xC3\xA9.bin");
+}
+
+// The run copies what the analysis measured, not what the file has grown to.
+TEST_F(DivisionRunTest, SourceThatGrewAfterTheAnalysisIsCutAtTheMeasuredSize) {
+    FileDivider div;
+    setUpSource(div, 100);
+    div.setAvgChunkSize(40);
+    writeFile(src.file("big.bin"), source + Bytes(50, 'g'));
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p_1.div", "p_2.div", "p_3.div"}));
+    EXPECT_EQ(readFile(chunk("p", 3)), slice(80, 20));
 }
 
 TEST_F(DivisionRunTest, EmptyPrefixIsCode3BeforeAnythingIsWritten) {

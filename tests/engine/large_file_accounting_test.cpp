@@ -69,6 +69,27 @@ TEST_F(LargeAccountingTest, PlanOfMoreThanInt32MaxChunksIsCode4) {
     EXPECT_EQ(div.LastChunkSize(), 1);
 }
 
+// 4,294,967,294 bytes are exactly INT32_MAX chunks of 2; one byte more needs
+// one chunk more.
+TEST_F(LargeAccountingTest, ChunkCountLimitCountsThePartialLastChunk) {
+    FileDivider div;
+    analyse(div, 2LL * INT32_MAX);
+    div.setAvgChunkSize(2);
+    EXPECT_EQ(div.AvgChunkSize(), 2) << errorStateOf(div);
+    EXPECT_EQ(div.NumOfChunks(), INT32_MAX);
+    EXPECT_EQ(div.LastChunkSize(), 2);
+
+    FileDivider bigger;
+    makeSparseFile(src.file("huge2.img"), 2LL * INT32_MAX + 1);
+    prepareDivider(bigger, src.path(), "huge2.img", out.path(), "h");
+    bigger.setAvgChunkSize(2);
+    EXPECT_TRUE(HasCode(bigger, 4));
+    bigger.setAvgChunkSize(3);
+    EXPECT_EQ(bigger.AvgChunkSize(), 3) << errorStateOf(bigger);
+    EXPECT_EQ(bigger.NumOfChunks(), 1431655765);
+    EXPECT_EQ(bigger.LastChunkSize(), 3);
+}
+
 TEST_F(LargeAccountingTest, ChunkSizeAboveFourGiBFileIsStillBoundByTheFile) {
     FileDivider div;
     analyse(div, 5 * kTwoGiB);
