@@ -195,6 +195,9 @@ class frmMain : public QMainWindow {
     int m_unitIndex = -1;
     // A chunk-size commit is running; its own message box must not start another.
     bool m_committing = false;
+    // The chunk-size box got the focus by a mouse press: select its text
+    // when the button is released.
+    bool m_selectOnRelease = false;
     // Counts message boxes shown, to tell whether a commit showed one.
     int m_messagesShown = 0;
     // The mouse press that moved the focus out of the chunk-size box brought

@@ -169,11 +169,11 @@ void frmMain::cmbUnit_Click() {
 }
 
 void frmMain::txtDChunk_GotFocus(Qt::FocusReason reason) {
-    txtDChunk->selectAll();
-    // A mouse press that gave the focus would place the cursor right after
-    // this; select again once it has been handled.
-    if (reason == Qt::MouseFocusReason)
-        QTimer::singleShot(0, txtDChunk, [box = txtDChunk] { box->selectAll(); });
+    // The mouse press that gave the focus places the cursor next, and a
+    // press on selected text would start a drag: select once the button
+    // is released instead.
+    m_selectOnRelease = reason == Qt::MouseFocusReason;
+    if (!m_selectOnRelease) txtDChunk->selectAll();
 }
 
 bool frmMain::txtDChunk_KeyPress(int keyAscii) {

@@ -290,10 +290,24 @@ QString frmMain::progressText(int64_t currentOp, int64_t numOfOps, int32_t curre
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched == txtDChunk) {
-        if (type == QEvent::FocusIn) {
-            txtDChunk_GotFocus(static_cast<QFocusEvent*>(event)->reason());
-        } else if (type == QEvent::FocusOut) {
-            txtDChunk_LostFocus(static_cast<QFocusEvent*>(event)->reason());
+        if (type == QEvent::FocusIn || type == QEvent::FocusOut) {
+            // The box handles the change first (a line edit drops its
+            // selection on leaving), then the handler runs, as it would
+            // after the change has happened.
+            static_cast<QObject*>(txtDChunk)->event(event);
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (type == QEvent::FocusIn) {
+                txtDChunk_GotFocus(reason);
+            } else {
+                m_selectOnRelease = false;
+                txtDChunk_LostFocus(reason);
+            }
+            return true;
+        } else if (type == QEvent::MouseButtonRelease && m_selectOnRelease) {
+            static_cast<QObject*>(txtDChunk)->event(event);
+            m_selectOnRelease = false;
+            txtDChunk->selectAll();
+            return true;
         } else if (type == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             if ((key == Qt::Key_Return || key == Qt::Key_Enter) && txtDChunk_KeyPress(13))

@@ -1,0 +1,415 @@
+#include <QApplication>
+#include <QFileInfo>
+#include <QTest>
+
+#include "window_fixture.h"
+
+namespace {
+
+using morvane::FileDialogRequest;
+using morvane::FileFilter;
+using morvane::MessageIcon;
+
+class DividePanelTest : public WindowTest {
+  protected:
+    // Chooses a file of `size` bytes and leaves the panel open on it.
+    void openPanelOn(const QString& name, qint64 size, bool sparse = false) {
+        makeFile(name, size, sparse);
+        chooseFileToDivide(path(name));
+        ASSERT_TRUE(panel("fraDiv")->isVisible());
+    }
+    QString numChunks() const { return label("lblDNumChunk")->text(); }
+    QString lastChunk() const { return label("lblDLastChunkSize")->text(); }
+    void selectUnit(int index) { unitList()->setCurrentIndex(index); }
+};
+
+TEST_F(DividePanelTest, ChoosingAFileShowsItAsOneChunkInBytes) {
+    openPanelOn(QStringLiteral("big.bin"), 3000000);
+
+    ASSERT_EQ(desktop.fileRequests.size(), 1u);
+    const FileDialogRequest& request = desktop.fileRequests[0];
+    EXPECT_EQ(request.kind, FileDialogRequest::Kind::Open);
+    EXPECT_EQ(request.title, QStringLiteral("File to be divided"));
+    EXPECT_EQ(request.filter, (FileFilter{QStringLiteral("All Files (*.*)"), {"*"}}));
+    EXPECT_TRUE(request.fileMustExist);
+    EXPECT_TRUE(request.folderMustExist);
+    EXPECT_TRUE(request.hideReadOnly);
+    EXPECT_FALSE(request.confirmOverwrite);
+    EXPECT_EQ(request.fileName, QString());
+
+    EXPECT_EQ(label("lblDFilename")->text(), path(QStringLiteral("big.bin")));
+    EXPECT_EQ(label("lblDFilesize")->text(), QStringLiteral("3,000,000 bytes"));
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("3000000."));
+    EXPECT_EQ(unitList()->currentText(), QStringLiteral("Bytes"));
+    EXPECT_EQ(lastChunk(), QStringLiteral("3,000,000 bytes"));
+    EXPECT_EQ(numChunks(), QStringLiteral("1"));
+    EXPECT_FALSE(welcomeShown());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_FALSE(action("mnuGlue")->isEnabled());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(DividePanelTest, CancelClosesThePanelAndLeavesTheStatusLine) {
+    openPanelOn(QStringLiteral("big.bin"), 1000);
+    const int before = statuses.size();
+    QTest::mouseClick(button("cmdDCancel"), Qt::LeftButton);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_EQ(statusesSince(before), QStringList());
+}
+
+TEST_F(DividePanelTest, AFailedAnalysisSaysSoAndDropsTheFile) {
+    makeFile(QStringLiteral("empty.bin"), 0);
+    chooseFileToDivide(path(QStringLiteral("empty.bin")));
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Application Error: 5  Zero Length File"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("File Analysis Failed"));
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+
+    chooseFileToDivide(path(QStringLiteral("missing.bin")));
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("System Error: 2  No such file or directory"));
+    EXPECT_EQ(desktop.messages.size(), 2u);
+}
+
+TEST_F(DividePanelTest, AFailedAnalysisWhileThePanelIsOpenClosesIt) {
+    openPanelOn(QStringLiteral("big.bin"), 1000);
+    makeFile(QStringLiteral("empty.bin"), 0);
+    chooseFileToDivide(path(QStringLiteral("empty.bin")));
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    // No divider is left behind the closed panel: Divide does nothing.
+    button("cmdDiv")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+}
+
+struct EntryCase {
+    qint64 fileSize;
+    int unit;
+    const char* entry;
+    const char* box;
+    const char* last;
+    const char* count;
+    bool advice;
+};
+
+class ChunkEntryTest : public DividePanelTest, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(ChunkEntryTest, CommitsNumberTimesUnitOnLeavingTheBox) {
+    const EntryCase& c = GetParam();
+    openPanelOn(QStringLiteral("data.bin"), c.fileSize);
+    selectUnit(c.unit);
+    typeChunkSize(QString::fromUtf8(c.entry));
+    EXPECT_EQ(QApplication::focusWidget(), unitList());
+    EXPECT_EQ(chunkBox()->text().toStdString(), c.box);
+    EXPECT_EQ(lastChunk().toStdString(), c.last);
+    EXPECT_EQ(numChunks().toStdString(), c.count);
+    ASSERT_EQ(desktop.messages.size(), c.advice ? 1u : 0u);
+    if (c.advice) {
+        EXPECT_EQ(desktop.messages[0].text, kAdviceMessage);
+        EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Information);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChunkEntryTest,
+    ::testing::Values(EntryCase{3072, 1, "1.5", "1.5", "1,536 bytes", "2", false},
+                      EntryCase{3000000, 0, "1,024", "1.", "1 bytes", "3,000,000", true},
+                      EntryCase{3000000, 0, " 1 000 000 ", "1000000.", "1,000,000 bytes", "3",
+                                false},
+                      EntryCase{3000000, 1, "1e3", "1000.", "952,000 bytes", "3", false},
+                      EntryCase{3000000, 1, "1D3", "1000.", "952,000 bytes", "3", false},
+                      EntryCase{3000000, 2, "2", "2.", "902,848 bytes", "2", false},
+                      EntryCase{10, 0, "2.5", "2.", "2 bytes", "5", false},
+                      EntryCase{10, 0, "3.5", "4.", "2 bytes", "3", false},
+                      EntryCase{1000000, 0, "1000", "1000.", "1,000 bytes", "1,000", false},
+                      EntryCase{1001000, 0, "1000", "1000.", "1,000 bytes", "1,001", true},
+                      EntryCase{3000000, 0, "3000000", "3000000.", "3,000,000 bytes", "1", false}));
+
+struct RefusedCase {
+    const char* entry;
+};
+
+class RefusedEntryTest : public DividePanelTest,
+                         public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedEntryTest, KeepsThePreviousSizeAndShowsTheDividersError) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    selectUnit(0);
+    typeChunkSize(QString::fromUtf8(GetParam().entry));
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 4  Invalid Chunk Size"));
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("3000000."));
+    EXPECT_EQ(numChunks(), QStringLiteral("1"));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusedEntryTest,
+                         ::testing::Values(RefusedCase{"abc"}, RefusedCase{"0"}, RefusedCase{"-5"},
+                                           RefusedCase{"3000001"}, RefusedCase{"-1E300"}));
+
+TEST_F(DividePanelTest, AnAcceptedSizeAfterARefusedOneClearsTheStatusLine) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    typeChunkSize(QStringLiteral("0"));
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 4  Invalid Chunk Size"));
+    typeChunkSize(QStringLiteral("1000000"));
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
+    EXPECT_EQ(numChunks(), QStringLiteral("3"));
+}
+
+TEST_F(DividePanelTest, TheLargestSizeIsAcceptedAndOneMoreKilobyteIsTooBig) {
+    openPanelOn(QStringLiteral("huge.bin"), 2000000000, /*sparse=*/true);
+    selectUnit(1);
+    typeChunkSize(QStringLiteral("1953125"));
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("1953125."));
+    EXPECT_EQ(lastChunk(), QStringLiteral("2,000,000,000 bytes"));
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // The focus goes back into the box with its text selected, and the
+    // divider keeps its chunk size.
+    std::vector<QWidget*> focusDuringMessage;
+    desktop.onMessage = [&](const ScriptedDesktop::Message&) {
+        focusDuringMessage.push_back(QApplication::focusWidget());
+    };
+    typeChunkSize(QStringLiteral("1953126"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Chunk Size Too Big."));
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("1953126"));
+    EXPECT_EQ(chunkBox()->selectedText(), QStringLiteral("1953126"));
+    EXPECT_EQ(lastChunk(), QStringLiteral("2,000,000,000 bytes"));
+
+    typeChunkSize(QStringLiteral("1E400"));
+    EXPECT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("Chunk Size Too Big."));
+    EXPECT_EQ(focusDuringMessage.size(), 2u);
+}
+
+TEST_F(DividePanelTest, SwitchingUnitsReexpressesTheSizeAndLeavingTheBoxCommitsIt) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    typeChunkSize(QStringLiteral("1000000"));
+    EXPECT_EQ(numChunks(), QStringLiteral("3"));
+    // With the focus on the list, the arrow keys pick KB, then MB.
+    QTest::keyClick(unitList(), Qt::Key_Down);
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("976.56"));
+    QTest::keyClick(unitList(), Qt::Key_Down);
+    EXPECT_EQ(unitList()->currentText(), QStringLiteral("MB"));
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral(".95"));
+    EXPECT_EQ(numChunks(), QStringLiteral("3"));
+
+    // Back into the box and out again without typing: .95 MB is committed.
+    QTest::keyClick(unitList(), Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(chunkBox()->selectedText(), QStringLiteral(".95"));
+    QTest::keyClick(chunkBox(), Qt::Key_Tab);
+    EXPECT_EQ(numChunks(), QStringLiteral("4"));
+    EXPECT_EQ(lastChunk(), QStringLiteral("11,559 bytes"));  // 3,000,000 - 3 x 996,147
+    selectUnit(0);
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("996147."));
+}
+
+TEST_F(DividePanelTest, OpeningTheUnitListCommitsTheTypedSizeFirst) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    selectUnit(1);
+    chunkBox()->setFocus();
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("10"));
+    QTest::mouseClick(unitList(), Qt::LeftButton);
+    unitList()->hidePopup();
+    EXPECT_EQ(numChunks(), QStringLiteral("293"));  // 10,240-byte chunks
+    selectUnit(2);
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral(".01"));
+}
+
+TEST_F(DividePanelTest, EnterCommitsInPlaceAndLeavingCommitsAgain) {
+    openPanelOn(QStringLiteral("data.bin"), 1001000);
+    chunkBox()->setFocus();
+    QTest::keyClicks(chunkBox(), QStringLiteral("1000"));
+    QTest::keyClick(chunkBox(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(numChunks(), QStringLiteral("1,001"));
+    EXPECT_EQ(desktop.messages.size(), 1u);
+    QTest::keyClick(chunkBox(), Qt::Key_Tab);
+    EXPECT_EQ(desktop.messages.size(), 2u);
+    // Every refill of the panel repeats the advice, a unit change too.
+    selectUnit(1);
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_EQ(desktop.messages[2].text, kAdviceMessage);
+}
+
+TEST_F(DividePanelTest, TheBoxSelectsItsTextWheneverItGetsTheFocus) {
+    openPanelOn(QStringLiteral("data.bin"), 5000);
+    QTest::mouseClick(chunkBox(), Qt::LeftButton, {}, QPoint(5, 5));
+    QApplication::processEvents();
+    EXPECT_EQ(chunkBox()->selectedText(), QStringLiteral("5000."));
+    QTest::keyClick(chunkBox(), Qt::Key_Tab);
+    // The caption's access key.
+    QTest::keyClick(window.get(), Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(chunkBox()->selectedText(), QStringLiteral("5000."));
+}
+
+TEST_F(DividePanelTest, OpeningTheMenuDoesNotCommit) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    chunkBox()->setFocus();
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("abc"));
+    const int before = statuses.size();
+    // A file dialog takes the focus away from the window: no commit either.
+    desktop.fileAnswers.push_back(std::nullopt);
+    QTest::keyClick(window.get(), Qt::Key_I, Qt::ControlModifier);
+    QFocusEvent toMenu(QEvent::FocusOut, Qt::PopupFocusReason);
+    QApplication::sendEvent(chunkBox(), &toMenu);
+    QFocusEvent deactivated(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(chunkBox(), &deactivated);
+    EXPECT_EQ(statusesSince(before), QStringList());
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("abc"));
+}
+
+TEST_F(DividePanelTest, AClickThatBringsUpAMessageIsDroppedNotHalfDone) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    chunkBox()->setFocus();
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("1E400"));
+    QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Chunk Size Too Big."));
+    EXPECT_FALSE(button("cmdDiv")->isDown());
+    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(chunkBox()->selectedText(), QStringLiteral("1E400"));
+    EXPECT_EQ(desktop.fileRequests.size(), 1u);  // no "Divide as"
+
+    // The next click is a click again.
+    typeChunkSize(QStringLiteral("1000000"));
+    desktop.fileAnswers.push_back(std::nullopt);
+    QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+    ASSERT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(desktop.fileRequests[1].title, QStringLiteral("Divide as"));
+}
+
+TEST_F(DividePanelTest, TheDivideAccessKeyCommitsTheBoxBeforeItActs) {
+    openPanelOn(QStringLiteral("movie.part1.avi"), 3000000);
+    chunkBox()->setFocus();
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("1E400"));
+    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(desktop.fileRequests.size(), 1u);
+
+    QStringList chunksWhenAsked;
+    desktop.onFileDialog = [&](const FileDialogRequest&) { chunksWhenAsked << numChunks(); };
+    desktop.fileAnswers.push_back(std::nullopt);
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("1000000"));
+    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
+    ASSERT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(chunksWhenAsked, QStringList{QStringLiteral("3")});
+
+    const FileDialogRequest& request = desktop.fileRequests[1];
+    EXPECT_EQ(request.kind, FileDialogRequest::Kind::Save);
+    EXPECT_EQ(request.title, QStringLiteral("Divide as"));
+    EXPECT_EQ(request.filter,
+              (FileFilter{QStringLiteral("Division Header Files (*.hed)"), {"*.hed"}}));
+    EXPECT_EQ(request.fileName, QStringLiteral("movie.part1.hed"));
+    EXPECT_EQ(request.startFolder, dir.path() + u'/');
+    EXPECT_TRUE(request.confirmOverwrite);
+    EXPECT_TRUE(request.folderMustExist);
+    EXPECT_TRUE(request.hideReadOnly);
+    // Cancelled: the panel stays as it was.
+    EXPECT_TRUE(panel("fraDiv")->isVisible());
+    EXPECT_EQ(numChunks(), QStringLiteral("3"));
+}
+
+TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
+    openPanelOn(QStringLiteral("movie.avi"), 25000000);
+    typeChunkSize(QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("notes.txt")));
+    const int before = statuses.size();
+    QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+
+    EXPECT_EQ(statusesSince(before),
+              (QStringList{"Status", "Status", "Generating Division Header File...",
+                           "Processing 1 of 3 Chunks. (33.3%)", "Processing 2 of 3 Chunks. (66.7%)",
+                           "Processing 3 of 3 Chunks. (100.0%)", "Status",
+                           "File Successfully Divided!"}));
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // The header takes the prefix of the typed name, whatever its extension.
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("notes.hed"))));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("notes.txt"))));
+    const QByteArray original = contents(QStringLiteral("movie.avi"));
+    EXPECT_EQ(contents(QStringLiteral("notes_1.div")), original.mid(0, 10000000));
+    EXPECT_EQ(contents(QStringLiteral("notes_2.div")), original.mid(10000000, 10000000));
+    EXPECT_EQ(contents(QStringLiteral("notes_3.div")), original.mid(20000000));
+
+    // The divider is gone with the run: dividing again means choosing again.
+    button("cmdDiv")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+}
+
+TEST_F(DividePanelTest, AHeaderNameWithoutPrefixFailsTheRunAndClosesThePanel) {
+    openPanelOn(QStringLiteral("movie.avi"), 1000);
+    desktop.fileAnswers.push_back(path(QStringLiteral(".hed")));
+    button("cmdDiv")->click();
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 3  Invalid Chunk Prefix"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to divide the file."));
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+}
+
+TEST_F(DividePanelTest, ANameWithoutDotGetsTheHeaderExtension) {
+    openPanelOn(QStringLiteral("movie.avi"), 1000);
+    desktop.fileAnswers.push_back(path(QStringLiteral("pieces")));
+    button("cmdDiv")->click();
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pieces.hed"))));
+    EXPECT_EQ(contents(QStringLiteral("pieces_1.div")), contents(QStringLiteral("movie.avi")));
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+}
+
+TEST_F(DividePanelTest, AFailedWriteIsReportedAndClosesThePanel) {
+    openPanelOn(QStringLiteral("movie.avi"), 1000);
+    desktop.fileAnswers.push_back(path(QStringLiteral("no-such-folder/movie.hed")));
+    button("cmdDiv")->click();
+    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")))
+        << label("lblStatus")->text().toStdString();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to divide the file."));
+    EXPECT_TRUE(welcomeShown());
+}
+
+TEST_F(DividePanelTest, TheNextOpenDialogProposesTheLastChosenPath) {
+    openPanelOn(QStringLiteral("movie.avi"), 1000);
+    desktop.fileAnswers.push_back(std::nullopt);
+    action("mnuDivide")->trigger();
+    ASSERT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(desktop.fileRequests[1].fileName, path(QStringLiteral("movie.avi")));
+    // A cancelled dialog leaves the open panel as it was.
+    EXPECT_TRUE(panel("fraDiv")->isVisible());
+    EXPECT_EQ(label("lblDFilename")->text(), path(QStringLiteral("movie.avi")));
+}
+
+TEST_F(DividePanelTest, AFileNameIsShownAsPlainText) {
+    openPanelOn(QStringLiteral("<i>bold<br>&amp;.bin"), 10);
+    EXPECT_EQ(label("lblDFilename")->text(), path(QStringLiteral("<i>bold<br>&amp;.bin")));
+    EXPECT_EQ(label("lblDFilename")->textFormat(), Qt::PlainText);
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+
+#include "window_fixture.h"
+
+namespace {
+
+using morvane::FileDialogRequest;
+using morvane::FileFilter;
+using morvane::MessageIcon;
+
+class GluePanelTest : public WindowTest {
+  protected:
+    // The worked example: three chunks of 25,000,000 bytes and a last one
+    // of 12,000,000, an original file of 87,000,000 bytes. The chunks are
+    // sparse with a marker at the start of each.
+    void makeWorkedExample(const QString& prefix) {
+        makeHeader(prefix + QStringLiteral(".hed"), "original.bin", 25000000, 12000000, 4);
+        for (int k = 1; k <= 4; ++k) makeChunk(prefix, k, k < 4 ? 25000000 : 12000000);
+    }
+    void makeChunk(const QString& prefix, int k, qint64 size) {
+        const QString name = prefix + u'_' + QString::number(k) + QStringLiteral(".div");
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(size));
+        file.write("chunk " + QByteArray::number(k));
+    }
+    // A small division made by hand: "abcdefghij" in chunks of 4.
+    void makeSmallDivision(const QString& headerName, const QString& prefix) {
+        makeHeader(headerName, "letters.txt", 4, 2, 3);
+        const char* parts[] = {"abcd", "efgh", "ij"};
+        for (int k = 1; k <= 3; ++k) {
+            QFile file(path(prefix + u'_' + QString::number(k) + QStringLiteral(".div")));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(parts[k - 1]);
+        }
+    }
+};
+
+TEST_F(GluePanelTest, ChoosingAHeaderShowsItsSummary) {
+    makeWorkedExample(QStringLiteral("data"));
+    chooseHeader(path(QStringLiteral("data.hed")));
+
+    ASSERT_EQ(desktop.fileRequests.size(), 1u);
+    const FileDialogRequest& request = desktop.fileRequests[0];
+    EXPECT_EQ(request.kind, FileDialogRequest::Kind::Open);
+    EXPECT_EQ(request.title, QStringLiteral("Open header file"));
+    EXPECT_EQ(request.filter,
+              (FileFilter{QStringLiteral("Division Header Files (*.hed)"), {"*.hed"}}));
+    EXPECT_TRUE(request.fileMustExist);
+    EXPECT_TRUE(request.folderMustExist);
+    EXPECT_TRUE(request.hideReadOnly);
+
+    EXPECT_TRUE(panel("fraGlu")->isVisible());
+    EXPECT_FALSE(welcomeShown());
+    EXPECT_EQ(label("lblGHeader")->text(), path(QStringLiteral("data.hed")));
+    EXPECT_EQ(label("lblGChunkSize")->text(), QStringLiteral("25,000,000 bytes"));
+    EXPECT_EQ(label("lblGLastChunkSize")->text(), QStringLiteral("12,000,000 bytes"));
+    EXPECT_EQ(label("lblGNumChunk")->text(), QStringLiteral("4"));
+    EXPECT_EQ(label("lblGBigFileName")->text(), QStringLiteral("original.bin"));
+    EXPECT_EQ(label("lblGBigFileSize")->text(), QStringLiteral("87,000,000 bytes"));
+    EXPECT_FALSE(action("mnuDivide")->isEnabled());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
+}
+
+TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
+    makeWorkedExample(QStringLiteral("data"));
+    chooseHeader(path(QStringLiteral("data.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
+    const int before = statuses.size();
+    QTest::mouseClick(button("cmdGlu"), Qt::LeftButton);
+
+    ASSERT_EQ(desktop.fileRequests.size(), 2u);
+    const FileDialogRequest& request = desktop.fileRequests[1];
+    EXPECT_EQ(request.kind, FileDialogRequest::Kind::Save);
+    EXPECT_EQ(request.title, QStringLiteral("Glue as"));
+    EXPECT_EQ(request.filter, (FileFilter{QStringLiteral("All Files (*.*)"), {"*"}}));
+    EXPECT_EQ(request.fileName, QStringLiteral("original.bin"));
+    EXPECT_TRUE(request.confirmOverwrite);
+    EXPECT_TRUE(request.folderMustExist);
+    EXPECT_TRUE(request.hideReadOnly);
+
+    EXPECT_EQ(
+        statusesSince(before),
+        (QStringList{"Status", "Status", "Processing 1 of 4 Chunks. (9.1%)",
+                     "Processing 1 of 4 Chunks. (18.2%)", "Processing 1 of 4 Chunks. (27.3%)",
+                     "Processing 2 of 4 Chunks. (36.4%)", "Processing 2 of 4 Chunks. (45.5%)",
+                     "Processing 2 of 4 Chunks. (54.5%)", "Processing 3 of 4 Chunks. (63.6%)",
+                     "Processing 3 of 4 Chunks. (72.7%)", "Processing 3 of 4 Chunks. (81.8%)",
+                     "Processing 4 of 4 Chunks. (90.9%)", "Processing 4 of 4 Chunks. (100.0%)",
+                     "Status", "File Successfully Glued Together!"}));
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+
+    QFile output(path(QStringLiteral("restored.bin")));
+    ASSERT_TRUE(output.open(QIODevice::ReadOnly));
+    EXPECT_EQ(output.size(), 87000000);
+    for (int k = 1; k <= 4; ++k) {
+        ASSERT_TRUE(output.seek(qint64(k - 1) * 25000000));
+        EXPECT_EQ(output.read(7), "chunk " + QByteArray::number(k));
+    }
+}
+
+TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
+    makeWorkedExample(QStringLiteral("data"));
+    QFile::remove(path(QStringLiteral("data_3.div")));
+    chooseHeader(path(QStringLiteral("data.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("out.bin")));
+    button("cmdGlu")->click();
+
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 12  Chunk File Missing"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, kChunkCheckMessage);
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(panel("fraGlu")->isVisible());
+    EXPECT_FALSE(action("mnuDivide")->isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("out.bin"))));
+
+    // The engine is kept: a second try proposes the name chosen the first
+    // time, while the summary still shows the header's name.
+    desktop.fileAnswers.push_back(std::nullopt);
+    button("cmdGlu")->click();
+    ASSERT_EQ(desktop.fileRequests.size(), 3u);
+    EXPECT_EQ(desktop.fileRequests[2].fileName, QStringLiteral("out.bin"));
+    EXPECT_EQ(label("lblGBigFileName")->text(), QStringLiteral("original.bin"));
+
+    // With the chunk back in place the glue goes through.
+    QFile::copy(path(QStringLiteral("data_2.div")), path(QStringLiteral("data_3.div")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("out.bin")));
+    button("cmdGlu")->click();
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Glued Together!"));
+    EXPECT_EQ(QFileInfo(path(QStringLiteral("out.bin"))).size(), 87000000);
+}
+
+TEST_F(GluePanelTest, AHeaderNamedOnlyByItsExtensionOpensButDoesNotGlue) {
+    makeSmallDivision(QStringLiteral(".hed"), QString());
+    chooseHeader(path(QStringLiteral(".hed")));
+    EXPECT_TRUE(panel("fraGlu")->isVisible());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Application Error: 3  Invalid Chunk Prefix")));
+
+    desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
+    button("cmdGlu")->click();
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 3  Invalid Chunk Prefix"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, kChunkCheckMessage);
+    EXPECT_TRUE(panel("fraGlu")->isVisible());
+}
+
+TEST_F(GluePanelTest, GluesASmallDivisionByteForByte) {
+    makeSmallDivision(QStringLiteral("a.b.hed"), QStringLiteral("a.b"));
+    chooseHeader(path(QStringLiteral("a.b.hed")));
+    EXPECT_EQ(label("lblGLastChunkSize")->text(), QStringLiteral("2 bytes"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
+    button("cmdGlu")->click();
+    EXPECT_EQ(contents(QStringLiteral("letters.txt")), QByteArray("abcdefghij"));
+}
+
+TEST_F(GluePanelTest, ARejectedHeaderSaysSoAndClosesAnOpenPanel) {
+    makeSmallDivision(QStringLiteral("good.hed"), QStringLiteral("good"));
+    makeHeader(QStringLiteral("bad.hed"), "x.bin", 4, 5, 2);  // last chunk above the others
+    chooseHeader(path(QStringLiteral("good.hed")));
+    ASSERT_TRUE(panel("fraGlu")->isVisible());
+
+    chooseHeader(path(QStringLiteral("bad.hed")));
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 11  Invalid Header File"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Header File Analysis Failed."));
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    // No engine behind the closed panel: Glue does nothing.
+    button("cmdGlu")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+
+    chooseHeader(path(QStringLiteral("gone.hed")));
+    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")));
+    EXPECT_EQ(desktop.messages.size(), 2u);
+}
+
+TEST_F(GluePanelTest, AGlueThatFailsDuringTheRunReportsAndClosesThePanel) {
+    makeSmallDivision(QStringLiteral("short.hed"), QStringLiteral("short"));
+    QFile::resize(path(QStringLiteral("short_2.div")), 1);  // shorter than the header says
+    chooseHeader(path(QStringLiteral("short.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
+    button("cmdGlu")->click();
+    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: ")));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to glue files together."));
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+}
+
+TEST_F(GluePanelTest, CancelClosesThePanelAndAnotherChoiceMakesANewEngine) {
+    makeSmallDivision(QStringLiteral("a.hed"), QStringLiteral("a"));
+    chooseHeader(path(QStringLiteral("a.hed")));
+    const int before = statuses.size();
+    QTest::mouseClick(button("cmdGCancel"), Qt::LeftButton);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_EQ(statusesSince(before), QStringList());
+
+    // A cancelled choice while the panel is open leaves it as it was.
+    chooseHeader(path(QStringLiteral("a.hed")));
+    desktop.fileAnswers.push_back(std::nullopt);
+    action("mnuGlue")->trigger();
+    EXPECT_TRUE(panel("fraGlu")->isVisible());
+    EXPECT_EQ(desktop.fileRequests.back().fileName, path(QStringLiteral("a.hed")));
+    EXPECT_EQ(label("lblGNumChunk")->text(), QStringLiteral("3"));
+}
+
+TEST_F(GluePanelTest, TheProposedNameIsOnlyTheLastPartOfTheStoredName) {
+    makeHeader(QStringLiteral("odd.hed"), "../../etc\\dir/ev\x01il\tname.bin<b>", 4, 2, 3);
+    chooseHeader(path(QStringLiteral("odd.hed")));
+    // The summary shows the stored name as it is, as text.
+    EXPECT_EQ(label("lblGBigFileName")->text(),
+              QStringLiteral("../../etc\\dir/ev\x01il\tname.bin<b>"));
+    EXPECT_EQ(label("lblGBigFileName")->textFormat(), Qt::PlainText);
+    desktop.fileAnswers.push_back(std::nullopt);
+    button("cmdGlu")->click();
+    EXPECT_EQ(desktop.fileRequests.back().fileName, QStringLiteral("evilname.bin<b>"));
+
+    makeHeader(QStringLiteral("dots.hed"), "..", 4, 2, 3);
+    chooseHeader(path(QStringLiteral("dots.hed")));
+    desktop.fileAnswers.push_back(std::nullopt);
+    button("cmdGlu")->click();
+    EXPECT_EQ(desktop.fileRequests.back().fileName, QStringLiteral("dots"));
+}
+
+}  // namespace

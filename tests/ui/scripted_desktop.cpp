@@ -1,0 +1,31 @@
+#include "scripted_desktop.h"
+
+#include <gtest/gtest.h>
+
+std::optional<QString> ScriptedDesktop::chooseFile(QWidget*,
+                                                   const morvane::FileDialogRequest& request) {
+    fileRequests.push_back(request);
+    if (onFileDialog) onFileDialog(request);
+    if (fileAnswers.empty()) {
+        ADD_FAILURE() << "unexpected file dialog \"" << request.title.toStdString() << "\"";
+        return std::nullopt;
+    }
+    const bool cancelled = !fileAnswers.front().has_value();
+    const QString path = fileAnswers.front().value_or(QString());
+    fileAnswers.pop_front();
+    if (cancelled) return std::nullopt;
+    return path;
+}
+
+void ScriptedDesktop::showMessage(QWidget*, const QString& text, morvane::MessageIcon icon) {
+    messages.push_back({text, icon});
+    if (onMessage) onMessage(messages.back());
+}
+
+bool ScriptedDesktop::openUrl(const QUrl& target) {
+    openedUrls.push_back(target);
+    if (urlAnswers.empty()) return true;
+    const bool answer = urlAnswers.front();
+    urlAnswers.pop_front();
+    return answer;
+}

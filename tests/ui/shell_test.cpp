@@ -1,0 +1,189 @@
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+#include "window_fixture.h"
+
+namespace {
+
+using morvane::MessageIcon;
+
+TEST_F(WindowTest, StartsInTheWelcomeStateWithNothingSelected) {
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Morvane"));
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
+    EXPECT_EQ(label("lblCopy")->text(),
+              QStringLiteral("Morvane v1.11\n\nWritten by the Morvane developers"));
+    EXPECT_EQ(label("lblEmail")->text(), QStringLiteral("Email: support@morvane.example"));
+    EXPECT_EQ(label("lblUpdates")->text(),
+              QStringLiteral("Updates: https://morvane.example/updates"));
+    QComboBox* units = unitList();
+    ASSERT_EQ(units->count(), 3);
+    EXPECT_EQ(units->itemText(0), QStringLiteral("Bytes"));
+    EXPECT_EQ(units->itemText(1), QStringLiteral("KB"));
+    EXPECT_EQ(units->itemText(2), QStringLiteral("MB"));
+    EXPECT_EQ(units->currentIndex(), -1);
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_TRUE(desktop.fileRequests.empty());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_FALSE(window->windowIcon().pixmap(32, 32).isNull());
+}
+
+TEST_F(WindowTest, HasAFixedClientAreaOf610By349BelowTheMenu) {
+    EXPECT_EQ(window->centralWidget()->size(), QSize(610, 349));
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    EXPECT_EQ(window->height(), 349 + window->menuBar()->height());
+}
+
+struct Place {
+    const char* name;
+    QRect pixels;
+};
+
+TEST_F(WindowTest, PlacesEveryControlAtItsTwipsDividedBy15) {
+    const Place places[] = {
+        {"fraDiv", {8, 0, 593, 313}},
+        {"fraGlu", {8, 0, 593, 313}},
+        {"lblCopy", {16, 40, 569, 81}},
+        {"lblEmail", {16, 136, 569, 17}},
+        {"lblUpdates", {16, 160, 569, 17}},
+        {"lblStatus", {8, 320, 595, 21}},
+        {"lblDFilenameA", {16, 32, 97, 21}},
+        {"lblDFilename", {120, 32, 449, 21}},
+        {"lblDFileSizeA", {16, 69, 97, 21}},
+        {"lblDFilesize", {120, 69, 449, 21}},
+        {"lblDChunkSizeA", {16, 106, 97, 21}},
+        {"txtDChunk", {120, 104, 377, 21}},
+        {"cmbUnit", {504, 104, 65, 21}},
+        {"lblDLstChunkSizeA", {16, 142, 97, 21}},
+        {"lblDLastChunkSize", {120, 142, 449, 21}},
+        {"lblDNumChunkA", {16, 179, 97, 21}},
+        {"lblDNumChunk", {120, 179, 449, 21}},
+        {"cmdDiv", {312, 264, 121, 33}},
+        {"cmdDCancel", {448, 264, 121, 33}},
+        {"lblGHeaderA", {16, 32, 97, 21}},
+        {"lblGHeader", {120, 32, 449, 21}},
+        {"lblGChunkSize", {120, 68, 449, 21}},
+        {"lblGLastChunkSize", {120, 104, 449, 21}},
+        {"lblGNumChunk", {120, 140, 449, 21}},
+        {"lblGBigFileName", {120, 179, 449, 21}},
+        {"lblGBigFileSize", {120, 218, 449, 21}},
+        {"cmdGlu", {312, 264, 121, 33}},
+        {"cmdGCancel", {448, 264, 121, 33}},
+    };
+    for (const Place& place : places) {
+        QWidget* control = child<QWidget>(place.name);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->geometry(), place.pixels) << place.name;
+    }
+}
+
+struct Caption {
+    const char* name;
+    const char* text;
+};
+
+TEST_F(WindowTest, ShowsTheDesignTimeCaptionsAndValues) {
+    const Caption captions[] = {
+        {"lblDFilenameA", "File:"},
+        {"lblDFilename", "..."},
+        {"lblDFileSizeA", "Size:"},
+        {"lblDFilesize", "0 byte"},
+        {"lblDChunkSizeA", "Chunk &Size:"},
+        {"lblDLstChunkSizeA", "Last Chunk Size:"},
+        {"lblDLastChunkSize", "0 byte"},
+        {"lblDNumChunkA", "Number of Chunks:"},
+        {"lblDNumChunk", "0"},
+        {"lblGHeaderA", "Header File:"},
+        {"lblGHeader", "..."},
+        {"lblGChunkSizeA", "Chunk Size:"},
+        {"lblGChunkSize", "0 byte"},
+        {"lblGLastChunkSizeA", "Last Chunk Size:"},
+        {"lblGLastChunkSize", "0 byte"},
+        {"lblGNumChunkA", "Number of Chunks:"},
+        {"lblGNumChunk", "0"},
+        {"lblGBigFileNameA", "Original Filename:"},
+        {"lblGBigFileName", "..."},
+        {"lblGBigFileSizeA", "Original File Size:"},
+        {"lblGBigFileSize", "0 byte"},
+    };
+    for (const Caption& caption : captions)
+        EXPECT_EQ(label(caption.name)->text().toStdString(), caption.text) << caption.name;
+    EXPECT_EQ(chunkBox()->text(), QStringLiteral("0"));
+    EXPECT_EQ(button("cmdDiv")->text(), QStringLiteral("&Divide"));
+    EXPECT_EQ(button("cmdDCancel")->text(), QStringLiteral("&Cancel"));
+    EXPECT_EQ(button("cmdGlu")->text(), QStringLiteral("&Glue"));
+    EXPECT_EQ(button("cmdGCancel")->text(), QStringLiteral("&Cancel"));
+    EXPECT_EQ(label("lblDChunkSizeA")->buddy(), chunkBox());
+    // Labels that show names or engine texts never render markup.
+    for (const char* name : {"lblDFilename", "lblGHeader", "lblGBigFileName", "lblStatus"})
+        EXPECT_EQ(label(name)->textFormat(), Qt::PlainText) << name;
+}
+
+TEST_F(WindowTest, HasTheFileMenuWithItsAccessKeysAndShortcuts) {
+    QMenu* file = child<QMenu>("mnuFile");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->title(), QStringLiteral("&File"));
+    const QList<QAction*> items = file->actions();
+    ASSERT_EQ(items.size(), 4);
+    EXPECT_EQ(items[0], action("mnuDivide"));
+    EXPECT_EQ(items[0]->text(), QStringLiteral("D&ivide File"));
+    EXPECT_EQ(items[0]->shortcut(), QKeySequence(QStringLiteral("Ctrl+I")));
+    EXPECT_EQ(items[1]->text(), QStringLiteral("Gl&ue File"));
+    EXPECT_EQ(items[1]->shortcut(), QKeySequence(QStringLiteral("Ctrl+U")));
+    EXPECT_TRUE(items[2]->isSeparator());
+    EXPECT_EQ(items[2]->objectName(), QStringLiteral("mnuSep1"));
+    EXPECT_EQ(items[3]->text(), QStringLiteral("E&xit"));
+}
+
+TEST_F(WindowTest, ShortcutsOpenTheirDialogsAndExitClosesAtOnce) {
+    desktop.fileAnswers = {std::nullopt, std::nullopt};
+    QTest::keyClick(window.get(), Qt::Key_I, Qt::ControlModifier);
+    QTest::keyClick(window.get(), Qt::Key_U, Qt::ControlModifier);
+    ASSERT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(desktop.fileRequests[0].title, QStringLiteral("File to be divided"));
+    EXPECT_EQ(desktop.fileRequests[1].title, QStringLiteral("Open header file"));
+    // Cancelled dialogs change nothing.
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_EQ(statuses, QStringList());
+
+    action("mnuExit")->trigger();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(WindowTest, LinksOpenMailAndBrowserOrSayWhatToDoByHand) {
+    desktop.urlAnswers = {true, false, true, false};
+    QTest::mouseClick(label("lblEmail"), Qt::LeftButton);
+    ASSERT_EQ(desktop.openedUrls.size(), 1u);
+    EXPECT_EQ(desktop.openedUrls[0].toString(),
+              QStringLiteral("mailto:support@morvane.example?Subject=Morvane"));
+    EXPECT_TRUE(desktop.messages.empty());
+
+    QTest::mouseClick(label("lblEmail"), Qt::LeftButton);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text,
+              QStringLiteral("Unable to start your Email agent automatically.\n"
+                             "Please send an Email to support@morvane.example manually."));
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Information);
+
+    QTest::mouseClick(label("lblUpdates"), Qt::LeftButton);
+    ASSERT_EQ(desktop.openedUrls.size(), 3u);
+    EXPECT_EQ(desktop.openedUrls[2].toString(), QStringLiteral("https://morvane.example/updates"));
+    EXPECT_EQ(desktop.messages.size(), 1u);
+
+    QTest::mouseClick(label("lblUpdates"), Qt::LeftButton);
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1].text,
+              QStringLiteral("Unable to start your web browser automatically.\n"
+                             "Please goto the site https://morvane.example/updates manually."));
+    EXPECT_EQ(desktop.messages[1].icon, MessageIcon::Information);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
+}
+
+}  // namespace

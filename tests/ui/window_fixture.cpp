@@ -1,0 +1,84 @@
+#include "window_fixture.h"
+
+#include <QFile>
+#include <QTest>
+#include <vector>
+
+#include "engine/division_header.h"
+
+void WindowTest::SetUp() {
+    ASSERT_TRUE(dir.isValid());
+    window = std::make_unique<morvane::frmMain>(desktop);
+    QObject::connect(window.get(), &morvane::frmMain::statusChanged,
+                     [this](const QString& text) { statuses << text; });
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+void WindowTest::TearDown() {
+    window.reset();
+    EXPECT_TRUE(desktop.fileAnswers.empty()) << "file dialogs scripted but never shown";
+}
+
+bool WindowTest::welcomeShown() const {
+    return label("lblCopy")->isVisible() && label("lblEmail")->isVisible() &&
+           label("lblUpdates")->isVisible();
+}
+
+void WindowTest::makeFile(const QString& name, qint64 size, bool sparse) const {
+    QFile file(path(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    if (sparse) {
+        ASSERT_TRUE(file.resize(size));
+        return;
+    }
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (qint64 at = 0; at < size; at += block.size()) {
+        const qint64 n = std::min<qint64>(block.size(), size - at);
+        for (qint64 i = 0; i < n; ++i) {
+            const qint64 offset = at + i;
+            block[i] = static_cast<char>((offset * 131 + offset / 9973) & 0xff);
+        }
+        ASSERT_EQ(file.write(block.constData(), n), n);
+    }
+}
+
+QByteArray WindowTest::contents(const QString& name) const {
+    QFile file(path(name));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+    return file.readAll();
+}
+
+void WindowTest::makeHeader(const QString& name, const std::string& bigFileName, int32_t avg,
+                            int32_t last, int32_t count) const {
+    morvane::DivisionHeader header;
+    header.BigFileName = bigFileName;
+    header.AvgChunkSize = avg;
+    header.LastChunkSize = last;
+    header.NumOfChunks = count;
+    std::vector<char> bytes;
+    ASSERT_TRUE(morvane::encodeHeader(header, &bytes));
+    QFile file(path(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
+              static_cast<qint64>(bytes.size()));
+}
+
+void WindowTest::chooseFileToDivide(const QString& file) {
+    desktop.fileAnswers.push_back(file);
+    action("mnuDivide")->trigger();
+}
+
+void WindowTest::chooseHeader(const QString& file) {
+    desktop.fileAnswers.push_back(file);
+    action("mnuGlue")->trigger();
+}
+
+void WindowTest::typeChunkSize(const QString& text) {
+    QLineEdit* box = chunkBox();
+    box->setFocus(Qt::OtherFocusReason);
+    box->selectAll();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Tab);
+}

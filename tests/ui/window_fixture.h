@@ -1,0 +1,68 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "scripted_desktop.h"
+#include "ui/frm_main.h"
+
+// The texts of the window's message boxes, as the window hands them over.
+inline const QString kAdviceMessage = QStringLiteral(
+    "It is recommended to keep the number of chunks under 1000.\n"
+    "Increase the chunk size will reduce the number of chunks produced.");
+inline const QString kChunkCheckMessage =
+    QStringLiteral("Error has occurred when checking chunk existence.\nFiles not glued.");
+
+// A shown and active frmMain on a scripted desktop, a temporary folder, and
+// every text the status line received.
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    template <typename T>
+    T* child(const char* name) const {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QLabel* label(const char* name) const { return child<QLabel>(name); }
+    QPushButton* button(const char* name) const { return child<QPushButton>(name); }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+    QLineEdit* chunkBox() const { return child<QLineEdit>("txtDChunk"); }
+    QComboBox* unitList() const { return child<QComboBox>("cmbUnit"); }
+    QGroupBox* panel(const char* name) const { return child<QGroupBox>(name); }
+    bool welcomeShown() const;
+
+    // Full path of `name` in the temporary folder.
+    QString path(const QString& name) const { return dir.filePath(name); }
+    // Writes `size` bytes of a pattern that differs from offset to offset;
+    // a sparse file when `sparse` is set.
+    void makeFile(const QString& name, qint64 size, bool sparse = false) const;
+    QByteArray contents(const QString& name) const;
+    // Writes a division header file with the engine's own record layout.
+    void makeHeader(const QString& name, const std::string& bigFileName, int32_t avg, int32_t last,
+                    int32_t count) const;
+
+    // File > Divide File, answering the dialog with `file`; likewise for glue.
+    void chooseFileToDivide(const QString& file);
+    void chooseHeader(const QString& file);
+    // Types `text` into the chunk-size box (replacing it) and leaves it by Tab.
+    void typeChunkSize(const QString& text);
+    // Texts the status line received since `from`.
+    QStringList statusesSince(int from) const { return statuses.mid(from); }
+
+    QTemporaryDir dir;
+    ScriptedDesktop desktop;
+    std::unique_ptr<morvane::frmMain> window;
+    QStringList statuses;
+};
