@@ -1,7 +1,6 @@
 #include "engine/file_divider.h"
 
 #include <cerrno>
-#include <deque>
 #include <limits>
 #include <new>
 #include <vector>
@@ -19,11 +18,6 @@ namespace {
 // largest size the window accepts.
 constexpr int64_t kLargeFileSize = int64_t{std::numeric_limits<int32_t>::max()} + 1;
 constexpr int32_t kLargeFileChunkSize = 2000000000;
-
-// How many written chunks, and how many of their bytes, may wait for their
-// flush while the run goes on.
-constexpr std::size_t kMaxUnflushedChunks = 64;
-constexpr int64_t kMaxUnflushedBytes = int64_t{256} << 20;
 
 }  // namespace
 
@@ -200,30 +194,9 @@ bool FileDivider::writeChunks() {
 
     std::unique_ptr<File> source;
     Status s = m_layer->openRead(bigFileFullName(), &source);
-    // Chunks written but not flushed yet. Flushing each chunk as soon as it
-    // is written would wait for the disk once per chunk; a few in flight let
-    // the disk store them while the next ones are written. Each is still
-    // flushed before it is closed, and the run succeeds only after all are.
-    std::deque<std::unique_ptr<File>> unflushed;
-    int64_t unflushedBytes = 0;
     for (int32_t n = 1; s.ok() && n <= m_numOfChunks; ++n) {
         m_currentChunk = n;
-        const int32_t bytes = n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-        std::unique_ptr<File> chunk;
-        s = copyChunk(*source, bytes, block.get(), &chunk);
-        if (!s.ok()) break;
-        m_layer->startWriteback(*chunk, true);
-        unflushed.push_back(std::move(chunk));
-        unflushedBytes += bytes;
-        while (s.ok() && (unflushed.size() > kMaxUnflushedChunks ||
-                          (unflushed.size() > 1 && unflushedBytes > kMaxUnflushedBytes))) {
-            unflushedBytes -= unflushed.front()->written();
-            s = flushAndClose(std::move(unflushed.front()));
-            unflushed.pop_front();
-        }
-    }
-    for (; s.ok() && !unflushed.empty(); unflushed.pop_front()) {
-        s = flushAndClose(std::move(unflushed.front()));
+        s = writeChunk(*source, n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, block.get());
     }
     if (s.ok()) s = m_layer->close(*source);
     if (!s.ok()) {
@@ -233,24 +206,20 @@ bool FileDivider::writeChunks() {
     return true;
 }
 
-Status FileDivider::copyChunk(File& source, int32_t chunkBytes, char* block,
-                              std::unique_ptr<File>* chunk) {
+Status FileDivider::writeChunk(File& source, int32_t chunkBytes, char* block) {
     const BlockPlan plan = planBlocks(chunkBytes);
+    std::unique_ptr<File> chunk;
     Status s =
-        m_layer->openWrite(m_chunkPath + chunkFileName(m_chunkPrefix, m_currentChunk), chunk);
+        m_layer->openWrite(m_chunkPath + chunkFileName(m_chunkPrefix, m_currentChunk), &chunk);
     for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
         ++m_currentOp;
         if (m_observer) m_observer->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        s = m_layer->copy(source, **chunk, bytes, block);
-        if (s.ok()) m_layer->startWriteback(**chunk, false);
+        s = m_layer->copy(source, *chunk, bytes, block);
+        if (s.ok()) m_layer->startWriteback(*chunk, false);
     }
-    return s;
-}
-
-Status FileDivider::flushAndClose(std::unique_ptr<File> file) {
-    Status s = m_layer->flush(*file);
-    if (s.ok()) s = m_layer->close(*file);
+    if (s.ok()) s = m_layer->flush(*chunk);
+    if (s.ok()) s = m_layer->close(*chunk);
     return s;
 }
 

@@ -80,8 +80,7 @@ class FileDivider {
     bool outputsAreDistinctFromSource();
     bool writeHeader();
     bool writeChunks();
-    Status copyChunk(File& source, int32_t chunkBytes, char* block, std::unique_ptr<File>* chunk);
-    Status flushAndClose(std::unique_ptr<File> file);
+    Status writeChunk(File& source, int32_t chunkBytes, char* block);
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     void setError(int16_t code);
