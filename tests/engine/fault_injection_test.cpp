@@ -262,7 +262,6 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Division, FaultInjectionTest,
     ::testing::Values(FaultCase{Run::Divide, Op::OpenRead, 1, EACCES, RW, false},
-                      FaultCase{Run::Divide, Op::Size, 1, EIO, RW, true},
                       FaultCase{Run::Divide, Op::OpenWrite, 1, EROFS, RW, false},
                       FaultCase{Run::Divide, Op::OpenWrite, 2, ENOSPC, RW, false},
                       FaultCase{Run::Divide, Op::OpenWrite, kLast, EACCES, RW, false},
@@ -286,7 +285,6 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     GlueAnalysis, FaultInjectionTest,
     ::testing::Values(FaultCase{Run::GlueAnalyze, Op::OpenRead, 1, EACCES, RW, false},
-                      FaultCase{Run::GlueAnalyze, Op::Size, 1, EIO, RW, true},
                       FaultCase{Run::GlueAnalyze, Op::Read, 1, EIO, RW, false},
                       FaultCase{Run::GlueAnalyze, Op::Read, kLast, EIO, RW, false},
                       FaultCase{Run::GlueAnalyze, Op::Close, 1, EIO, RW, false}),
@@ -298,7 +296,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Glue, Op::OpenRead, 1, EACCES, RW, false},
                       FaultCase{Run::Glue, Op::OpenRead, 2, EACCES, RW, false},
                       FaultCase{Run::Glue, Op::OpenRead, kLast, EIO, RW, false},
-                      FaultCase{Run::Glue, Op::Size, 1, EIO, RW, true},
                       FaultCase{Run::Glue, Op::Read, 1, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Read, 2, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Read, kLast, EIO, RW, false},
