@@ -1,12 +1,32 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Morvane and runs the whole test suite.
+# Installs what is missing, then builds Morvane three ways and runs every test:
+#   build/        the program and the whole suite (engine, window, end to end)
+#   build-asan/   the engine and window tests under AddressSanitizer and
+#                 UndefinedBehaviorSanitizer
+#   build-fuzz/   the header fuzz test, with clang, for a bounded time
+# Arguments are passed to the first ctest (for example -L engine).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/debian_packages.sh"
 install_missing_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+jobs=$(nproc)
 
-build="$top/build"
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j "$(nproc)"
-cd "$build"
-ctest --output-on-failure -j "$(nproc)" "$@"
+echo "== Build and test"
+cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$top/build" -j "$jobs"
+(cd "$top/build" && ctest --output-on-failure -j "$jobs" "$@")
+
+echo "== Sanitizer build and test"
+cmake -S "$top" -B "$top/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON
+cmake --build "$top/build-asan" -j "$jobs"
+# Qt and fontconfig keep caches for the life of the process; leaks are
+# looked for in the engine only.
+(cd "$top/build-asan" &&
+    ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -L engine -LE large &&
+    ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs" -L ui)
+
+echo "== Fuzz test"
+CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMORVANE_FUZZ=ON
+cmake --build "$top/build-fuzz" -j "$jobs"
+(cd "$top/build-fuzz" && ctest --output-on-failure)
