@@ -21,7 +21,7 @@ install_missing_packages() {
 
 # Packages to build the program and its tests.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
-                qt6-base-dev libgl-dev fonts-dejavu-core)
+                qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra)
 # Packages the tests need besides: a real X server for the end-to-end test,
 # clang and its runtimes for the fuzz test.
 TEST_PACKAGES=(xvfb xauth clang libclang-rt-14-dev)

@@ -50,6 +50,16 @@ void frameAsBox(QLabel* label) {
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
 }
 
+// The classic dialog font, 8.25 points. Where it is missing, DejaVu Sans
+// Condensed keeps the captions within their 97-pixel column.
+QFont dialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPointSizeF(8.25);
+    return font;
+}
+
 }  // namespace
 
 frmMain::frmMain(Desktop& desktop, QWidget* parent)
@@ -61,6 +71,7 @@ frmMain::frmMain(Desktop& desktop, QWidget* parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kProgramName));
     setWindowIcon(appIcon());
+    setFont(dialogFont());
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -132,9 +143,7 @@ QLabel* frmMain::createLink(QWidget* client, const char* name, const QString& te
     link->setObjectName(QLatin1String(name));
     link->setGeometry(twipsRect(240, top, 8535, 255));
     link->setTextFormat(Qt::PlainText);
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
-    font.setPointSizeF(8.25);
+    QFont font = dialogFont();
     font.setUnderline(true);
     link->setFont(font);
     QPalette palette = link->palette();
