@@ -120,7 +120,8 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
         QFile file(original);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         QByteArray bytes(2500000, Qt::Uninitialized);
-        for (int i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<char>((static_cast<unsigned>(i) * 7919u) >> 3);
         file.write(bytes);
     }
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("parts")));
