@@ -103,7 +103,7 @@ class frmMain : public QMainWindow {
     bool txtDChunk_KeyPress(int keyAscii);
     void txtDChunk_LostFocus(Qt::FocusReason reason);
     void commitChunkSize();
-    bool commitBeforeAccessKey(QPushButton* button);
+    bool actOnAccessKey(QPushButton* button);
     void cmdDiv_Click();
     void cmdDCancel_Click();
     void objDiv_onGenHeader();

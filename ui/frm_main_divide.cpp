@@ -201,10 +201,10 @@ void frmMain::txtDChunk_LostFocus(Qt::FocusReason reason) {
     }
 }
 
-bool frmMain::commitBeforeAccessKey(QPushButton* button) {
-    // The access key moves the focus to the button first, so the box
-    // commits as for a mouse click; the button acts only if the commit did
-    // not send the focus back into the box.
+bool frmMain::actOnAccessKey(QPushButton* button) {
+    // The access key moves the focus to the button first, so the chunk-size
+    // box commits as for a mouse click; the button then acts at once, unless
+    // the commit sent the focus back into the box.
     button->setFocus(Qt::ShortcutFocusReason);
     if (QApplication::focusWidget() != txtDChunk) button->click();
     return true;

@@ -65,6 +65,8 @@ void frmMain::createGluePanel(QWidget* client) {
 
     cmdGlu = createButton(fraGlu, "cmdGlu", tr("&Glue"), 4680);
     cmdGCancel = createButton(fraGlu, "cmdGCancel", tr("&Cancel"), 6720);
+    cmdGlu->installEventFilter(this);
+    cmdGCancel->installEventFilter(this);
     connect(cmdGlu, &QPushButton::clicked, this, [this] { runWhenIdle(&frmMain::cmdGlu_Click); });
     connect(cmdGCancel, &QPushButton::clicked, this, [this] { cmdGCancel_Click(); });
     setTabOrder(cmdGlu, cmdGCancel);

@@ -341,9 +341,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             m_dropNextPress = false;
             return true;
         }
-        if (type == QEvent::Shortcut && watched != cmbUnit)
-            return commitBeforeAccessKey(static_cast<QPushButton*>(watched));
     }
+    if (type == QEvent::Shortcut &&
+        (watched == cmdDiv || watched == cmdDCancel || watched == cmdGlu || watched == cmdGCancel))
+        return actOnAccessKey(static_cast<QPushButton*>(watched));
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -237,4 +237,18 @@ TEST_F(GluePanelTest, TheProposedNameIsOnlyTheLastPartOfTheStoredName) {
     EXPECT_EQ(desktop.fileRequests.back().fileName, QStringLiteral("dots"));
 }
 
+TEST_F(GluePanelTest, AccessKeysActOnTheShownPanelOnly) {
+    makeSmallDivision(QStringLiteral("a.hed"), QStringLiteral("a"));
+    chooseHeader(path(QStringLiteral("a.hed")));
+    desktop.fileAnswers.push_back(std::nullopt);
+    QTest::keyClick(window.get(), Qt::Key_G, Qt::AltModifier);
+    ASSERT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(desktop.fileRequests[1].title, QStringLiteral("Glue as"));
+    // Both panels have "&Cancel": the hidden divide panel's does not count.
+    QTest::keyClick(window.get(), Qt::Key_C, Qt::AltModifier);
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+}
+
 }  // namespace
