@@ -135,7 +135,6 @@ void frmMain::showDivideInfo() {
     lblDFilename->setText(fromEngineText(objDiv->BigFilePath()) +
                           fromEngineText(objDiv->BigFileName()));
     lblDFilesize->setText(bytesText(objDiv->BigFileSize()));
-    if (!objDiv) return;
     txtDChunk->setText(formatUpToTwoDecimals(static_cast<double>(objDiv->AvgChunkSize()) /
                                              static_cast<double>(lngUnitSize)));
     if (txtDChunk->hasFocus()) txtDChunk->selectAll();
@@ -226,7 +225,6 @@ void frmMain::commitChunkSize() {
         return;
     }
     objDiv->setAvgChunkSize(entry.bytes);
-    if (!objDiv) return;
     if (objDiv->computeChunks())
         showDivideInfo();
     else
