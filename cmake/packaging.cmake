@@ -1,0 +1,24 @@
+# Installation and the Debian package.
+include(GNUInstallDirs)
+
+install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+add_subdirectory(data)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME morvane)
+set(CPACK_PACKAGE_VENDOR "The Morvane developers")
+set(CPACK_PACKAGE_CONTACT "The Morvane developers <support@morvane.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "divide a large file into chunks and glue them back")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Morvane divides a large file into numbered chunk files plus one division\n"
+    "header file, and glues the chunks back into a file that is byte for byte\n"
+    "the original. It is a small desktop program with a single window.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://morvane.example/updates")
+# The Qt 6 runtime libraries the program links to, as dpkg-shlibdeps finds them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)

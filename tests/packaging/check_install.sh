@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and finds every file where the
+# desktop looks for it.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" > /dev/null
+expected=(
+    bin/morvane
+    share/applications/example.morvane.Morvane.desktop
+    share/metainfo/example.morvane.Morvane.metainfo.xml
+    share/icons/hicolor/32x32/apps/morvane.png
+    share/icons/hicolor/scalable/apps/morvane.svg
+)
+for f in "${expected[@]}"; do
+    [ -f "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+[ -x "$prefix/bin/morvane" ] || { echo "bin/morvane is not executable"; exit 1; }
+size=$(file -b "$prefix/share/icons/hicolor/32x32/apps/morvane.png" | grep -o "32 x 32" || true)
+[ "$size" = "32 x 32" ] || { echo "the hicolor 32x32 icon is not 32 x 32"; exit 1; }
+extra=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort | comm -23 - <(printf '%s\n' "${expected[@]}" | sort))
+[ -z "$extra" ] || { echo "unexpected files installed: $extra"; exit 1; }
+echo "all ${#expected[@]} files installed where they belong"
