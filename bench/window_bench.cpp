@@ -1,0 +1,185 @@
+// Times a division and a glue driven through the real window (offscreen,
+// dialogs answered by a script) against the same work done by the engine
+// alone in the same process, to show what the status line and its yields
+// cost.
+//
+//   morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR]
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/file_divider.h"
+#include "engine/file_glue.h"
+#include "ui/desktop.h"
+#include "ui/frm_main.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "window benchmark: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// Answers the window's file dialogs from a queue; any message box is a failure.
+class AnsweringDesktop : public morvane::Desktop {
+  public:
+    std::deque<QString> answers;
+
+    std::optional<QString> chooseFile(QWidget*, const morvane::FileDialogRequest&) override {
+        if (answers.empty()) die("the window asked for a file the script did not expect");
+        const QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void showMessage(QWidget*, const QString& text, morvane::MessageIcon) override {
+        die("the window showed a message: " + text.toStdString());
+    }
+    bool openUrl(const QUrl&) override { return false; }
+};
+
+double seconds(const std::function<void()>& work) {
+    ::sync();
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+bool sameFiles(const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> x(8 << 20), y(8 << 20);
+    while (fa && fb) {
+        fa.read(x.data(), x.size());
+        fb.read(y.data(), y.size());
+        if (fa.gcount() != fb.gcount() ||
+            !std::equal(x.begin(), x.begin() + fa.gcount(), y.begin()))
+            return false;
+    }
+    return fa.eof() && fb.eof();
+}
+
+void engineDivide(const std::string& dir, int32_t chunk) {
+    morvane::FileDivider divider;
+    divider.setBigFileName("source.bin");
+    divider.setBigFilePath(dir);
+    divider.analyze();
+    divider.setAvgChunkSize(chunk);
+    divider.setChunkPrefix("e");
+    divider.setChunkPath(dir + "/engine");
+    if (!divider.divideFile()) die("engine division: " + divider.ErrorDescription());
+}
+
+void engineGlue(const std::string& dir) {
+    morvane::FileGlue glue;
+    glue.setHeaderFileName("e.hed");
+    glue.setHeaderFilePath(dir + "/engine");
+    glue.setChunkPrefix("e");
+    glue.analyze();
+    glue.setBigFileName("engine.bin");
+    glue.setBigFilePath(dir);
+    if (!glue.checkExistence() || !glue.glueFile()) die("engine glue: " + glue.ErrorDescription());
+}
+
+void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
+                  int32_t chunk) {
+    desktop.answers.push_back(QString::fromStdString(dir + "/source.bin"));
+    window.findChild<QAction*>("mnuDivide")->trigger();
+    auto* box = window.findChild<QLineEdit*>("txtDChunk");
+    box->setFocus();
+    box->setText(QString::number(chunk));
+    QTest::keyClick(box, Qt::Key_Return);
+    desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
+    window.findChild<QPushButton*>("cmdDiv")->click();
+}
+
+void windowGlue(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir) {
+    desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
+    window.findChild<QAction*>("mnuGlue")->trigger();
+    desktop.answers.push_back(QString::fromStdString(dir + "/window.bin"));
+    window.findChild<QPushButton*>("cmdGlu")->click();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    long sizeMiB = 1024, chunk = 100000000;
+    int runs = 5;
+    std::string dir = "/var/tmp/morvane-window-bench-" + std::to_string(getpid());
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string a = argv[i], v = argv[i + 1];
+        if (a == "--size-mib")
+            sizeMiB = std::stol(v);
+        else if (a == "--chunk")
+            chunk = std::stol(v);
+        else if (a == "--runs")
+            runs = std::stoi(v);
+        else if (a == "--dir")
+            dir = v;
+        else
+            die("usage: morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir "
+                "DIR]");
+    }
+    fs::create_directories(dir);
+    {
+        std::ofstream out(dir + "/source.bin", std::ios::binary);
+        std::vector<uint32_t> block(1 << 20);
+        uint32_t x = 2463534242u;
+        for (long m = 0; m < sizeMiB; m += 4) {
+            for (uint32_t& v : block) x ^= x << 13, x ^= x >> 17, x ^= x << 5, v = x;
+            out.write(reinterpret_cast<const char*>(block.data()), block.size() * 4);
+        }
+    }
+    fs::resize_file(dir + "/source.bin", sizeMiB << 20);
+
+    AnsweringDesktop desktop;
+    morvane::frmMain window(desktop);
+    window.show();
+    std::vector<double> wDiv, eDiv, wGlu, eGlu;
+    for (int r = 0; r < runs; ++r) {
+        fs::remove_all(dir + "/window");
+        fs::remove_all(dir + "/engine");
+        fs::create_directories(dir + "/window");
+        fs::create_directories(dir + "/engine");
+        fs::remove(dir + "/window.bin");
+        fs::remove(dir + "/engine.bin");
+        wDiv.push_back(seconds([&] { windowDivide(window, desktop, dir, chunk); }));
+        eDiv.push_back(seconds([&] { engineDivide(dir, chunk); }));
+        wGlu.push_back(seconds([&] { windowGlue(window, desktop, dir); }));
+        eGlu.push_back(seconds([&] { engineGlue(dir); }));
+        if (!sameFiles(dir + "/source.bin", dir + "/window.bin")) die("window glue differs");
+        if (!sameFiles(dir + "/source.bin", dir + "/engine.bin")) die("engine glue differs");
+        std::printf("run %d of %d done\n", r + 1, runs);
+    }
+    fs::remove_all(dir);
+    std::printf("\n%ld MiB in chunks of %ld bytes, %d runs, outputs checked:\n\n", sizeMiB, chunk,
+                runs);
+    std::printf("| operation | window s (median) | engine s (median) | window / engine |\n");
+    std::printf("|-----------|------------------:|------------------:|----------------:|\n");
+    std::printf("| divide    | %17.3f | %17.3f | %15.2f |\n", median(wDiv), median(eDiv),
+                median(wDiv) / median(eDiv));
+    std::printf("| glue      | %17.3f | %17.3f | %15.2f |\n", median(wGlu), median(eGlu),
+                median(wGlu) / median(eGlu));
+    return 0;
+}
