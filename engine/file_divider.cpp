@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <limits>
-#include <new>
 #include <vector>
 
 #include "engine/division_header.h"
@@ -29,63 +28,49 @@ FileDivider::FileDivider(std::shared_ptr<FileLayer> layer)
 FileDivider::~FileDivider() = default;
 
 void FileDivider::setBigFileName(const std::string& strBFN) {
-    if (strBFN.empty()) {
-        setError(kInvalidFilename);
-        return;
-    }
-    m_bigFileName = strBFN;
-    clearError();
+    m_errors.setName(&m_bigFileName, strBFN, kInvalidFilename);
 }
 
 void FileDivider::setBigFilePath(const std::string& strBFP) {
-    if (strBFP.empty()) return;
-    m_bigFilePath = withTrailingSeparator(strBFP);
-    clearError();
+    m_errors.setFolder(&m_bigFilePath, strBFP);
 }
 
 void FileDivider::setChunkPrefix(const std::string& strCP) {
-    if (strCP.empty()) {
-        setError(kInvalidChunkPrefix);
-        return;
-    }
-    m_chunkPrefix = strCP;
-    clearError();
+    m_errors.setName(&m_chunkPrefix, strCP, kInvalidChunkPrefix);
 }
 
 void FileDivider::setChunkPath(const std::string& strCP) {
-    if (strCP.empty()) return;
-    m_chunkPath = withTrailingSeparator(strCP);
-    clearError();
+    m_errors.setFolder(&m_chunkPath, strCP);
 }
 
 void FileDivider::setAvgChunkSize(int32_t lngACS) {
     if (m_bigFileSize == 0) {
-        setError(kAnalysisRequired);
+        m_errors.setError(kAnalysisRequired);
     } else if (lngACS < 1 || lngACS > m_bigFileSize ||
                (m_bigFileSize - 1) / lngACS + 1 > std::numeric_limits<int32_t>::max()) {
-        setError(kInvalidChunkSize);
+        m_errors.setError(kInvalidChunkSize);
     } else {
         m_avgChunkSize = lngACS;
-        clearError();
+        m_errors.clearError();
     }
     computeChunks();
 }
 
 int64_t FileDivider::BigFileSize() {
-    if (m_bigFileSize == 0) setError(kAnalysisRequired);
+    if (m_bigFileSize == 0) m_errors.setError(kAnalysisRequired);
     return m_bigFileSize;
 }
 
 bool FileDivider::analyze() {
     if (m_bigFileName.empty()) {
-        setError(kInvalidFilename);
+        m_errors.setError(kInvalidFilename);
         return false;
     }
     if (!measureBigFile()) return false;
     m_avgChunkSize =
         m_bigFileSize >= kLargeFileSize ? kLargeFileChunkSize : static_cast<int32_t>(m_bigFileSize);
     if (!computeChunks()) return false;
-    clearError();
+    m_errors.clearError();
     return true;
 }
 
@@ -97,12 +82,12 @@ bool FileDivider::measureBigFile() {
     if (s.ok()) s = m_layer->close(*file);
     if (!s.ok()) {
         m_bigFileSize = 0;
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     m_bigFileSize = length;
     if (length == 0) {
-        setError(kZeroLengthFile);
+        m_errors.setError(kZeroLengthFile);
         return false;
     }
     return true;
@@ -110,7 +95,7 @@ bool FileDivider::measureBigFile() {
 
 bool FileDivider::computeChunks() {
     if (m_avgChunkSize == 0) {
-        setError(kAnalysisRequired);
+        m_errors.setError(kAnalysisRequired);
         return false;
     }
     const int64_t count = m_bigFileSize / m_avgChunkSize;
@@ -129,18 +114,18 @@ bool FileDivider::divideFile() {
     if (!computeChunks()) return false;
     if (m_bigFileSize == 0) {
         // A failed re-analysis leaves an old chunk size but no file to divide.
-        setError(kAnalysisRequired);
+        m_errors.setError(kAnalysisRequired);
         return false;
     }
     if (m_chunkPrefix.empty()) {
-        setError(kInvalidChunkPrefix);
+        m_errors.setError(kInvalidChunkPrefix);
         return false;
     }
     if (!outputsAreDistinctFromSource()) return false;
     if (!writeHeader()) return false;
     if (!writeChunks()) return false;
-    clearError();
-    if (m_observer) m_observer->onComplete();
+    m_errors.clearError();
+    if (auto* o = m_errors.observer()) o->onComplete();
     return true;
 }
 
@@ -150,12 +135,12 @@ bool FileDivider::outputsAreDistinctFromSource() {
     if (!chunkSetIncludes(*m_layer, m_chunkPath, m_chunkPrefix, m_numOfChunks, source)) {
         return true;
     }
-    setError(kOutputWouldOverwriteInput);
+    m_errors.setError(kOutputWouldOverwriteInput);
     return false;
 }
 
 bool FileDivider::writeHeader() {
-    if (m_observer) m_observer->onGenHeader();
+    if (auto* o = m_errors.observer()) o->onGenHeader();
     DivisionHeader header;
     header.BigFileName = m_bigFileName;
     header.AvgChunkSize = m_avgChunkSize;
@@ -174,7 +159,7 @@ bool FileDivider::writeHeader() {
         if (s.ok()) s = m_layer->close(*file);
     }
     if (!s.ok()) {
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     return true;
@@ -186,11 +171,7 @@ bool FileDivider::writeChunks() {
 
     // One block buffer serves every block; the tail of a chunk is the first
     // bytes of the same buffer, so memory stays at one block.
-    std::unique_ptr<char[]> block(new (std::nothrow) char[BlockSize]);
-    if (!block) {
-        setSystemError(Status::SysError(ENOMEM));
-        return false;
-    }
+    std::unique_ptr<char[]> block = m_layer->allocateBlock(BlockSize);
 
     std::unique_ptr<File> source;
     Status s = m_layer->openRead(bigFileFullName(), &source);
@@ -200,7 +181,7 @@ bool FileDivider::writeChunks() {
     }
     if (s.ok()) s = m_layer->close(*source);
     if (!s.ok()) {
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     return true;
@@ -213,7 +194,7 @@ Status FileDivider::writeChunk(File& source, int32_t chunkBytes, char* block) {
         m_layer->openWrite(m_chunkPath + chunkFileName(m_chunkPrefix, m_currentChunk), &chunk);
     for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
         ++m_currentOp;
-        if (m_observer) m_observer->onNewDivision();
+        if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
         s = m_layer->copy(source, *chunk, bytes, block);
         if (s.ok()) m_layer->startWriteback(*chunk, false);
@@ -221,21 +202,6 @@ Status FileDivider::writeChunk(File& source, int32_t chunkBytes, char* block) {
     if (s.ok()) s = m_layer->flush(*chunk);
     if (s.ok()) s = m_layer->close(*chunk);
     return s;
-}
-
-void FileDivider::setError(int16_t code) {
-    m_error.setEngine(code);
-    if (m_observer) m_observer->onError();
-}
-
-void FileDivider::setSystemError(const Status& failure) {
-    m_error.setSystem(failure);
-    if (m_observer) m_observer->onError();
-}
-
-void FileDivider::clearError() {
-    m_error.clear();
-    if (m_observer) m_observer->onClearErr();
 }
 
 }  // namespace morvane

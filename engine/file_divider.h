@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/block_plan.h"
-#include "engine/error_state.h"
+#include "engine/error_reporter.h"
 #include "engine/file_divider_events.h"
 
 namespace morvane {
@@ -30,7 +30,7 @@ class FileDivider {
     FileDivider& operator=(const FileDivider&) = delete;
 
     // The observer that receives the notifications; nullptr for none.
-    void setObserver(FileDividerEvents* observer) { m_observer = observer; }
+    void setObserver(FileDividerEvents* observer) { m_errors.setObserver(observer); }
 
     const std::string& BigFileName() const { return m_bigFileName; }
     // Records code 2 and keeps the old name when `strBFN` is empty.
@@ -58,9 +58,9 @@ class FileDivider {
     int32_t CurrentChunk() const { return m_currentChunk; }
     int64_t CurrentOp() const { return m_currentOp; }
 
-    int32_t ErrorCode() const { return m_error.code(); }
-    const std::string& ErrorDescription() const { return m_error.description(); }
-    bool IsSysErr() const { return m_error.isSysErr(); }
+    int32_t ErrorCode() const { return m_errors.state().code(); }
+    const std::string& ErrorDescription() const { return m_errors.state().description(); }
+    bool IsSysErr() const { return m_errors.state().isSysErr(); }
 
     // Measures the large file and plans one chunk as large as the file (for
     // a file of 2 GiB or more: chunks of 2,000,000,000 bytes). Returns false
@@ -83,12 +83,7 @@ class FileDivider {
     Status writeChunk(File& source, int32_t chunkBytes, char* block);
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
-    void setError(int16_t code);
-    void setSystemError(const Status& failure);
-    void clearError();
-
     std::shared_ptr<FileLayer> m_layer;
-    FileDividerEvents* m_observer = nullptr;
 
     std::string m_bigFileName;
     std::string m_bigFilePath;
@@ -101,7 +96,7 @@ class FileDivider {
     int32_t m_currentChunk = -1;
     int64_t m_numOfOps = 0;
     int64_t m_currentOp = 0;
-    ErrorState m_error;
+    ErrorReporter<FileDividerEvents> m_errors;
 };
 
 }  // namespace morvane

@@ -1,7 +1,6 @@
 #include "engine/file_glue.h"
 
 #include <cerrno>
-#include <new>
 #include <vector>
 
 #include "engine/division_header.h"
@@ -18,47 +17,28 @@ FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
 FileGlue::~FileGlue() = default;
 
 void FileGlue::setBigFilePath(const std::string& strBFP) {
-    if (strBFP.empty()) return;
-    m_bigFilePath = withTrailingSeparator(strBFP);
-    clearError();
+    m_errors.setFolder(&m_bigFilePath, strBFP);
 }
 
 void FileGlue::setChunkPrefix(const std::string& strCP) {
-    if (strCP.empty()) {
-        setError(kInvalidChunkPrefix);
-        return;
-    }
-    m_chunkPrefix = strCP;
-    clearError();
+    m_errors.setName(&m_chunkPrefix, strCP, kInvalidChunkPrefix);
 }
 
 void FileGlue::setHeaderFileName(const std::string& strHFN) {
-    if (strHFN.empty()) {
-        setError(kInvalidFilename);
-        return;
-    }
-    m_headerFileName = strHFN;
-    clearError();
+    m_errors.setName(&m_headerFileName, strHFN, kInvalidFilename);
 }
 
 void FileGlue::setHeaderFilePath(const std::string& strHFP) {
-    if (strHFP.empty()) return;
-    m_headerFilePath = withTrailingSeparator(strHFP);
-    clearError();
+    m_errors.setFolder(&m_headerFilePath, strHFP);
 }
 
 void FileGlue::setBigFileName(const std::string& strBFN) {
-    if (strBFN.empty()) {
-        setError(kInvalidFilename);
-        return;
-    }
-    m_bigFileName = strBFN;
-    clearError();
+    m_errors.setName(&m_bigFileName, strBFN, kInvalidFilename);
 }
 
 bool FileGlue::analyze() {
     if (m_headerFileName.empty()) {
-        setError(kInvalidFilename);
+        m_errors.setError(kInvalidFilename);
         return false;
     }
 
@@ -79,7 +59,7 @@ bool FileGlue::analyze() {
     }
     if (s.ok()) s = m_layer->close(*file);
     if (!s.ok()) {
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     bytes.resize(got);
@@ -90,12 +70,12 @@ bool FileGlue::analyze() {
     m_lastChunkSize = header.LastChunkSize;
     m_numOfChunks = header.NumOfChunks;
     if (!isHeaderValid()) {
-        setError(kInvalidHeaderFile);
+        m_errors.setError(kInvalidHeaderFile);
         resetHeader();
         return false;
     }
     m_bigFileSize = header.bigFileSize();
-    clearError();
+    m_errors.clearError();
     return true;
 }
 
@@ -117,19 +97,19 @@ void FileGlue::resetHeader() {
 
 bool FileGlue::checkExistence() {
     if (m_bigFileName.empty() || !isHeaderValid()) {
-        setError(kAnalysisRequired);
+        m_errors.setError(kAnalysisRequired);
         return false;
     }
     if (m_chunkPrefix.empty()) {
-        setError(kInvalidChunkPrefix);
+        m_errors.setError(kInvalidChunkPrefix);
         return false;
     }
     const int32_t count = m_numOfChunks;
     for (int32_t k = 1; k <= count; ++k) {
         m_currentChunk = k;
-        if (m_observer) m_observer->onCheckExist();
+        if (auto* o = m_errors.observer()) o->onCheckExist();
         if (!m_layer->isPresentFile(chunkFullName(k))) {
-            setError(kChunkFileMissing);
+            m_errors.setError(kChunkFileMissing);
             return false;
         }
     }
@@ -138,19 +118,19 @@ bool FileGlue::checkExistence() {
 
 bool FileGlue::glueFile() {
     if (m_bigFileName.empty() || !isHeaderValid()) {
-        setError(kAnalysisRequired);
+        m_errors.setError(kAnalysisRequired);
         return false;
     }
     if (m_chunkPrefix.empty()) {
-        setError(kInvalidChunkPrefix);
+        m_errors.setError(kInvalidChunkPrefix);
         return false;
     }
     if (!outputIsDistinctFromInputs()) return false;
     m_currentOp = 0;
     m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);
     if (!copyChunks()) return false;
-    clearError();
-    if (m_observer) m_observer->onComplete();
+    m_errors.clearError();
+    if (auto* o = m_errors.observer()) o->onComplete();
     return true;
 }
 
@@ -164,23 +144,19 @@ bool FileGlue::outputIsDistinctFromInputs() {
         !chunkSetIncludes(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
         return true;
     }
-    setError(kOutputWouldOverwriteInput);
+    m_errors.setError(kOutputWouldOverwriteInput);
     return false;
 }
 
 bool FileGlue::copyChunks() {
     // One block buffer serves every block; the tail of a chunk is the first
     // bytes of the same buffer, so memory stays at one block.
-    std::unique_ptr<char[]> block(new (std::nothrow) char[BlockSize]);
-    if (!block) {
-        setSystemError(Status::SysError(ENOMEM));
-        return false;
-    }
+    std::unique_ptr<char[]> block = m_layer->allocateBlock(BlockSize);
 
     std::unique_ptr<File> output;
     Status s = m_layer->openWrite(m_bigFilePath + m_bigFileName, &output);
     if (!s.ok()) {
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     for (int32_t k = 1; k <= m_numOfChunks; ++k) {
@@ -190,7 +166,7 @@ bool FileGlue::copyChunks() {
     s = m_layer->flush(*output);
     if (s.ok()) s = m_layer->close(*output);
     if (!s.ok()) {
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     return true;
@@ -203,14 +179,14 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
     Status s = m_layer->openRead(chunkFullName(k), &chunk);
     for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
         ++m_currentOp;
-        if (m_observer) m_observer->onNewDivision();
+        if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
         s = m_layer->copy(*chunk, output, bytes, block);
         if (s.ok()) m_layer->startWriteback(output, false);
     }
     if (s.ok()) s = m_layer->close(*chunk);
     if (!s.ok()) {
-        setSystemError(s);
+        m_errors.setSystemError(s);
         return false;
     }
     return true;
@@ -218,21 +194,6 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
 
 std::string FileGlue::chunkFullName(int64_t k) const {
     return m_headerFilePath + chunkFileName(m_chunkPrefix, k);
-}
-
-void FileGlue::setError(int16_t code) {
-    m_error.setEngine(code);
-    if (m_observer) m_observer->onError();
-}
-
-void FileGlue::setSystemError(const Status& failure) {
-    m_error.setSystem(failure);
-    if (m_observer) m_observer->onError();
-}
-
-void FileGlue::clearError() {
-    m_error.clear();
-    if (m_observer) m_observer->onClearErr();
 }
 
 }  // namespace morvane

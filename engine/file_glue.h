@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/block_plan.h"
-#include "engine/error_state.h"
+#include "engine/error_reporter.h"
 #include "engine/file_glue_events.h"
 
 namespace morvane {
@@ -29,7 +29,7 @@ class FileGlue {
     FileGlue& operator=(const FileGlue&) = delete;
 
     // The observer that receives the notifications; nullptr for none.
-    void setObserver(FileGlueEvents* observer) { m_observer = observer; }
+    void setObserver(FileGlueEvents* observer) { m_errors.setObserver(observer); }
 
     const std::string& BigFilePath() const { return m_bigFilePath; }
     // Ignores an empty folder; otherwise stores it with one trailing "/".
@@ -55,9 +55,9 @@ class FileGlue {
     int32_t CurrentChunk() const { return m_currentChunk; }
     int64_t CurrentOp() const { return m_currentOp; }
 
-    int16_t ErrorCode() const { return static_cast<int16_t>(m_error.code()); }
-    const std::string& ErrorDescription() const { return m_error.description(); }
-    bool IsSysErr() const { return m_error.isSysErr(); }
+    int16_t ErrorCode() const { return static_cast<int16_t>(m_errors.state().code()); }
+    const std::string& ErrorDescription() const { return m_errors.state().description(); }
+    bool IsSysErr() const { return m_errors.state().isSysErr(); }
 
     // Reads and validates the header file. Returns false with code 2 (no
     // header name), code 11 (invalid record; the header information is then
@@ -80,12 +80,7 @@ class FileGlue {
     bool copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block);
     std::string chunkFullName(int64_t k) const;
 
-    void setError(int16_t code);
-    void setSystemError(const Status& failure);
-    void clearError();
-
     std::shared_ptr<FileLayer> m_layer;
-    FileGlueEvents* m_observer = nullptr;
 
     std::string m_bigFilePath;
     std::string m_chunkPrefix;
@@ -99,7 +94,7 @@ class FileGlue {
     int64_t m_bigFileSize = 0;
     int32_t m_currentChunk = -1;
     int64_t m_currentOp = 0;
-    ErrorState m_error;
+    ErrorReporter<FileGlueEvents> m_errors;
 };
 
 }  // namespace morvane

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <filesystem>
+#include <new>
 
 namespace morvane {
 
@@ -178,6 +179,10 @@ bool FileLayer::identify(File& file, FileId* out) {
     if (::fstat(file.fd(), &info) != 0) return false;
     *out = FileId{info.st_dev, info.st_ino};
     return true;
+}
+
+std::unique_ptr<char[]> FileLayer::allocateBlock(std::size_t bytes) {
+    return std::unique_ptr<char[]>(new (std::nothrow) char[bytes]);
 }
 
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {

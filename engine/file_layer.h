@@ -94,6 +94,9 @@ class FileLayer {
     virtual bool identify(const std::string& path, FileId* out);
     // The identity of an open file.
     virtual bool identify(File& file, FileId* out);
+    // A buffer of `bytes` bytes for block copies; nullptr when the memory
+    // cannot be had.
+    virtual std::unique_ptr<char[]> allocateBlock(std::size_t bytes);
 
   protected:
     // The read/write path of copy(): one read() and one write() per piece.
