@@ -172,6 +172,10 @@ bool FileDivider::writeChunks() {
     // One block buffer serves every block; the tail of a chunk is the first
     // bytes of the same buffer, so memory stays at one block.
     std::unique_ptr<char[]> block = m_layer->allocateBlock(BlockSize);
+    if (!block) {
+        m_errors.setSystemError(Status::SysError(ENOMEM));
+        return false;
+    }
 
     std::unique_ptr<File> source;
     Status s = m_layer->openRead(bigFileFullName(), &source);

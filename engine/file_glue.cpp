@@ -152,6 +152,10 @@ bool FileGlue::copyChunks() {
     // One block buffer serves every block; the tail of a chunk is the first
     // bytes of the same buffer, so memory stays at one block.
     std::unique_ptr<char[]> block = m_layer->allocateBlock(BlockSize);
+    if (!block) {
+        m_errors.setSystemError(Status::SysError(ENOMEM));
+        return false;
+    }
 
     std::unique_ptr<File> output;
     Status s = m_layer->openWrite(m_bigFilePath + m_bigFileName, &output);

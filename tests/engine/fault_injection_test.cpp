@@ -1,6 +1,6 @@
-// Every file operation of every run made to fail, one at a time: the run
-// reports the system error, closes everything, leaves its inputs alone and
-// keeps what it wrote before the failure.
+// Every file operation of every run, and the block buffer, made to fail one
+// at a time: the run reports the system error, closes everything, leaves its
+// inputs alone and keeps what it wrote before the failure.
 
 #include <gtest/gtest.h>
 
@@ -57,6 +57,7 @@ std::string caseName(const ::testing::TestParamInfo<FaultCase>& info) {
                     : c.err == ENOSPC ? "ENOSPC"
                     : c.err == EACCES ? "EACCES"
                     : c.err == EROFS  ? "EROFS"
+                    : c.err == ENOMEM ? "ENOMEM"
                                       : std::to_string(c.err);
     return std::string(runName(c.run)) + "_" + opName(c.op) + "_" + occ + "_" + e;
 }
@@ -224,6 +225,17 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
             EXPECT_EQ(readFile(path), s.expectedContent(path)) << path;
         }
 
+    if (c.op == Op::Allocate) {
+        // The buffer is had before the run opens any file it copies between:
+        // the failed allocation is its last step.
+        EXPECT_EQ(s.layer->log.back().op, Op::Allocate);
+        EXPECT_EQ(blocks, 0);
+        EXPECT_EQ(s.layer->calls(Op::OpenRead), 0);
+        const std::vector<std::string> headerOnly{s.out.file("p.hed")};
+        EXPECT_EQ(s.layer->openedForWrite,
+                  c.run == Run::Divide ? headerOnly : std::vector<std::string>());
+    }
+
     switch (c.run) {
         case Run::DivideAnalyze:
             EXPECT_EQ(s.div->AvgChunkSize(), kChunk) << "the old plan stays";
@@ -279,7 +291,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Divide, Op::Close, kLast, EIO, RW, false},
                       FaultCase{Run::Divide, Op::Copy, 1, EIO, NAT, false},
                       FaultCase{Run::Divide, Op::Copy, 2, ENOSPC, NAT, false},
-                      FaultCase{Run::Divide, Op::Copy, kLast, EIO, NAT, false}),
+                      FaultCase{Run::Divide, Op::Copy, kLast, EIO, NAT, false},
+                      FaultCase{Run::Divide, Op::Allocate, 1, ENOMEM, RW, false}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -306,7 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Glue, Op::Close, 2, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Close, kLast, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Copy, 1, EIO, NAT, false},
-                      FaultCase{Run::Glue, Op::Copy, kLast, ENOSPC, NAT, false}),
+                      FaultCase{Run::Glue, Op::Copy, kLast, ENOSPC, NAT, false},
+                      FaultCase{Run::Glue, Op::Allocate, 1, ENOMEM, RW, false}),
     caseName);
 
 }  // namespace

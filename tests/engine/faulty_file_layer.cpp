@@ -27,6 +27,8 @@ const char* opName(Op op) {
             return "Flush";
         case Op::Close:
             return "Close";
+        case Op::Allocate:
+            return "Allocate";
         case Op::Count:
             break;
     }
@@ -158,6 +160,11 @@ Status FaultyFileLayer::close(File& file) {
     Status s = FileLayer::close(file);
     if (s.ok()) closedOk.push_back(path);
     return s;
+}
+
+std::unique_ptr<char[]> FaultyFileLayer::allocateBlock(std::size_t bytes) {
+    if (count(Op::Allocate, "", bytes)) return nullptr;
+    return FileLayer::allocateBlock(bytes);
 }
 
 }  // namespace morvane_test

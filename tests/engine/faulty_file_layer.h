@@ -14,7 +14,7 @@
 
 namespace morvane_test {
 
-enum class Op { OpenRead, OpenWrite, Size, Read, Write, Copy, Flush, Close, Count };
+enum class Op { OpenRead, OpenWrite, Size, Read, Write, Copy, Flush, Close, Allocate, Count };
 
 const char* opName(Op op);
 
@@ -29,7 +29,8 @@ class FaultyFileLayer : public morvane::FileLayer {
     };
 
     void setCopyMode(CopyMode mode) { m_copyMode = mode; }
-    // Makes call number `occurrence` (from 1) of `op` fail with `err`.
+    // Makes call number `occurrence` (from 1) of `op` fail with `err`. A
+    // failed allocation returns nullptr; the engine supplies the errno.
     void failAt(Op op, int occurrence, int err);
     // Forgets counts, log and fault.
     void reset();
@@ -63,6 +64,7 @@ class FaultyFileLayer : public morvane::FileLayer {
                          char* buffer) override;
     morvane::Status flush(morvane::File& file) override;
     morvane::Status close(morvane::File& file) override;
+    std::unique_ptr<char[]> allocateBlock(std::size_t bytes) override;
 
   private:
     // Counts a call; true when this one is to fail.
