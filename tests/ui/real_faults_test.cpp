@@ -227,7 +227,7 @@ TEST_P(RealFaultTest, ShowsTheErrorAndLosesNothing) {
     EXPECT_FALSE(window->isBusy());
 
     // The error as the user reads it, and nothing that says otherwise.
-    EXPECT_EQ(label("lblStatus")->text(), QString::fromUtf8(c.status));
+    EXPECT_EQ(label("lblStatus")->text().toStdString(), c.status);
     for (const QString& text : statusesSince(statusesBefore))
         EXPECT_FALSE(text.startsWith(QStringLiteral("File Successfully"))) << text.toStdString();
     const QString message = c.checkFails ? kChunkCheckMessage
@@ -235,7 +235,7 @@ TEST_P(RealFaultTest, ShowsTheErrorAndLosesNothing) {
                                 ? QStringLiteral("Failed to divide the file.")
                                 : QStringLiteral("Failed to glue files together.");
     ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, message);
+    EXPECT_EQ(desktop.messages[0].text.toStdString(), message.toStdString());
     EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
 
     if (c.checkFails) {
