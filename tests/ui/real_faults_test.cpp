@@ -268,6 +268,13 @@ TEST_P(RealFaultTest, ShowsTheErrorAndLosesNothing) {
         EXPECT_TRUE(now->second == bytes) << name.toStdString() << " changed";
     }
 
+    // A device chosen as the output is still that device.
+    if (QDir::isAbsolutePath(saveAs)) {
+        struct stat device;
+        ASSERT_EQ(::stat(QFile::encodeName(saveAs).constData(), &device), 0);
+        EXPECT_TRUE(S_ISCHR(device.st_mode)) << c.saveAs << " was replaced";
+    }
+
     // What was written before the fault is still there, and nothing else is.
     if (*c.outputFolder == '\0') return;
     const QDir out(path(QString::fromLatin1(c.outputFolder)));
