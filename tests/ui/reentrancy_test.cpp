@@ -1,10 +1,16 @@
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
+#include "engine/division_header.h"
+#include "engine/file_divider.h"
+#include "engine/file_glue.h"
 #include "window_fixture.h"
 
 namespace {
@@ -128,6 +134,163 @@ TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Glued Together!"));
     EXPECT_EQ(contents(QStringLiteral("copy.avi")), contents(QStringLiteral("movie.avi")));
     EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+}
+
+// A run of several chunks of several blocks each: 30 MiB in chunks of
+// 12,000,000 bytes is three chunks of 2, 2 and 1 blocks.
+constexpr qint64 kLoadSize = 31457280;
+constexpr int32_t kLoadChunk = 12000000;
+constexpr int32_t kLoadLast = 7457280;
+
+// From inside every notification of a run, input of every kind is posted,
+// each as its own event, for the window to meet at that notification's yield.
+class StormTest : public ReentrancyTest {
+  protected:
+    // Posts the storm on every status-line change while the window is busy,
+    // and notes whether the window was busy at each.
+    void stormEveryNotification() {
+        QObject::connect(window.get(), &morvane::frmMain::statusChanged, &hooks,
+                         [this](const QString&) {
+                             busyAtEach.push_back(window->isBusy());
+                             shownAtEach.push_back(window->isVisible());
+                             if (window->isBusy()) postStorm();
+                         });
+    }
+
+    void postStorm() {
+        const auto post = [this](std::function<void()> act) {
+            QTimer::singleShot(0, window.get(), std::move(act));
+        };
+        post([this] { button("cmdDiv")->click(); });
+        post([this] { button("cmdGlu")->click(); });
+        post([this] { QTest::keyClick(window.get(), Qt::Key_I, Qt::ControlModifier); });
+        post([this] { QTest::keyClick(window.get(), Qt::Key_U, Qt::ControlModifier); });
+        post([this] { QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier); });
+        post([this] { QTest::keyClick(window.get(), Qt::Key_G, Qt::AltModifier); });
+        post([this] {
+            chunkBox()->setText(QStringLiteral("1"));
+            QTest::keyClick(chunkBox(), Qt::Key_Return);
+        });
+        post([this] {
+            QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+            QApplication::sendEvent(chunkBox(), &leave);
+        });
+        post([this] { unitList()->setCurrentIndex((unitList()->currentIndex() + 1) % 3); });
+        post([this] { button("cmdDCancel")->click(); });
+        post([this] { button("cmdGCancel")->click(); });
+        post([this] { window->close(); });
+        ++storms;
+    }
+
+    // Answers for dialogs that only a broken guard would open: a second
+    // division or glue of the same files, or a new choice.
+    void scriptSpareAnswers() {
+        spareAnswers = {path(QStringLiteral("movie.avi")), path(QStringLiteral("movie.hed")),
+                        path(QStringLiteral("second.hed")), path(QStringLiteral("second.avi"))};
+        for (const QString& answer : spareAnswers) desktop.fileAnswers.push_back(answer);
+    }
+
+    // Every notification came from a busy, shown window, none of the spare
+    // answers was taken, and nothing was said in a message box.
+    void expectNothingStarted(std::size_t dialogs) {
+        EXPECT_GT(storms, 5);
+        EXPECT_EQ(std::count(busyAtEach.begin(), busyAtEach.end(), false), 0);
+        EXPECT_EQ(std::count(shownAtEach.begin(), shownAtEach.end(), false), 0)
+            << "the window closed during the run";
+        EXPECT_EQ(desktop.fileRequests.size(), dialogs);
+        EXPECT_EQ(desktop.fileAnswers.size(), spareAnswers.size());
+        desktop.fileAnswers.clear();
+        EXPECT_TRUE(desktop.messages.empty());
+        EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("second.hed"))));
+        EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("second.avi"))));
+        EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("second_1.div"))));
+    }
+
+    QByteArray chunk(int k) const {
+        return source.mid(qint64(k - 1) * kLoadChunk, k < 3 ? kLoadChunk : kLoadLast);
+    }
+
+    QObject hooks;
+    QByteArray source;
+    std::vector<bool> busyAtEach;
+    std::vector<bool> shownAtEach;
+    int storms = 0;
+    QStringList spareAnswers;
+};
+
+TEST_F(StormTest, ALongDivisionUnderAStormOfInputEndsAsPlanned) {
+    makeFile(QStringLiteral("movie.avi"), kLoadSize);
+    source = contents(QStringLiteral("movie.avi"));
+    chooseFileToDivide(path(QStringLiteral("movie.avi")));
+    typeChunkSize(QString::number(kLoadChunk));
+    ASSERT_EQ(label("lblDNumChunk")->text(), QStringLiteral("3"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    scriptSpareAnswers();
+    stormEveryNotification();
+    const int before = statuses.size();
+    button("cmdDiv")->click();
+
+    EXPECT_EQ(statusesSince(before),
+              (QStringList{"Status", "Status", "Generating Division Header File...",
+                           "Processing 1 of 3 Chunks. (20.0%)", "Processing 1 of 3 Chunks. (40.0%)",
+                           "Processing 2 of 3 Chunks. (60.0%)", "Processing 2 of 3 Chunks. (80.0%)",
+                           "Processing 3 of 3 Chunks. (100.0%)", "Status",
+                           "File Successfully Divided!"}));
+    expectNothingStarted(2);
+    EXPECT_EQ(unitList()->currentIndex(), 0) << "the unit in force changed";
+
+    // The plan the run started with, byte for byte.
+    morvane::DivisionHeader header;
+    header.BigFileName = "movie.avi";
+    header.AvgChunkSize = kLoadChunk;
+    header.LastChunkSize = kLoadLast;
+    header.NumOfChunks = 3;
+    std::vector<char> record;
+    ASSERT_TRUE(morvane::encodeHeader(header, &record));
+    EXPECT_EQ(contents(QStringLiteral("movie.hed")),
+              QByteArray(record.data(), static_cast<qsizetype>(record.size())));
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_TRUE(contents(QStringLiteral("movie_%1.div").arg(k)) == chunk(k)) << "chunk " << k;
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("movie_4.div"))));
+    EXPECT_TRUE(contents(QStringLiteral("movie.avi")) == source);
+
+    // The close requested during the run closes the window once it has ended.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+}
+
+TEST_F(StormTest, ALongGlueUnderAStormOfInputEndsAsPlanned) {
+    makeFile(QStringLiteral("movie.avi"), kLoadSize);
+    source = contents(QStringLiteral("movie.avi"));
+    {
+        morvane::FileDivider divider;
+        divider.setBigFileName("movie.avi");
+        divider.setBigFilePath(dir.path().toStdString());
+        ASSERT_TRUE(divider.analyze());
+        divider.setAvgChunkSize(kLoadChunk);
+        divider.setChunkPrefix("movie");
+        divider.setChunkPath(dir.path().toStdString());
+        ASSERT_TRUE(divider.divideFile());
+    }
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("movie.avi"))));
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    ASSERT_EQ(label("lblGNumChunk")->text(), QStringLiteral("3"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("copy.avi")));
+    scriptSpareAnswers();
+    stormEveryNotification();
+    const int before = statuses.size();
+    button("cmdGlu")->click();
+
+    EXPECT_EQ(
+        statusesSince(before),
+        (QStringList{"Status", "Status", "Processing 1 of 3 Chunks. (20.0%)",
+                     "Processing 1 of 3 Chunks. (40.0%)", "Processing 2 of 3 Chunks. (60.0%)",
+                     "Processing 2 of 3 Chunks. (80.0%)", "Processing 3 of 3 Chunks. (100.0%)",
+                     "Status", "File Successfully Glued Together!"}));
+    expectNothingStarted(2);
+    EXPECT_TRUE(contents(QStringLiteral("copy.avi")) == source) << "the glued file differs";
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_TRUE(contents(QStringLiteral("movie_%1.div").arg(k)) == chunk(k)) << "chunk " << k;
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
 }
 
