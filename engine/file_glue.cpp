@@ -95,7 +95,7 @@ void FileGlue::resetHeader() {
     m_numOfChunks = 0;
 }
 
-bool FileGlue::checkExistence() {
+bool FileGlue::isReadyForChunks() {
     if (m_bigFileName.empty() || !isHeaderValid()) {
         m_errors.setError(kAnalysisRequired);
         return false;
@@ -104,6 +104,11 @@ bool FileGlue::checkExistence() {
         m_errors.setError(kInvalidChunkPrefix);
         return false;
     }
+    return true;
+}
+
+bool FileGlue::checkExistence() {
+    if (!isReadyForChunks()) return false;
     const int32_t count = m_numOfChunks;
     for (int32_t k = 1; k <= count; ++k) {
         m_currentChunk = k;
@@ -117,14 +122,7 @@ bool FileGlue::checkExistence() {
 }
 
 bool FileGlue::glueFile() {
-    if (m_bigFileName.empty() || !isHeaderValid()) {
-        m_errors.setError(kAnalysisRequired);
-        return false;
-    }
-    if (m_chunkPrefix.empty()) {
-        m_errors.setError(kInvalidChunkPrefix);
-        return false;
-    }
+    if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
     m_currentOp = 0;
     m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);

@@ -75,6 +75,9 @@ class FileGlue {
   private:
     bool isHeaderValid() const;
     void resetHeader();
+    // Records code 10 when the header information is not valid or there is
+    // no output name, code 3 when there is no chunk prefix.
+    bool isReadyForChunks();
     bool outputIsDistinctFromInputs();
     bool copyChunks();
     bool copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block);
