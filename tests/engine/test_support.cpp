@@ -239,28 +239,26 @@ std::string describe(const std::vector<Event>& events) {
     return ss.str();
 }
 
-void DividerRecorder::record(const char* name) {
+// What an observer reads of `engine` while handling notification `name`.
+template <class Engine>
+static Event eventOf(const Engine& engine, const char* name) {
     Event e;
     e.name = name;
-    e.chunk = m_engine.CurrentChunk();
-    e.op = m_engine.CurrentOp();
-    e.numOfOps = m_engine.NumOfOps();
-    e.code = m_engine.ErrorCode();
-    e.description = m_engine.ErrorDescription();
-    e.sysErr = m_engine.IsSysErr();
-    events.push_back(e);
+    e.chunk = engine.CurrentChunk();
+    e.op = engine.CurrentOp();
+    e.numOfOps = engine.NumOfOps();
+    e.code = engine.ErrorCode();
+    e.description = engine.ErrorDescription();
+    e.sysErr = engine.IsSysErr();
+    return e;
+}
+
+void DividerRecorder::record(const char* name) {
+    events.push_back(eventOf(m_engine, name));
 }
 
 void GlueRecorder::record(const char* name) {
-    Event e;
-    e.name = name;
-    e.chunk = m_engine.CurrentChunk();
-    e.op = m_engine.CurrentOp();
-    e.numOfOps = m_engine.NumOfOps();
-    e.code = m_engine.ErrorCode();
-    e.description = m_engine.ErrorDescription();
-    e.sysErr = m_engine.IsSysErr();
-    events.push_back(e);
+    events.push_back(eventOf(m_engine, name));
 }
 
 template <class Engine>
