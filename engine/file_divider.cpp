@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/division_header.h"
+#include "engine/durable_outputs.h"
 #include "engine/file_layer.h"
 #include "engine/overwrite_guard.h"
 
@@ -23,7 +24,8 @@ constexpr int32_t kLargeFileChunkSize = 2000000000;
 FileDivider::FileDivider(std::shared_ptr<FileLayer> layer)
     : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
       m_bigFilePath(withTrailingSeparator(executableFolder())),
-      m_chunkPath(m_bigFilePath) {}
+      m_chunkPath(m_bigFilePath),
+      m_outputs(std::make_unique<DurableOutputs>(*m_layer)) {}
 
 FileDivider::~FileDivider() = default;
 
@@ -122,8 +124,10 @@ bool FileDivider::divideFile() {
         return false;
     }
     if (!outputsAreDistinctFromSource()) return false;
+    const DurableOutputs::Scope outputs(*m_outputs);
     if (!writeHeader()) return false;
     if (!writeChunks()) return false;
+    if (!flushOutputs()) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
     return true;
@@ -153,10 +157,10 @@ bool FileDivider::writeHeader() {
         s = Status::SysError(ENAMETOOLONG);
     } else {
         std::unique_ptr<File> file;
-        s = m_layer->openWrite(m_chunkPath + headerFileName(m_chunkPrefix), &file);
+        s = m_outputs->begin(m_chunkPath);
+        if (s.ok()) s = m_layer->openWrite(m_chunkPath + headerFileName(m_chunkPrefix), &file);
         if (s.ok()) s = m_layer->write(*file, bytes.data(), bytes.size());
-        if (s.ok()) s = m_layer->flush(*file);
-        if (s.ok()) s = m_layer->close(*file);
+        if (s.ok()) s = m_outputs->retire(*file);
     }
     if (!s.ok()) {
         m_errors.setSystemError(s);
@@ -203,9 +207,17 @@ Status FileDivider::writeChunk(File& source, int32_t chunkBytes, char* block) {
         s = m_layer->copy(source, *chunk, bytes, block);
         if (s.ok()) m_layer->startWriteback(*chunk, false);
     }
-    if (s.ok()) s = m_layer->flush(*chunk);
-    if (s.ok()) s = m_layer->close(*chunk);
+    if (s.ok()) s = m_outputs->retire(*chunk);
     return s;
+}
+
+bool FileDivider::flushOutputs() {
+    const Status s = m_outputs->finish();
+    if (!s.ok()) {
+        m_errors.setSystemError(s);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace morvane

@@ -10,6 +10,7 @@
 
 namespace morvane {
 
+class DurableOutputs;
 class File;
 class FileLayer;
 struct DivisionHeader;
@@ -81,6 +82,8 @@ class FileDivider {
     bool writeHeader();
     bool writeChunks();
     Status writeChunk(File& source, int32_t chunkBytes, char* block);
+    // Waits until every file of the run and its folder entry are on storage.
+    bool flushOutputs();
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     std::shared_ptr<FileLayer> m_layer;
@@ -96,6 +99,7 @@ class FileDivider {
     int32_t m_currentChunk = -1;
     int64_t m_numOfOps = 0;
     int64_t m_currentOp = 0;
+    std::unique_ptr<DurableOutputs> m_outputs;
     ErrorReporter<FileDividerEvents> m_errors;
 };
 

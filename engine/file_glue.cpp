@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/division_header.h"
+#include "engine/durable_outputs.h"
 #include "engine/file_layer.h"
 #include "engine/overwrite_guard.h"
 
@@ -12,7 +13,8 @@ namespace morvane {
 FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
     : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
       m_bigFilePath(withTrailingSeparator(executableFolder())),
-      m_headerFilePath(m_bigFilePath) {}
+      m_headerFilePath(m_bigFilePath),
+      m_outputs(std::make_unique<DurableOutputs>(*m_layer)) {}
 
 FileGlue::~FileGlue() = default;
 
@@ -155,8 +157,10 @@ bool FileGlue::copyChunks() {
         return false;
     }
 
+    const DurableOutputs::Scope outputs(*m_outputs);
     std::unique_ptr<File> output;
-    Status s = m_layer->openWrite(m_bigFilePath + m_bigFileName, &output);
+    Status s = m_outputs->begin(m_bigFilePath);
+    if (s.ok()) s = m_layer->openWrite(m_bigFilePath + m_bigFileName, &output);
     if (!s.ok()) {
         m_errors.setSystemError(s);
         return false;
@@ -165,8 +169,8 @@ bool FileGlue::copyChunks() {
         const int32_t bytes = k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
         if (!copyChunk(*output, k, bytes, block.get())) return false;
     }
-    s = m_layer->flush(*output);
-    if (s.ok()) s = m_layer->close(*output);
+    s = m_outputs->retire(*output);
+    if (s.ok()) s = m_outputs->finish();
     if (!s.ok()) {
         m_errors.setSystemError(s);
         return false;

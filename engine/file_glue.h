@@ -10,6 +10,7 @@
 
 namespace morvane {
 
+class DurableOutputs;
 class File;
 class FileLayer;
 
@@ -97,6 +98,7 @@ class FileGlue {
     int64_t m_bigFileSize = 0;
     int32_t m_currentChunk = -1;
     int64_t m_currentOp = 0;
+    std::unique_ptr<DurableOutputs> m_outputs;
     ErrorReporter<FileGlueEvents> m_errors;
 };
 

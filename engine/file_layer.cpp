@@ -52,6 +52,17 @@ Status openFile(const std::string& path, int flags, std::unique_ptr<File>* out) 
     return Status::OK();
 }
 
+// Calls `call(fd)` until it is not interrupted; EINVAL counts as success
+// when `einvalIsOk` (a file that cannot be synced).
+Status retried(int (*call)(int), int fd, bool einvalIsOk) {
+    int r;
+    do {
+        r = call(fd);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0 && !(einvalIsOk && errno == EINVAL)) return Status::SysError(errno);
+    return Status::OK();
+}
+
 }  // namespace
 
 File::~File() {
@@ -145,12 +156,25 @@ void FileLayer::startWriteback(File& file, bool whole) {
 }
 
 Status FileLayer::flush(File& file) {
-    int r;
+    return retried(::fdatasync, file.fd(), true);
+}
+
+Status FileLayer::openFolder(const std::string& path, std::unique_ptr<File>* out) {
+    int fd;
     do {
-        r = ::fdatasync(file.fd());
-    } while (r != 0 && errno == EINTR);
-    if (r != 0 && errno != EINVAL) return Status::SysError(errno);
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Status::SysError(errno);
+    *out = std::make_unique<File>(fd, path);
     return Status::OK();
+}
+
+Status FileLayer::flushFileSystem(File& folder) {
+    return retried(::syncfs, folder.fd(), false);
+}
+
+Status FileLayer::flushFolder(File& folder) {
+    return retried(::fsync, folder.fd(), true);
 }
 
 Status FileLayer::close(File& file) {

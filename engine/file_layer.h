@@ -84,6 +84,15 @@ class FileLayer {
     // Flushes the file's data to storage. Files that cannot be synced
     // (EINVAL, such as /dev/null) count as flushed.
     virtual Status flush(File& file);
+    // Opens a folder for flushFileSystem and flushFolder.
+    virtual Status openFolder(const std::string& path, std::unique_ptr<File>* out);
+    // Writes everything the file system holding `folder` has not yet put on
+    // storage, and reports any writeback error on that file system since
+    // `folder` was opened (syncfs).
+    virtual Status flushFileSystem(File& folder);
+    // Flushes a folder's entries to storage. Folders that cannot be synced
+    // (EINVAL) count as flushed.
+    virtual Status flushFolder(File& folder);
     // Closes the file and reports the result of close(2).
     virtual Status close(File& file);
     // True when `path` names an existing entry that is not a directory

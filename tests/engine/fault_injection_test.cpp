@@ -53,12 +53,14 @@ struct FaultCase {
 std::string caseName(const ::testing::TestParamInfo<FaultCase>& info) {
     const FaultCase& c = info.param;
     std::string occ = c.occurrence == kLast ? "Last" : std::to_string(c.occurrence);
-    std::string e = c.err == EIO      ? "EIO"
-                    : c.err == ENOSPC ? "ENOSPC"
-                    : c.err == EACCES ? "EACCES"
-                    : c.err == EROFS  ? "EROFS"
-                    : c.err == ENOMEM ? "ENOMEM"
-                                      : std::to_string(c.err);
+    std::string e = c.err == EIO       ? "EIO"
+                    : c.err == ENOSPC  ? "ENOSPC"
+                    : c.err == EACCES  ? "EACCES"
+                    : c.err == EROFS   ? "EROFS"
+                    : c.err == ENOMEM  ? "ENOMEM"
+                    : c.err == ENOENT  ? "ENOENT"
+                    : c.err == ENOTDIR ? "ENOTDIR"
+                                       : std::to_string(c.err);
     return std::string(runName(c.run)) + "_" + opName(c.op) + "_" + occ + "_" + e;
 }
 
@@ -283,9 +285,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Divide, Op::Write, 1, ENOSPC, RW, false},
                       FaultCase{Run::Divide, Op::Write, 2, ENOSPC, RW, false},
                       FaultCase{Run::Divide, Op::Write, kLast, EIO, RW, false},
-                      FaultCase{Run::Divide, Op::Flush, 1, EIO, RW, false},
-                      FaultCase{Run::Divide, Op::Flush, 2, ENOSPC, RW, false},
-                      FaultCase{Run::Divide, Op::Flush, kLast, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::OpenFolder, 1, ENOENT, RW, false},
+                      FaultCase{Run::Divide, Op::FlushFileSystem, 1, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::FlushFileSystem, 1, ENOSPC, RW, false},
+                      FaultCase{Run::Divide, Op::FlushFolder, 1, EIO, RW, false},
                       FaultCase{Run::Divide, Op::Close, 1, EIO, RW, false},
                       FaultCase{Run::Divide, Op::Close, 2, EIO, RW, false},
                       FaultCase{Run::Divide, Op::Close, kLast, EIO, RW, false},
@@ -314,7 +317,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Glue, Op::Read, kLast, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Write, 1, ENOSPC, RW, false},
                       FaultCase{Run::Glue, Op::Write, kLast, ENOSPC, RW, false},
-                      FaultCase{Run::Glue, Op::Flush, 1, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::OpenFolder, 1, ENOTDIR, RW, false},
+                      FaultCase{Run::Glue, Op::FlushFileSystem, 1, EIO, RW, false},
+                      FaultCase{Run::Glue, Op::FlushFolder, 1, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Close, 1, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Close, 2, EIO, RW, false},
                       FaultCase{Run::Glue, Op::Close, kLast, EIO, RW, false},

@@ -25,6 +25,12 @@ const char* opName(Op op) {
             return "Copy";
         case Op::Flush:
             return "Flush";
+        case Op::OpenFolder:
+            return "OpenFolder";
+        case Op::FlushFileSystem:
+            return "FlushFileSystem";
+        case Op::FlushFolder:
+            return "FlushFolder";
         case Op::Close:
             return "Close";
         case Op::Allocate:
@@ -150,6 +156,27 @@ Status FaultyFileLayer::flush(File& file) {
     return FileLayer::flush(file);
 }
 
+Status FaultyFileLayer::openFolder(const std::string& path, std::unique_ptr<File>* out) {
+    if (count(Op::OpenFolder, path)) return Status::SysError(m_faultErr);
+    return FileLayer::openFolder(path, out);
+}
+
+Status FaultyFileLayer::flushFileSystem(File& folder) {
+    if (count(Op::FlushFileSystem, folder.path())) return Status::SysError(m_faultErr);
+    return FileLayer::flushFileSystem(folder);
+}
+
+Status FaultyFileLayer::flushFolder(File& folder) {
+    if (count(Op::FlushFolder, folder.path())) return Status::SysError(m_faultErr);
+    return FileLayer::flushFolder(folder);
+}
+
+bool FaultyFileLayer::identify(File& file, morvane::FileId* out) {
+    if (!FileLayer::identify(file, out)) return false;
+    if (file.path() == m_elsewhere) ++out->device;
+    return true;
+}
+
 Status FaultyFileLayer::close(File& file) {
     const std::string path = file.path();
     if (count(Op::Close, path)) {
@@ -165,6 +192,17 @@ Status FaultyFileLayer::close(File& file) {
 std::unique_ptr<char[]> FaultyFileLayer::allocateBlock(std::size_t bytes) {
     if (count(Op::Allocate, "", bytes)) return nullptr;
     return FileLayer::allocateBlock(bytes);
+}
+
+std::vector<LoggedOp> CompletionProbe::endOfLog() const {
+    std::vector<LoggedOp> ops;
+    for (std::size_t i = m_logAtComplete < 3 ? 0 : m_logAtComplete - 3; i < m_layer.log.size(); ++i)
+        ops.emplace_back(m_layer.log[i].op, m_layer.log[i].path);
+    return ops;
+}
+
+std::vector<LoggedOp> finalFlushes(const std::string& folder) {
+    return {{Op::FlushFileSystem, folder}, {Op::FlushFolder, folder}, {Op::Close, folder}};
 }
 
 }  // namespace morvane_test

@@ -8,13 +8,30 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/file_divider_events.h"
+#include "engine/file_glue_events.h"
 #include "engine/file_layer.h"
 
 namespace morvane_test {
 
-enum class Op { OpenRead, OpenWrite, Size, Read, Write, Copy, Flush, Close, Allocate, Count };
+enum class Op {
+    OpenRead,
+    OpenWrite,
+    Size,
+    Read,
+    Write,
+    Copy,
+    Flush,
+    OpenFolder,
+    FlushFileSystem,
+    FlushFolder,
+    Close,
+    Allocate,
+    Count
+};
 
 const char* opName(Op op);
 
@@ -34,6 +51,9 @@ class FaultyFileLayer : public morvane::FileLayer {
     void failAt(Op op, int occurrence, int err);
     // Forgets counts, log and fault.
     void reset();
+
+    // Makes the file at `path` look as if it lay on another file system.
+    void placeElsewhere(const std::string& path) { m_elsewhere = path; }
 
     int calls(Op op) const { return m_calls[static_cast<std::size_t>(op)]; }
     bool faultHit() const { return m_faultHit; }
@@ -63,7 +83,13 @@ class FaultyFileLayer : public morvane::FileLayer {
     morvane::Status copy(morvane::File& from, morvane::File& to, std::size_t n,
                          char* buffer) override;
     morvane::Status flush(morvane::File& file) override;
+    morvane::Status openFolder(const std::string& path,
+                               std::unique_ptr<morvane::File>* out) override;
+    morvane::Status flushFileSystem(morvane::File& folder) override;
+    morvane::Status flushFolder(morvane::File& folder) override;
     morvane::Status close(morvane::File& file) override;
+    bool identify(morvane::File& file, morvane::FileId* out) override;
+    using morvane::FileLayer::identify;
     std::unique_ptr<char[]> allocateBlock(std::size_t bytes) override;
 
   private:
@@ -77,8 +103,28 @@ class FaultyFileLayer : public morvane::FileLayer {
     int m_faultErr = 0;
     bool m_faultHit = false;
     std::string m_faultPath;
+    std::string m_elsewhere;
 };
 
 void PrintTo(FaultyFileLayer::CopyMode mode, std::ostream* os);
+
+using LoggedOp = std::pair<Op, std::string>;
+
+// An observer of either engine that notes how far the layer's log had got
+// when the run reported onComplete.
+class CompletionProbe : public morvane::FileDividerEvents, public morvane::FileGlueEvents {
+  public:
+    explicit CompletionProbe(const FaultyFileLayer& layer) : m_layer(layer) {}
+    void onComplete() override { m_logAtComplete = m_layer.log.size(); }
+    // The last three operations before onComplete and every one after it.
+    std::vector<LoggedOp> endOfLog() const;
+
+  private:
+    const FaultyFileLayer& m_layer;
+    std::size_t m_logAtComplete = 0;
+};
+
+// The operations that end a successful run writing into `folder`.
+std::vector<LoggedOp> finalFlushes(const std::string& folder);
 
 }  // namespace morvane_test

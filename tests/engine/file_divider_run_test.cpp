@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 
@@ -305,12 +306,16 @@ TEST_F(DivisionRunTest, ManyChunksFitInAFewDescriptors) {
     EXPECT_EQ(readFile(chunk("p", 150)), slice(149, 1));
 }
 
-// The log of a run, as the file layer sees it.
-TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
+// The log of a run, as the file layer sees it: the output folder is opened
+// first, the outputs one at a time are closed without waiting for the disk,
+// then the file system and the folder are flushed once, before onComplete.
+TEST_F(DivisionRunTest, OutputsAreClosedOneByOneThenFlushedTogetherBeforeCompletion) {
     auto layer = std::make_shared<FaultyFileLayer>();
     FileDivider div(layer);
     setUpSource(div, 100);
     div.setAvgChunkSize(30);
+    CompletionProbe probe(*layer);
+    div.setObserver(&probe);
     layer->reset();
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
 
@@ -320,7 +325,6 @@ TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
     EXPECT_EQ(layer->openedForWrite, written) << "header first, then the chunks in order";
     int bigOpens = 0;
     std::string openChunk;
-    std::map<std::string, bool> flushed;
     for (const auto& e : layer->log) {
         if (e.op == Op::OpenRead) {
             EXPECT_EQ(e.path, big);
@@ -330,9 +334,7 @@ TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
             EXPECT_EQ(openChunk, "") << e.path << " opened while " << openChunk << " is open";
             openChunk = e.path;
         }
-        if (e.op == Op::Flush) flushed[e.path] = true;
-        if (e.op == Op::Close && e.path != big) {
-            EXPECT_TRUE(flushed[e.path]) << e.path << " closed without being flushed";
+        if (e.op == Op::Close && e.path != big && e.path != out.folder()) {
             EXPECT_EQ(e.path, openChunk);
             openChunk.clear();
         }
@@ -340,9 +342,55 @@ TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
     EXPECT_EQ(bigOpens, 1) << "the large file is opened once per run";
     std::vector<std::string> closedWritten;
     for (const auto& p : layer->closedOk)
-        if (p != big) closedWritten.push_back(p);
+        if (p != big && p != out.folder()) closedWritten.push_back(p);
     EXPECT_EQ(closedWritten, written);
-    EXPECT_EQ(layer->calls(Op::Close), 6);
+    EXPECT_EQ(layer->calls(Op::Close), 7);
+    EXPECT_EQ(layer->calls(Op::Flush), 0) << "no file waits for the disk on its own";
+    EXPECT_EQ(layer->log.front().op, Op::OpenFolder);
+    EXPECT_EQ(probe.endOfLog(), finalFlushes(out.folder()));
+}
+
+// A chunk that lies on another file system is not covered by the final
+// flush of the folder's: it is flushed before its close, and a failure of
+// that flush fails the run.
+TEST_F(DivisionRunTest, ChunkOnAnotherFileSystemIsFlushedBeforeItsClose) {
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileDivider div(layer);
+    setUpSource(div, 100);
+    div.setAvgChunkSize(30);
+    layer->reset();
+    layer->placeElsewhere(chunk("p", 2));
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    std::vector<Op> chunkOps;
+    for (const auto& e : layer->log)
+        if (e.path == chunk("p", 2) && e.op != Op::Copy) chunkOps.push_back(e.op);
+    EXPECT_EQ(chunkOps, (std::vector<Op>{Op::OpenWrite, Op::Flush, Op::Close}));
+    EXPECT_EQ(layer->calls(Op::Flush), 1);
+
+    layer->reset();
+    layer->failAt(Op::Flush, 1, EIO);
+    EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, EIO, std::strerror(EIO)));
+}
+
+// Without read permission on the folder it cannot be flushed: every file is
+// then flushed before its close, as the run goes.
+TEST_F(DivisionRunTest, UnreadableFolderFlushesEveryFileBeforeItsClose) {
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileDivider div(layer);
+    setUpSource(div, 100);
+    div.setAvgChunkSize(30);
+    layer->reset();
+    layer->failAt(Op::OpenFolder, 1, EACCES);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    std::string flushed;
+    for (const auto& e : layer->log) {
+        if (e.op == Op::Flush) flushed = e.path;
+        if (e.op == Op::Close && e.path != src.file("big.bin")) {
+            EXPECT_EQ(flushed, e.path);
+        }
+    }
+    EXPECT_EQ(layer->calls(Op::Flush), 5);
+    EXPECT_EQ(layer->calls(Op::FlushFileSystem), 0);
 }
 
 }  // namespace

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/file_layer.h"
+#include "engine/status.h"
+
+namespace morvane {
+
+// The files one run creates in one folder, and the flushes that put them on
+// storage before the run reports success.
+//
+// Writeback of each file is started while it is written and once more when
+// it is finished; the file is then closed without waiting for the disk.
+// finish() waits once, for the whole file system (syncfs), then flushes the
+// folder (fsync), which also empties the disk's write cache where the file
+// system's own sync does not. Writeback errors of closed files are not lost:
+// syncfs reports every writeback error on the file system since the
+// descriptor it is given was opened (Linux 5.8 and later), and the folder is
+// opened before the first output. A file reopened late would not see them.
+//
+// A file that lies on another file system than the folder (a name linking
+// elsewhere), and every file when the folder cannot be opened for reading,
+// is flushed before it is closed instead.
+class DurableOutputs {
+  public:
+    explicit DurableOutputs(FileLayer& layer) : m_layer(layer) {}
+
+    // Starts a run writing into `folder`; forgets any earlier run. Returns
+    // the failure to open the folder (other than a lack of read permission).
+    Status begin(const std::string& folder);
+    // Hands a completely written file over to writeback and closes it.
+    // Returns the first failure of the flush (see above) or the close.
+    Status retire(File& file);
+    // Returns once every file retired since begin() and the folder's entries
+    // are on storage, or the first failure of that; releases the folder.
+    Status finish();
+
+    // Releases the folder when a run ends without finish(), so that a failed
+    // run keeps no descriptor open.
+    class Scope {
+      public:
+        explicit Scope(DurableOutputs& outputs) : m_outputs(outputs) {}
+        ~Scope() { m_outputs.m_folder.reset(); }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+      private:
+        DurableOutputs& m_outputs;
+    };
+
+  private:
+    FileLayer& m_layer;
+    std::unique_ptr<File> m_folder;
+    FileId m_folderId;
+};
+
+}  // namespace morvane
