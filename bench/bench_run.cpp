@@ -1,16 +1,29 @@
 // One division or one glue through the engine, in a process of its own so
 // that the benchmark can read its peak resident memory.
 //
-//   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES
-//   morvane_bench_run glue HEADER_FILE OUTPUT_FILE
+//   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [--at-complete COMMAND]
+//   morvane_bench_run glue HEADER_FILE OUTPUT_FILE [--at-complete COMMAND]
+//
+// COMMAND runs (sh -c) from within the run's onComplete notification, at the
+// instant the run reports success; a failing COMMAND fails the program.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "engine/file_divider.h"
 #include "engine/file_glue.h"
 
 namespace {
+
+class AtComplete : public morvane::FileDividerEvents, public morvane::FileGlueEvents {
+  public:
+    void onComplete() override {
+        if (!command.empty() && std::system(command.c_str()) != 0) failed = true;
+    }
+    std::string command;
+    bool failed = false;
+};
 
 void splitPath(const std::string& path, std::string* folder, std::string* name) {
     const std::size_t slash = path.find_last_of('/');
@@ -25,9 +38,10 @@ int fail(const Engine& engine, const char* what) {
     return 1;
 }
 
-int divide(const std::string& source, const std::string& chunkFolder, const std::string& prefix,
-           long chunkBytes) {
+int divide(AtComplete& atComplete, const std::string& source, const std::string& chunkFolder,
+           const std::string& prefix, long chunkBytes) {
     morvane::FileDivider divider;
+    divider.setObserver(&atComplete);
     std::string folder, name;
     splitPath(source, &folder, &name);
     divider.setBigFileName(name);
@@ -41,8 +55,9 @@ int divide(const std::string& source, const std::string& chunkFolder, const std:
     return 0;
 }
 
-int glue(const std::string& header, const std::string& output) {
+int glue(AtComplete& atComplete, const std::string& header, const std::string& output) {
     morvane::FileGlue glue;
+    glue.setObserver(&atComplete);
     std::string folder, name;
     splitPath(header, &folder, &name);
     glue.setHeaderFileName(name);
@@ -60,12 +75,28 @@ int glue(const std::string& header, const std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    AtComplete atComplete;
+    if (argc > 3 && std::strcmp(argv[argc - 2], "--at-complete") == 0) {
+        atComplete.command = argv[argc - 1];
+        argc -= 2;
+    }
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (mode == "divide" && argc == 6) return divide(argv[2], argv[3], argv[4], std::atol(argv[5]));
-    if (mode == "glue" && argc == 4) return glue(argv[2], argv[3]);
-    std::fprintf(stderr,
-                 "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES\n"
-                 "       %s glue HEADER_FILE OUTPUT_FILE\n",
-                 argv[0], argv[0]);
-    return 2;
+    int result;
+    if (mode == "divide" && argc == 6) {
+        result = divide(atComplete, argv[2], argv[3], argv[4], std::atol(argv[5]));
+    } else if (mode == "glue" && argc == 4) {
+        result = glue(atComplete, argv[2], argv[3]);
+    } else {
+        std::fprintf(
+            stderr,
+            "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [--at-complete COMMAND]\n"
+            "       %s glue HEADER_FILE OUTPUT_FILE [--at-complete COMMAND]\n",
+            argv[0], argv[0]);
+        return 2;
+    }
+    if (atComplete.failed) {
+        std::fprintf(stderr, "the --at-complete command failed\n");
+        return 1;
+    }
+    return result;
 }
