@@ -2,6 +2,9 @@
 // and cp (each followed by sync, since Morvane flushes its files to storage
 // before it reports success), checks every output byte for byte, and prints
 // medians, spreads, ratios and the engine process's peak resident memory.
+// The tools take turns in every round, and cp + sync of the whole file is
+// printed as the disk's own pace in this run, so that a table taken while
+// the disk was fast can be told from one taken while it was slow.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -14,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -143,10 +147,19 @@ bool sameBytes(const std::string& original, const std::vector<std::string>& part
     return same;
 }
 
+// The chunks of a division in `dir`, in order. Stops the benchmark when the
+// folder holds anything besides the header, the chunks and the checksum
+// file (which stays for the glue to check the chunks against, and goes with
+// the folder).
 std::vector<std::string> morvaneChunks(const std::string& dir, const std::string& prefix) {
     std::vector<std::string> parts;
     for (int k = 1; fs::exists(dir + "/" + prefix + "_" + std::to_string(k) + ".div"); ++k) {
         parts.push_back(dir + "/" + prefix + "_" + std::to_string(k) + ".div");
+    }
+    const std::size_t expected = parts.size() + 1 + fs::exists(dir + "/" + prefix + ".sha256");
+    const auto entries = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    if (static_cast<std::size_t>(entries) != expected) {
+        die("unexpected files beside the division in " + dir);
     }
     return parts;
 }
@@ -233,16 +246,18 @@ void runXfs(const Options& o, const std::string& source) {
     fs::create_directories(chunks);
     syncAll();
     Series divide{"Morvane divide (XFS)", {}}, glue{"Morvane glue (XFS)", {}};
+    Series hash{"sha256sum (XFS)", {}};
     for (int r = 0; r < o.runs; ++r) {
         freshDir(chunks);
         fs::remove(out);
         syncAll();
         divide.samples.push_back(
             runTimed({o.runner, "divide", src, chunks, "p", std::to_string(chunk)}));
+        check(sameBytes(source, morvaneChunks(chunks, "p")), "XFS division");
         syncAll();
         glue.samples.push_back(runTimed({o.runner, "glue", chunks + "/p.hed", out}));
-        check(sameBytes(source, morvaneChunks(chunks, "p")), "XFS division");
         check(sameBytes(source, {out}), "XFS glue");
+        hash.samples.push_back(shell("sha256sum " + quote(src) + " >/dev/null"));
     }
     std::printf("\nOn a reflink XFS image, chunk size %ld bytes (a multiple of 4096):\n\n", chunk);
     std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
@@ -250,6 +265,12 @@ void runXfs(const Options& o, const std::string& source) {
                 std::string(21, '-').c_str(), std::string(10, '-').c_str());
     printRow(divide, o.sizeMiB);
     printRow(glue, o.sizeMiB);
+    printRow(hash, o.sizeMiB);
+    std::printf(
+        "\n| ratio of medians (XFS)         |       |\n"
+        "|--------------------------------|-------|\n");
+    std::printf("| Morvane divide / sha256sum     | %5.2f |\n", divide.median() / hash.median());
+    std::printf("| Morvane glue / sha256sum       | %5.2f |\n", glue.median() / hash.median());
     std::system(("umount " + quote(mnt)).c_str());
     fs::remove(image);
 }
@@ -270,29 +291,41 @@ int main(int argc, char** argv) {
     Series divide{"Morvane divide", {}}, split{"split -b + sync", {}};
     Series glue{"Morvane glue", {}}, cat{"cat + sync", {}}, cp{"cp + sync", {}};
     const std::string chunk = std::to_string(o.chunkBytes);
-    for (int r = 0; r < o.runs; ++r) {
+    auto runDivide = [&] {
         freshDir(mDir);
         syncAll();
         divide.samples.push_back(runTimed({o.runner, "divide", source, mDir, "p", chunk}));
         check(sameBytes(source, morvaneChunks(mDir, "p")), "Morvane division");
-
+    };
+    auto runSplit = [&] {
         freshDir(sDir);
         syncAll();
         split.samples.push_back(shell("split -b " + chunk + " -d -a 6 " + quote(source) + " " +
                                       quote(sDir + "/x") + " && sync"));
         check(sameBytes(source, sortedFiles(sDir)), "split");
-
+    };
+    auto runGlue = [&] {
         fs::remove(mOut);
         syncAll();
         glue.samples.push_back(runTimed({o.runner, "glue", mDir + "/p.hed", mOut}));
         check(sameBytes(source, {mOut}), "Morvane glue");
         fs::remove(mOut);
-
+    };
+    auto runCat = [&] {
         fs::remove(cOut);
         syncAll();
         cat.samples.push_back(shell("cat " + quote(sDir) + "/x* > " + quote(cOut) + " && sync"));
         check(sameBytes(source, {cOut}), "cat");
         fs::remove(cOut);
+    };
+    for (int r = 0; r < o.runs; ++r) {
+        // Each tool goes first in every other round, so that neither always
+        // meets the disk as the other left it.
+        if (r % 2 == 0) {
+            runDivide(), runSplit(), runGlue(), runCat();
+        } else {
+            runSplit(), runDivide(), runCat(), runGlue();
+        }
 
         fs::remove(pOut);
         syncAll();
@@ -316,6 +349,10 @@ int main(int argc, char** argv) {
     std::printf("| Morvane glue / cp         | %5.2f |\n", glue.median() / cp.median());
     std::printf("\nPeak resident memory of the engine process: divide %.1f MiB, glue %.1f MiB\n",
                 divide.peakRssKiB() / 1024.0, glue.peakRssKiB() / 1024.0);
+    std::printf(
+        "Disk pace in this run (cp + sync of %ld MiB): median %.0f MiB/s, "
+        "from %.0f to %.0f MiB/s\n",
+        o.sizeMiB, o.sizeMiB / cp.median(), o.sizeMiB / cp.max(), o.sizeMiB / cp.min());
 
     fs::remove_all(mDir);
     fs::remove_all(sDir);
