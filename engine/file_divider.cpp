@@ -4,8 +4,8 @@
 #include <limits>
 #include <vector>
 
-#include "engine/chunk_hasher.h"
 #include "engine/checksum_file.h"
+#include "engine/chunk_hasher.h"
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/overwrite_guard.h"

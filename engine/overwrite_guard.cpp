@@ -40,7 +40,8 @@ bool chunkSetIncludes(FileLayer& layer, const std::string& folder, const std::st
     }
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (chunkNumberOf(name, prefix, numOfChunks) > 0 && isTarget(layer, folder + name, target)) {
+        if (chunkNumberOf(name, prefix, numOfChunks) > 0 &&
+            isTarget(layer, folder + name, target)) {
             return true;
         }
     }

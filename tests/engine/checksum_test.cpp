@@ -1,8 +1,8 @@
 // The checksum file: what a division writes (checked with sha256sum), and a
 // glue's verification of damaged chunks and of bad or huge checksum files.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,9 +73,9 @@ TEST_F(ChecksumTest, EscapedNamesRoundTrip) {
     EXPECT_EQ(text.substr(0, 1), "\\");
     EXPECT_NE(text.find("  a\\\\b_3.div\n\\"), std::string::npos) << text;
     EXPECT_NE(text.find("  x\\\\y\\nz\\r.bin\n"), std::string::npos) << text;
-    EXPECT_EQ(runCommand("cd " + dir.path() +
-                         " && sha256sum -c --quiet --ignore-missing 'a\\b.sha256'"),
-              "exit 0:");
+    EXPECT_EQ(
+        runCommand("cd " + dir.path() + " && sha256sum -c --quiet --ignore-missing 'a\\b.sha256'"),
+        "exit 0:");
 
     ASSERT_TRUE(Succeeded(analyze(prefix), glu));
     EXPECT_EQ(glu.ChecksumFileName(), prefix + ".sha256");
@@ -153,7 +153,8 @@ TEST_P(BadInputTest, EndsWithItsOwnErrorAndLosesNothing) {
             EXPECT_EQ(rec.events.back().name, "onError");
             // The run stopped at the end of the damaged chunk; its bytes stay.
             Bytes written;
-            for (int k = 1; k <= c.damagedChunk; ++k) written += inputs["p_" + std::to_string(k) + ".div"];
+            for (int k = 1; k <= c.damagedChunk; ++k)
+                written += inputs["p_" + std::to_string(k) + ".div"];
             EXPECT_TRUE(readFile(out.file("big.bin")) == written);
         }
     }
@@ -195,23 +196,25 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"upperCaseDigest",
                  [](const TempDir& d) {
                      Bytes l = line(d, 1);
-                     for (std::size_t i = 0; i < 64; ++i) l[i] = static_cast<char>(std::toupper(l[i]));
+                     for (std::size_t i = 0; i < 64; ++i)
+                         l[i] = static_cast<char>(std::toupper(l[i]));
                      replaceLine(d, 1, l);
                  },
                  Outcome::Invalid, 0},
-        BadInput{"shortDigest",
-                 [](const TempDir& d) { replaceLine(d, 1, line(d, 1).substr(1)); },
+        BadInput{"shortDigest", [](const TempDir& d) { replaceLine(d, 1, line(d, 1).substr(1)); },
                  Outcome::Invalid, 0},
         BadInput{"chunkTwoLineMissing", [](const TempDir& d) { replaceLine(d, 1, ""); },
                  Outcome::Invalid, 0},
-        BadInput{"chunkTwoListedTwiceDifferently",
-                 [](const TempDir& d) { replaceLine(d, 1, line(d, 1) + kOtherDigest + "  p_2.div\n"); },
-                 Outcome::Invalid, 0},
+        BadInput{
+            "chunkTwoListedTwiceDifferently",
+            [](const TempDir& d) { replaceLine(d, 1, line(d, 1) + kOtherDigest + "  p_2.div\n"); },
+            Outcome::Invalid, 0},
         // A name whose escaped line feed is followed by a chunk's name is
         // another file's line, not chunk 2's.
         BadInput{"escapedLineFeedBeforeAChunkName",
                  [](const TempDir& d) {
-                     writeFile(at(d, "p.sha256"), "\\" + kOtherDigest + "  x\\np_2.div\n" + lines(d));
+                     writeFile(at(d, "p.sha256"),
+                               "\\" + kOtherDigest + "  x\\np_2.div\n" + lines(d));
                  },
                  Outcome::Glued, 0},
         BadInput{"otherFilesBinaryMarkersAndCarriageReturns",
@@ -246,7 +249,8 @@ TEST_F(ChecksumTest, TenMillionLinesAreReadInBoundedMemoryAndTime) {
     std::signal(SIGPIPE, SIG_IGN);
 
     Bytes block;
-    for (int i = 0; i < 10000; ++i) block += kOtherDigest + "  other_" + std::to_string(i) + ".bin\n";
+    for (int i = 0; i < 10000; ++i)
+        block += kOtherDigest + "  other_" + std::to_string(i) + ".bin\n";
     const int64_t before = residentBytes();
     int64_t peak = before;
     std::thread writer([&] {

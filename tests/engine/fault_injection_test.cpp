@@ -216,8 +216,8 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
     // The error state: the injected errno and its text, as a system error;
     // code 15 for the checksum file of an analysis.
     const std::string& path = s.layer->faultPath();
-    const bool checksumRead = c.run == Run::VerifiedGlueAnalyze &&
-                              path.size() > 7 && path.compare(path.size() - 7, 7, ".sha256") == 0;
+    const bool checksumRead = c.run == Run::VerifiedGlueAnalyze && path.size() > 7 &&
+                              path.compare(path.size() - 7, 7, ".sha256") == 0;
     if (checksumRead)
         EXPECT_TRUE(FailedWithCode(result, *s.glu, 15));
     else if (s.div)

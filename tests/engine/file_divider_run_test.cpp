@@ -119,9 +119,8 @@ TEST_F(DivisionRunTest, EvenDivisionMakesAFullLastChunkAndNoEmptyFile) {
     div.setAvgChunkSize(250);
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
     EXPECT_EQ(div.LastChunkSize(), 250);
-    EXPECT_EQ(out.entries(),
-              (std::vector<std::string>{"p.hed", "p.sha256", "p_1.div", "p_2.div", "p_3.div",
-                                        "p_4.div"}));
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p.sha256", "p_1.div", "p_2.div",
+                                                       "p_3.div", "p_4.div"}));
     for (int k = 1; k <= 4; ++k) EXPECT_EQ(readFile(chunk("p", k)), slice((k - 1) * 250, 250));
 }
 
@@ -321,7 +320,7 @@ TEST_F(DivisionRunTest, EveryFileIsOpenedOnceAndFlushedBeforeItIsClosed) {
 
     const std::string big = src.file("big.bin");
     std::vector<std::string> written = {out.file("p.hed"), chunk("p", 1), chunk("p", 2),
-                                        chunk("p", 3), chunk("p", 4), out.file("p.sha256")};
+                                        chunk("p", 3),     chunk("p", 4), out.file("p.sha256")};
     EXPECT_EQ(layer->openedForWrite, written)
         << "header first, then the chunks in order, then the checksums";
     int bigOpens = 0;

@@ -4,7 +4,6 @@
 // copies through the buffer glue without it.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <memory>
@@ -66,8 +65,9 @@ TEST_P(RoundTripTest, GlueGivesBackTheOriginal) {
     EXPECT_EQ(fileSize(chunks.file("rt_" + std::to_string(num) + ".div")), last);
     EXPECT_FALSE(fileExists(chunks.file("rt_" + std::to_string(num + 1) + ".div")));
     EXPECT_EQ(chunks.entries().size(), static_cast<std::size_t>(num) + 2);
-    EXPECT_EQ(runCommand("cd " + chunks.path() + " && sha256sum -c --quiet --ignore-missing rt.sha256"),
-              "exit 0:");
+    EXPECT_EQ(
+        runCommand("cd " + chunks.path() + " && sha256sum -c --quiet --ignore-missing rt.sha256"),
+        "exit 0:");
     if (c.mode != CopyMode::Native) {
         ASSERT_EQ(::unlink(chunks.file("rt.sha256").c_str()), 0);
     }
