@@ -146,4 +146,25 @@ std::string chunkFileName(const std::string& prefix, int64_t k) {
     return prefix + "_" + std::to_string(k) + ".div";
 }
 
+std::string checksumFileName(const std::string& prefix) {
+    return prefix + ".sha256";
+}
+
+int64_t chunkNumberOf(const std::string& name, const std::string& prefix, int32_t numOfChunks) {
+    const std::size_t head = prefix.size() + 1;
+    static const std::string tail = ".div";
+    if (name.size() <= head + tail.size()) return 0;
+    if (name.compare(0, prefix.size(), prefix) != 0 || name[prefix.size()] != '_') return 0;
+    if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return 0;
+    const std::size_t digits = name.size() - head - tail.size();
+    if (digits > 10 || name[head] == '0') return 0;
+    int64_t k = 0;
+    for (std::size_t i = head; i < head + digits; ++i) {
+        const char c = name[i];
+        if (c < '0' || c > '9') return 0;
+        k = k * 10 + (c - '0');
+    }
+    return k <= numOfChunks ? k : 0;
+}
+
 }  // namespace morvane

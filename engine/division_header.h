@@ -44,5 +44,10 @@ std::string decodeStoredName(const std::string& bytes);
 std::string headerFileName(const std::string& prefix);
 // "<prefix>_<k>.div", k in plain decimal.
 std::string chunkFileName(const std::string& prefix, int64_t k);
+// "<prefix>.sha256": the chunks' checksums, in the format of sha256sum.
+std::string checksumFileName(const std::string& prefix);
+// The chunk number `name` stands for, or 0 when it is no chunk file name of
+// `prefix` numbered 1..numOfChunks (plain decimal, no leading zero).
+int64_t chunkNumberOf(const std::string& name, const std::string& prefix, int32_t numOfChunks);
 
 }  // namespace morvane

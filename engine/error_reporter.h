@@ -19,9 +19,10 @@ class ErrorReporter {
     Events* observer() const { return m_observer; }
     const ErrorState& state() const { return m_state; }
 
-    // Records an engine check's code with its message; raises onError.
-    void setError(int16_t code) {
-        m_state.setEngine(code);
+    // Records an engine check's code with its message (and `detail`, see
+    // ErrorState::setEngine); raises onError.
+    void setError(int16_t code, const std::string& detail = "") {
+        m_state.setEngine(code, detail);
         if (m_observer) m_observer->onError();
     }
     // Records a failed file operation's errno and text; raises onError.

@@ -22,15 +22,20 @@ const char* engineMessage(int code) {
             return "Chunk File Missing";
         case kOutputWouldOverwriteInput:
             return "Output Would Overwrite Input";
+        case kChunkFileDamaged:
+            return "Chunk File Damaged";
+        case kInvalidChecksumFile:
+            return "Invalid Checksum File";
         default:
             return "";
     }
 }
 
-void ErrorState::setEngine(int16_t code) {
+void ErrorState::setEngine(int16_t code, const std::string& detail) {
     m_isSysErr = false;
     m_code = code;
     m_description = engineMessage(code);
+    if (!detail.empty()) m_description += ": " + detail;
 }
 
 void ErrorState::setSystem(const Status& failure) {

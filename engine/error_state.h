@@ -19,6 +19,8 @@ enum EngineCode : int16_t {
     kInvalidHeaderFile = 11,
     kChunkFileMissing = 12,
     kOutputWouldOverwriteInput = 13,
+    kChunkFileDamaged = 14,
+    kInvalidChecksumFile = 15,
 };
 
 // The message of an engine code; an empty text for a code that is not one.
@@ -31,8 +33,9 @@ class ErrorState {
     const std::string& description() const { return m_description; }
     bool isSysErr() const { return m_isSysErr; }
 
-    // Records an engine check's code with its message.
-    void setEngine(int16_t code);
+    // Records an engine check's code with its message, followed by ": " and
+    // `detail` when `detail` is not empty.
+    void setEngine(int16_t code, const std::string& detail = "");
     // Records a failed file operation: its errno and text.
     void setSystem(const Status& failure);
     // Back to "No Error".

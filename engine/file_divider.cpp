@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+#include "engine/checksum_file.h"
+#include "engine/chunk_hasher.h"
 #include "engine/division_header.h"
 #include "engine/durable_outputs.h"
 #include "engine/file_layer.h"
@@ -173,21 +175,23 @@ bool FileDivider::writeChunks() {
     m_currentOp = 0;
     computeOps();
 
-    // One block buffer serves every block; the tail of a chunk is the first
-    // bytes of the same buffer, so memory stays at one block.
-    std::unique_ptr<char[]> block = m_layer->allocateBlock(BlockSize);
-    if (!block) {
-        m_errors.setSystemError(Status::SysError(ENOMEM));
+    // Two block buffers serve every block: the helpers hash one while the
+    // run reads and writes the other.
+    ChunkHasher hasher(ChunkHasher::Scope::ChunksAndWhole);
+    Status s = hasher.start(*m_layer);
+    if (!s.ok()) {
+        m_errors.setSystemError(s);
         return false;
     }
 
     std::unique_ptr<File> source;
-    Status s = m_layer->openRead(bigFileFullName(), &source);
+    s = m_layer->openRead(bigFileFullName(), &source);
     for (int32_t n = 1; s.ok() && n <= m_numOfChunks; ++n) {
         m_currentChunk = n;
-        s = writeChunk(*source, n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, block.get());
+        s = writeChunk(*source, n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, hasher);
     }
     if (s.ok()) s = m_layer->close(*source);
+    if (s.ok()) s = writeChecksumFile(hasher);
     if (!s.ok()) {
         m_errors.setSystemError(s);
         return false;
@@ -195,7 +199,7 @@ bool FileDivider::writeChunks() {
     return true;
 }
 
-Status FileDivider::writeChunk(File& source, int32_t chunkBytes, char* block) {
+Status FileDivider::writeChunk(File& source, int32_t chunkBytes, ChunkHasher& hasher) {
     const BlockPlan plan = planBlocks(chunkBytes);
     std::unique_ptr<File> chunk;
     Status s =
@@ -204,10 +208,32 @@ Status FileDivider::writeChunk(File& source, int32_t chunkBytes, char* block) {
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        s = m_layer->copy(source, *chunk, bytes, block);
+        s = hasher.copyBlock(*m_layer, source, *chunk, bytes, b == plan.blocks);
         if (s.ok()) m_layer->startWriteback(*chunk, false);
     }
     if (s.ok()) s = m_outputs->retire(*chunk);
+    return s;
+}
+
+Status FileDivider::writeChecksumFile(ChunkHasher& hasher) {
+    // Written once every chunk is: the last line needs every byte of the file.
+    constexpr std::size_t kWritePiece = 1 << 20;
+    std::unique_ptr<File> file;
+    Status s = m_layer->openWrite(m_chunkPath + checksumFileName(m_chunkPrefix), &file);
+    std::string text;
+    Sha256Digest digest;
+    for (int32_t n = 1; s.ok() && n <= m_numOfChunks; ++n) {
+        s = hasher.takeChunkDigest(&digest);
+        if (s.ok()) text += checksumLine(digest, chunkFileName(m_chunkPrefix, n));
+        if (s.ok() && text.size() >= kWritePiece) {
+            s = m_layer->write(*file, text.data(), text.size());
+            text.clear();
+        }
+    }
+    if (s.ok()) s = hasher.wholeDigest(&digest);
+    if (s.ok()) text += checksumLine(digest, m_bigFileName);
+    if (s.ok()) s = m_layer->write(*file, text.data(), text.size());
+    if (s.ok()) s = m_outputs->retire(*file);
     return s;
 }
 

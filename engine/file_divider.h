@@ -10,6 +10,7 @@
 
 namespace morvane {
 
+class ChunkHasher;
 class DurableOutputs;
 class File;
 class FileLayer;
@@ -70,9 +71,11 @@ class FileDivider {
     // Recomputes NumOfChunks and LastChunkSize from the file size and the
     // chunk size. Returns false with code 10 when there is no chunk size.
     bool computeChunks();
-    // Writes the header file and every chunk file. Returns false with code
-    // 10 (no current analysis), 3 (no prefix), 13 (an output file is the
-    // large file itself) or a system error; files written before a failure stay.
+    // Writes the header file, every chunk file and then the checksum file
+    // ChunkPrefix.sha256 (a SHA-256 line per chunk and one for the large
+    // file, as sha256sum writes them). Returns false with code 10 (no
+    // current analysis), 3 (no prefix), 13 (an output file is the large file
+    // itself) or a system error; files written before a failure stay.
     bool divideFile();
 
   private:
@@ -81,7 +84,8 @@ class FileDivider {
     bool outputsAreDistinctFromSource();
     bool writeHeader();
     bool writeChunks();
-    Status writeChunk(File& source, int32_t chunkBytes, char* block);
+    Status writeChunk(File& source, int32_t chunkBytes, ChunkHasher& hasher);
+    Status writeChecksumFile(ChunkHasher& hasher);
     // Waits until every file of the run and its folder entry are on storage.
     bool flushOutputs();
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "engine/chunk_hasher.h"
 #include "engine/division_header.h"
 #include "engine/durable_outputs.h"
 #include "engine/file_layer.h"
@@ -76,8 +77,41 @@ bool FileGlue::analyze() {
         resetHeader();
         return false;
     }
+    if (!readChecksumFile()) {
+        m_errors.setError(kInvalidChecksumFile);
+        resetHeader();
+        return false;
+    }
     m_bigFileSize = header.bigFileSize();
     m_errors.clearError();
+    return true;
+}
+
+bool FileGlue::readChecksumFile() {
+    constexpr std::size_t kReadPiece = 1 << 20;
+    m_checksumFileName.clear();
+    m_chunkDigests.clear();
+    if (m_chunkPrefix.empty()) return true;
+    const std::string name = checksumFileName(m_chunkPrefix);
+    const std::string path = m_headerFilePath + name;
+    if (!m_layer->isPresentFile(path)) return true;
+
+    ChecksumFileReader reader(m_chunkPrefix, m_numOfChunks);
+    std::vector<char> piece(kReadPiece);
+    std::unique_ptr<File> file;
+    std::size_t got = kReadPiece;
+    bool valid = true;
+    Status s = m_layer->openRead(path, &file);
+    while (s.ok() && valid && got == kReadPiece) {
+        s = m_layer->read(*file, piece.data(), piece.size(), &got);
+        if (s.ok()) valid = reader.feed(piece.data(), got);
+    }
+    if (s.ok()) s = m_layer->close(*file);
+    if (!s.ok() || !valid || !reader.finish(&m_chunkDigests)) {
+        m_chunkDigests.clear();
+        return false;
+    }
+    m_checksumFileName = name;
     return true;
 }
 
@@ -91,6 +125,8 @@ bool FileGlue::isHeaderValid() const {
 }
 
 void FileGlue::resetHeader() {
+    m_checksumFileName.clear();
+    m_chunkDigests.clear();
     m_bigFileName.clear();
     m_avgChunkSize = 0;
     m_lastChunkSize = 0;
@@ -149,17 +185,22 @@ bool FileGlue::outputIsDistinctFromInputs() {
 }
 
 bool FileGlue::copyChunks() {
-    // One block buffer serves every block; the tail of a chunk is the first
-    // bytes of the same buffer, so memory stays at one block.
-    std::unique_ptr<char[]> block = m_layer->allocateBlock(BlockSize);
-    if (!block) {
-        m_errors.setSystemError(Status::SysError(ENOMEM));
-        return false;
+    // Without checksums one block buffer serves every block (the tail of a
+    // chunk is its first bytes); with them the hasher's two buffers do.
+    std::unique_ptr<ChunkHasher> hasher;
+    std::unique_ptr<char[]> block;
+    Status s;
+    if (m_chunkDigests.empty()) {
+        block = m_layer->allocateBlock(BlockSize);
+        if (!block) s = Status::SysError(ENOMEM);
+    } else {
+        hasher = std::make_unique<ChunkHasher>(ChunkHasher::Scope::Chunks);
+        s = hasher->start(*m_layer);
     }
 
     const DurableOutputs::Scope outputs(*m_outputs);
     std::unique_ptr<File> output;
-    Status s = m_outputs->begin(m_bigFilePath);
+    if (s.ok()) s = m_outputs->begin(m_bigFilePath);
     if (s.ok()) s = m_layer->openWrite(m_bigFilePath + m_bigFileName, &output);
     if (!s.ok()) {
         m_errors.setSystemError(s);
@@ -167,7 +208,7 @@ bool FileGlue::copyChunks() {
     }
     for (int32_t k = 1; k <= m_numOfChunks; ++k) {
         const int32_t bytes = k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-        if (!copyChunk(*output, k, bytes, block.get())) return false;
+        if (!copyChunk(*output, k, bytes, block.get(), hasher.get())) return false;
     }
     s = m_outputs->retire(*output);
     if (s.ok()) s = m_outputs->finish();
@@ -178,7 +219,8 @@ bool FileGlue::copyChunks() {
     return true;
 }
 
-bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block) {
+bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block,
+                         ChunkHasher* hasher) {
     const BlockPlan plan = planBlocks(chunkBytes);
     m_currentChunk = k;
     std::unique_ptr<File> chunk;
@@ -187,7 +229,8 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        s = m_layer->copy(*chunk, output, bytes, block);
+        s = hasher ? hasher->copyBlock(*m_layer, *chunk, output, bytes, b == plan.blocks)
+                   : m_layer->copy(*chunk, output, bytes, block);
         if (s.ok()) m_layer->startWriteback(output, false);
     }
     if (s.ok()) s = m_layer->close(*chunk);
@@ -195,7 +238,19 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
         m_errors.setSystemError(s);
         return false;
     }
-    return true;
+    return !hasher || isChunkIntact(k, *hasher);
+}
+
+bool FileGlue::isChunkIntact(int32_t k, ChunkHasher& hasher) {
+    Sha256Digest digest;
+    const Status s = hasher.takeChunkDigest(&digest);
+    if (!s.ok()) {
+        m_errors.setSystemError(s);
+        return false;
+    }
+    if (digest == m_chunkDigests[k - 1]) return true;
+    m_errors.setError(kChunkFileDamaged, chunkFileName(m_chunkPrefix, k));
+    return false;
 }
 
 std::string FileGlue::chunkFullName(int64_t k) const {

@@ -3,13 +3,16 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/block_plan.h"
+#include "engine/checksum_file.h"
 #include "engine/error_reporter.h"
 #include "engine/file_glue_events.h"
 
 namespace morvane {
 
+class ChunkHasher;
 class DurableOutputs;
 class File;
 class FileLayer;
@@ -55,22 +58,31 @@ class FileGlue {
     int64_t BigFileSize() const { return m_bigFileSize; }
     int32_t CurrentChunk() const { return m_currentChunk; }
     int64_t CurrentOp() const { return m_currentOp; }
+    // The name of the checksum file the analysis found beside the header
+    // file, whose digests the run verifies; empty when there is none.
+    const std::string& ChecksumFileName() const { return m_checksumFileName; }
 
     int16_t ErrorCode() const { return static_cast<int16_t>(m_errors.state().code()); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
     bool IsSysErr() const { return m_errors.state().isSysErr(); }
 
-    // Reads and validates the header file. Returns false with code 2 (no
-    // header name), code 11 (invalid record; the header information is then
-    // emptied) or a system error (header information unchanged).
+    // Reads and validates the header file, then the checksum file
+    // ChunkPrefix.sha256 when one lies beside it. Returns false with code 2
+    // (no header name), code 11 (invalid record), code 15 (a checksum file
+    // that cannot be read, is not in sha256sum's format or lacks a chunk's
+    // line); the header information is emptied after 11 and 15. A system
+    // error leaves the header information unchanged.
     bool analyze();
     // Looks for chunk files 1..NumOfChunks in HeaderFilePath, raising
     // onCheckExist before each. Returns false with code 10 (not analysed),
     // 3 (no prefix) or 12 (CurrentChunk is the first missing chunk).
     bool checkExistence();
-    // Writes the chunks, in order, into BigFilePath + BigFileName. Returns
-    // false with code 10, 3, 13 (the output is the header or a chunk file)
-    // or a system error; what was written before a failure stays.
+    // Writes the chunks, in order, into BigFilePath + BigFileName. With a
+    // checksum file, verifies each chunk's bytes as they are copied. Returns
+    // false with code 10, 3, 13 (the output is the header, the checksum or a
+    // chunk file), 14 at the end of a chunk whose bytes do not match its
+    // checksum (the description names the chunk file) or a system error;
+    // what was written before a failure stays.
     bool glueFile();
 
   private:
@@ -80,8 +92,10 @@ class FileGlue {
     // no output name, code 3 when there is no chunk prefix.
     bool isReadyForChunks();
     bool outputIsDistinctFromInputs();
+    bool readChecksumFile();
     bool copyChunks();
-    bool copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block);
+    bool copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block, ChunkHasher* hasher);
+    bool isChunkIntact(int32_t k, ChunkHasher& hasher);
     std::string chunkFullName(int64_t k) const;
 
     std::shared_ptr<FileLayer> m_layer;
@@ -98,6 +112,9 @@ class FileGlue {
     int64_t m_bigFileSize = 0;
     int32_t m_currentChunk = -1;
     int64_t m_currentOp = 0;
+    std::string m_checksumFileName;
+    // The digest of each chunk from the checksum file; empty without one.
+    std::vector<Sha256Digest> m_chunkDigests;
     std::unique_ptr<DurableOutputs> m_outputs;
     ErrorReporter<FileGlueEvents> m_errors;
 };

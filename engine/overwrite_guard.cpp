@@ -21,29 +21,12 @@ bool isTarget(FileLayer& layer, const std::string& path, const FileId& target) {
     return layer.identify(path, &id) && id == target;
 }
 
-// The chunk number `name` stands for, or 0 when it is no chunk name of
-// `prefix` numbered 1..numOfChunks.
-int64_t chunkNumber(const std::string& name, const std::string& prefix, int32_t numOfChunks) {
-    const std::string head = prefix + "_";
-    const std::string tail = ".div";
-    if (name.size() <= head.size() + tail.size()) return 0;
-    if (name.compare(0, head.size(), head) != 0) return 0;
-    if (name.compare(name.size() - tail.size(), tail.size(), tail) != 0) return 0;
-    const std::string digits = name.substr(head.size(), name.size() - head.size() - tail.size());
-    if (digits.size() > 10 || digits[0] == '0') return 0;
-    int64_t k = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return 0;
-        k = k * 10 + (c - '0');
-    }
-    return k <= numOfChunks ? k : 0;
-}
-
 }  // namespace
 
 bool chunkSetIncludes(FileLayer& layer, const std::string& folder, const std::string& prefix,
                       int32_t numOfChunks, const FileId& target) {
     if (isTarget(layer, folder + headerFileName(prefix), target)) return true;
+    if (isTarget(layer, folder + checksumFileName(prefix), target)) return true;
 
     // Only names that exist can be the target: list the folder once rather
     // than look up every possible chunk name.
@@ -57,7 +40,8 @@ bool chunkSetIncludes(FileLayer& layer, const std::string& folder, const std::st
     }
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string name = entry->d_name;
-        if (chunkNumber(name, prefix, numOfChunks) > 0 && isTarget(layer, folder + name, target)) {
+        if (chunkNumberOf(name, prefix, numOfChunks) > 0 &&
+            isTarget(layer, folder + name, target)) {
             return true;
         }
     }

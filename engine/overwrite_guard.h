@@ -8,7 +8,7 @@ namespace morvane {
 class FileLayer;
 struct FileId;
 
-// True when the header file or one of the chunk files 1..numOfChunks of
+// True when the header file, the checksum file or one of the chunk files 1..numOfChunks of
 // `prefix` in `folder` is the file `target` (same device and inode, so hard
 // links and symbolic links count). Names that do not exist are not `target`.
 bool chunkSetIncludes(FileLayer& layer, const std::string& folder, const std::string& prefix,

@@ -185,6 +185,8 @@ class frmMain : public QMainWindow {
     QLabel* lblGBigFileName = nullptr;
     QLabel* lblGBigFileSizeA = nullptr;
     QLabel* lblGBigFileSize = nullptr;
+    QLabel* lblGChecksumA = nullptr;
+    QLabel* lblGChecksum = nullptr;
     QPushButton* cmdGlu = nullptr;
     QPushButton* cmdGCancel = nullptr;
 

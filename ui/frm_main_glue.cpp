@@ -62,6 +62,9 @@ void frmMain::createGluePanel(QWidget* client) {
     lblGBigFileName = createValue(fraGlu, "lblGBigFileName", QStringLiteral("..."), 2688);
     lblGBigFileSizeA = createCaption(fraGlu, "lblGBigFileSizeA", tr("Original File Size:"), 3276);
     lblGBigFileSize = createValue(fraGlu, "lblGBigFileSize", QStringLiteral("0 byte"), 3276);
+    // Whether the glue verifies the chunks: the checksum file beside the header, or "none".
+    lblGChecksumA = createCaption(fraGlu, "lblGChecksumA", tr("Checksums:"), 3615);
+    lblGChecksum = createValue(fraGlu, "lblGChecksum", QStringLiteral("none"), 3615);
 
     cmdGlu = createButton(fraGlu, "cmdGlu", tr("&Glue"), 4680);
     cmdGCancel = createButton(fraGlu, "cmdGCancel", tr("&Cancel"), 6720);
@@ -119,6 +122,8 @@ void frmMain::showGlueInfo() {
     lblGNumChunk->setText(formatGrouped(objGlu->NumOfChunks()));
     lblGBigFileName->setText(QString::fromStdString(objGlu->BigFileName()));
     lblGBigFileSize->setText(bytesText(objGlu->BigFileSize()));
+    const std::string& checksums = objGlu->ChecksumFileName();
+    lblGChecksum->setText(checksums.empty() ? QStringLiteral("none") : fromEngineText(checksums));
 }
 
 QString frmMain::proposedOutputName() const {

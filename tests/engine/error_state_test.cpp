@@ -72,9 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeMessage{5, "Zero Length File"}, CodeMessage{10, "Analysis Required"},
                       CodeMessage{11, "Invalid Header File"}, CodeMessage{12, "Chunk File Missing"},
                       CodeMessage{13, "Output Would Overwrite Input"},
+                      CodeMessage{14, "Chunk File Damaged"},
+                      CodeMessage{15, "Invalid Checksum File"},
                       // Codes that are not engine codes have no message.
                       CodeMessage{1, ""}, CodeMessage{6, ""}, CodeMessage{7, ""},
-                      CodeMessage{8, ""}, CodeMessage{9, ""}, CodeMessage{14, ""},
+                      CodeMessage{8, ""}, CodeMessage{9, ""}, CodeMessage{16, ""},
                       CodeMessage{-1, ""}),
     [](const ::testing::TestParamInfo<CodeMessage>& info) {
         return info.param.code < 0 ? std::string("minus1")

@@ -1,6 +1,7 @@
-// Every file operation of every run, and the block buffer, made to fail one
+// Every file operation of every run, and the block buffers, made to fail one
 // at a time: the run reports the system error, closes everything, leaves its
-// inputs alone and keeps what it wrote before the failure.
+// inputs alone and keeps what it wrote before the failure. A glue analysis
+// that cannot read its checksum file reports that file as invalid instead.
 
 #include <gtest/gtest.h>
 
@@ -22,7 +23,7 @@ using morvane::FileDivider;
 using morvane::FileGlue;
 using CopyMode = FaultyFileLayer::CopyMode;
 
-enum class Run { DivideAnalyze, Divide, GlueAnalyze, Glue };
+enum class Run { DivideAnalyze, Divide, GlueAnalyze, Glue, VerifiedGlueAnalyze, VerifiedGlue };
 
 const char* runName(Run r) {
     switch (r) {
@@ -34,6 +35,10 @@ const char* runName(Run r) {
             return "GlueAnalyze";
         case Run::Glue:
             return "Glue";
+        case Run::VerifiedGlueAnalyze:
+            return "VerifiedGlueAnalyze";
+        case Run::VerifiedGlue:
+            return "VerifiedGlue";
     }
     return "?";
 }
@@ -100,6 +105,22 @@ class Scenario {
                     glu->setBigFilePath(out.path());
                 }
                 break;
+            case Run::VerifiedGlueAnalyze:
+            case Run::VerifiedGlue:
+                writeDivision(in.path(), "p", "big.bin", source, kChunk);
+                EXPECT_EQ(runCommand("cd " + in.path() +
+                                     " && sha256sum p_1.div p_2.div p_3.div > p.sha256"),
+                          "exit 0:");
+                glu = std::make_unique<FileGlue>(layer);
+                gluRec = std::make_unique<GlueRecorder>(*glu);
+                glu->setHeaderFilePath(in.path());
+                glu->setChunkPrefix("p");
+                glu->setHeaderFileName("p.hed");
+                EXPECT_TRUE(Succeeded(glu->analyze(), *glu));
+                EXPECT_EQ(glu->ChecksumFileName(), "p.sha256");
+                glu->setBigFileName("restored.bin");
+                glu->setBigFilePath(out.path());
+                break;
         }
         inputs = snapshot(in);
         layer->reset();
@@ -114,8 +135,10 @@ class Scenario {
             case Run::Divide:
                 return div->divideFile();
             case Run::GlueAnalyze:
+            case Run::VerifiedGlueAnalyze:
                 return glu->analyze();
             case Run::Glue:
+            case Run::VerifiedGlue:
                 return glu->glueFile();
         }
         return false;
@@ -133,6 +156,11 @@ class Scenario {
     Bytes expectedContent(const std::string& path) const {
         if (path == out.file("p.hed")) return headerBytes("big.bin", kChunk, 500, 3);
         if (path == out.file("restored.bin")) return source;
+        if (path == out.file("p.sha256")) {
+            return runCommand("cd " + out.path() + " && sha256sum p_1.div p_2.div p_3.div")
+                       .substr(7) +
+                   runCommand("cd " + in.path() + " && sha256sum big.bin").substr(7);
+        }
         for (int k = 1; k <= 3; ++k)
             if (path == out.file("p_" + std::to_string(k) + ".div"))
                 return source.substr((k - 1) * kChunk, kChunk);
@@ -188,8 +216,14 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
     ASSERT_TRUE(s.layer->faultHit()) << "the fault was never reached";
     SCOPED_TRACE("failed operation on " + s.layer->faultPath());
 
-    // The error state: the injected errno and its text, as a system error.
-    if (s.div)
+    // The error state: the injected errno and its text, as a system error;
+    // code 15 for the checksum file of an analysis.
+    const std::string& path = s.layer->faultPath();
+    const bool checksumRead = c.run == Run::VerifiedGlueAnalyze && path.size() > 7 &&
+                              path.compare(path.size() - 7, 7, ".sha256") == 0;
+    if (checksumRead)
+        EXPECT_TRUE(FailedWithCode(result, *s.glu, 15));
+    else if (s.div)
         EXPECT_TRUE(FailedWithSystemError(result, *s.div, c.err, std::strerror(c.err)));
     else
         EXPECT_TRUE(FailedWithSystemError(result, *s.glu, c.err, std::strerror(c.err)));
@@ -236,6 +270,7 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
         const std::vector<std::string> headerOnly{s.out.file("p.hed")};
         EXPECT_EQ(s.layer->openedForWrite,
                   c.run == Run::Divide ? headerOnly : std::vector<std::string>());
+        EXPECT_EQ(s.layer->calls(Op::Allocate), c.occurrence == kLast ? 2 : 1);
     }
 
     switch (c.run) {
@@ -258,7 +293,14 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
             EXPECT_EQ(s.glu->NumOfChunks(), 9);
             EXPECT_EQ(s.glu->BigFileSize(), 8 * 77 + 7);
             break;
+        case Run::VerifiedGlueAnalyze:
+            EXPECT_TRUE(checksumRead) << "only the checksum file's operations are tried here";
+            EXPECT_EQ(s.glu->BigFileName(), "") << "header information emptied";
+            EXPECT_EQ(s.glu->NumOfChunks(), 0);
+            EXPECT_EQ(s.glu->ChecksumFileName(), "");
+            break;
         case Run::Glue:
+        case Run::VerifiedGlue:
             break;
     }
 }
@@ -292,10 +334,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Divide, Op::Close, 1, EIO, RW, false},
                       FaultCase{Run::Divide, Op::Close, 2, EIO, RW, false},
                       FaultCase{Run::Divide, Op::Close, kLast, EIO, RW, false},
-                      FaultCase{Run::Divide, Op::Copy, 1, EIO, NAT, false},
-                      FaultCase{Run::Divide, Op::Copy, 2, ENOSPC, NAT, false},
-                      FaultCase{Run::Divide, Op::Copy, kLast, EIO, NAT, false},
-                      FaultCase{Run::Divide, Op::Allocate, 1, ENOMEM, RW, false}),
+                      // The last chunk's, just before the checksum file's (the last ones).
+                      FaultCase{Run::Divide, Op::OpenWrite, 4, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Write, 4, ENOSPC, RW, false},
+                      FaultCase{Run::Divide, Op::Close, 4, EIO, RW, false},
+                      FaultCase{Run::Divide, Op::Read, 3, EIO, NAT, false},
+                      FaultCase{Run::Divide, Op::Allocate, 1, ENOMEM, RW, false},
+                      FaultCase{Run::Divide, Op::Allocate, kLast, ENOMEM, RW, false}),
     caseName);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -326,6 +371,28 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::Glue, Op::Copy, 1, EIO, NAT, false},
                       FaultCase{Run::Glue, Op::Copy, kLast, ENOSPC, NAT, false},
                       FaultCase{Run::Glue, Op::Allocate, 1, ENOMEM, RW, false}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    VerifiedGlueAnalysis, FaultInjectionTest,
+    ::testing::Values(FaultCase{Run::VerifiedGlueAnalyze, Op::OpenRead, 2, EACCES, RW, false},
+                      FaultCase{Run::VerifiedGlueAnalyze, Op::Read, kLast, EIO, RW, false},
+                      FaultCase{Run::VerifiedGlueAnalyze, Op::Close, kLast, EIO, RW, false}),
+    caseName);
+
+INSTANTIATE_TEST_SUITE_P(
+    VerifiedGlue, FaultInjectionTest,
+    ::testing::Values(FaultCase{Run::VerifiedGlue, Op::OpenWrite, 1, EROFS, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::OpenRead, 2, EACCES, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Read, 1, EIO, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Read, kLast, EIO, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Write, 2, ENOSPC, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Write, kLast, ENOSPC, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::FlushFileSystem, 1, EIO, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Close, 2, EIO, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Close, kLast, EIO, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Allocate, 1, ENOMEM, NAT, false},
+                      FaultCase{Run::VerifiedGlue, Op::Allocate, kLast, ENOMEM, NAT, false}),
     caseName);
 
 }  // namespace

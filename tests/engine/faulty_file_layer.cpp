@@ -90,6 +90,13 @@ bool FaultyFileLayer::count(Op op, const std::string& path, std::size_t bytes) {
     return false;
 }
 
+std::vector<std::size_t> FaultyFileLayer::readSizes(const std::string& path) const {
+    std::vector<std::size_t> sizes;
+    for (const Entry& e : log)
+        if (e.op == Op::Read && e.path == path) sizes.push_back(e.bytes);
+    return sizes;
+}
+
 Status FaultyFileLayer::openRead(const std::string& path, std::unique_ptr<File>* out) {
     if (count(Op::OpenRead, path)) return Status::SysError(m_faultErr);
     return FileLayer::openRead(path, out);

@@ -69,6 +69,8 @@ class FaultyFileLayer : public morvane::FileLayer {
     std::vector<Entry> log;
     // Byte counts of the copy() calls, in order.
     std::vector<std::size_t> copySizes;
+    // Byte counts of the read() calls on `path`, in order.
+    std::vector<std::size_t> readSizes(const std::string& path) const;
     // Paths of the files opened for writing, and of those closed successfully.
     std::vector<std::string> openedForWrite;
     std::vector<std::string> closedOk;

@@ -54,7 +54,7 @@ TEST_F(DivisionRunTest, TwentyFiveMebibytesInTwelveMebibyteChunks) {
 
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
 
-    EXPECT_EQ(layer->copySizes,
+    EXPECT_EQ(layer->readSizes(src.file("big.bin")),
               (std::vector<std::size_t>{10 * MiB, 2 * MiB, 10 * MiB, 2 * MiB, 1 * MiB}));
     EXPECT_EQ(div.NumOfChunks(), 3);
     EXPECT_EQ(div.LastChunkSize(), 1 * MiB);
@@ -80,7 +80,8 @@ TEST_F(DivisionRunTest, TwentyFiveMebibytesInTwelveMebibyteChunks) {
     EXPECT_EQ(readFile(chunk("p", 1)), slice(0, 12 * MiB));
     EXPECT_EQ(readFile(chunk("p", 2)), slice(12 * MiB, 12 * MiB));
     EXPECT_EQ(readFile(chunk("p", 3)), slice(24 * MiB, 1 * MiB));
-    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p_1.div", "p_2.div", "p_3.div"}));
+    EXPECT_EQ(out.entries(),
+              (std::vector<std::string>{"p.hed", "p.sha256", "p_1.div", "p_2.div", "p_3.div"}));
     EXPECT_EQ(readFile(src.file("big.bin")), source) << "the large file must stay unchanged";
 }
 
@@ -108,7 +109,7 @@ TEST_F(DivisionRunTest, OneChunkPlanCopiesTheWholeFile) {
     EXPECT_EQ(div.NumOfOps(), 3);
     EXPECT_EQ(countOf(rec.events, "onNewDivision"), 3);
     EXPECT_EQ(readFile(chunk("p", 1)), source);
-    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p_1.div"}));
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p.sha256", "p_1.div"}));
     EXPECT_EQ(readFile(out.file("p.hed")),
               headerBytes("big.bin", 2 * 10485760 + 3, 2 * 10485760 + 3, 1));
 }
@@ -119,8 +120,8 @@ TEST_F(DivisionRunTest, EvenDivisionMakesAFullLastChunkAndNoEmptyFile) {
     div.setAvgChunkSize(250);
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
     EXPECT_EQ(div.LastChunkSize(), 250);
-    EXPECT_EQ(out.entries(),
-              (std::vector<std::string>{"p.hed", "p_1.div", "p_2.div", "p_3.div", "p_4.div"}));
+    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p.sha256", "p_1.div", "p_2.div",
+                                                       "p_3.div", "p_4.div"}));
     for (int k = 1; k <= 4; ++k) EXPECT_EQ(readFile(chunk("p", k)), slice((k - 1) * 250, 250));
 }
 
@@ -131,7 +132,8 @@ TEST_F(DivisionRunTest, ExactMultipleOfTheBlockSizeIsCopiedInFullBlocks) {
     div.setAvgChunkSize(2 * 10485760);
     layer->reset();
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
-    EXPECT_EQ(layer->copySizes, (std::vector<std::size_t>{10485760, 10485760, 5}));
+    EXPECT_EQ(layer->readSizes(src.file("big.bin")),
+              (std::vector<std::size_t>{10485760, 10485760, 5}));
     EXPECT_EQ(div.NumOfOps(), 3);
 }
 
@@ -158,7 +160,8 @@ TEST_F(DivisionRunTest, PrefixWithDotsIsUsedAsItIs) {
     setUpSource(div, 30, "a.b");
     div.setAvgChunkSize(20);
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
-    EXPECT_EQ(out.entries(), (std::vector<std::string>{"a.b.hed", "a.b_1.div", "a.b_2.div"}));
+    EXPECT_EQ(out.entries(),
+              (std::vector<std::string>{"a.b.hed", "a.b.sha256", "a.b_1.div", "a.b_2.div"}));
 }
 
 TEST_F(DivisionRunTest, HeaderStoresTheNameBytesAndIs14PlusNBytes) {
@@ -199,7 +202,8 @@ TEST_F(DivisionRunTest, SourceThatGrewAfterTheAnalysisIsCutAtTheMeasuredSize) {
     div.setAvgChunkSize(40);
     writeFile(src.file("big.bin"), source + Bytes(50, 'g'));
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
-    EXPECT_EQ(out.entries(), (std::vector<std::string>{"p.hed", "p_1.div", "p_2.div", "p_3.div"}));
+    EXPECT_EQ(out.entries(),
+              (std::vector<std::string>{"p.hed", "p.sha256", "p_1.div", "p_2.div", "p_3.div"}));
     EXPECT_EQ(readFile(chunk("p", 3)), slice(80, 20));
 }
 
@@ -321,8 +325,9 @@ TEST_F(DivisionRunTest, OutputsAreClosedOneByOneThenFlushedTogetherBeforeComplet
 
     const std::string big = src.file("big.bin");
     std::vector<std::string> written = {out.file("p.hed"), chunk("p", 1), chunk("p", 2),
-                                        chunk("p", 3), chunk("p", 4)};
-    EXPECT_EQ(layer->openedForWrite, written) << "header first, then the chunks in order";
+                                        chunk("p", 3),     chunk("p", 4), out.file("p.sha256")};
+    EXPECT_EQ(layer->openedForWrite, written)
+        << "header first, then the chunks in order, then the checksums";
     int bigOpens = 0;
     std::string openChunk;
     for (const auto& e : layer->log) {
@@ -344,7 +349,7 @@ TEST_F(DivisionRunTest, OutputsAreClosedOneByOneThenFlushedTogetherBeforeComplet
     for (const auto& p : layer->closedOk)
         if (p != big && p != out.folder()) closedWritten.push_back(p);
     EXPECT_EQ(closedWritten, written);
-    EXPECT_EQ(layer->calls(Op::Close), 7);
+    EXPECT_EQ(layer->calls(Op::Close), 8);
     EXPECT_EQ(layer->calls(Op::Flush), 0) << "no file waits for the disk on its own";
     EXPECT_EQ(layer->log.front().op, Op::OpenFolder);
     EXPECT_EQ(probe.endOfLog(), finalFlushes(out.folder()));
@@ -363,7 +368,7 @@ TEST_F(DivisionRunTest, ChunkOnAnotherFileSystemIsFlushedBeforeItsClose) {
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
     std::vector<Op> chunkOps;
     for (const auto& e : layer->log)
-        if (e.path == chunk("p", 2) && e.op != Op::Copy) chunkOps.push_back(e.op);
+        if (e.path == chunk("p", 2) && e.op != Op::Write) chunkOps.push_back(e.op);
     EXPECT_EQ(chunkOps, (std::vector<Op>{Op::OpenWrite, Op::Flush, Op::Close}));
     EXPECT_EQ(layer->calls(Op::Flush), 1);
 
@@ -389,7 +394,7 @@ TEST_F(DivisionRunTest, UnreadableFolderFlushesEveryFileBeforeItsClose) {
             EXPECT_EQ(flushed, e.path);
         }
     }
-    EXPECT_EQ(layer->calls(Op::Flush), 5);
+    EXPECT_EQ(layer->calls(Op::Flush), 6);
     EXPECT_EQ(layer->calls(Op::FlushFileSystem), 0);
 }
 

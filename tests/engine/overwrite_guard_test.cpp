@@ -64,6 +64,15 @@ TEST_F(DivisionOverwriteTest, HeaderThatIsASymlinkToTheSource) {
     expectRefused(div, dir.entries());
 }
 
+TEST_F(DivisionOverwriteTest, ChecksumFileThatIsAHardLinkToTheSource) {
+    FileDivider div;
+    prepareUsedDivider(div);
+    ASSERT_EQ(::link(dir.file("big.bin").c_str(), dir.file("p.sha256").c_str()), 0);
+    div.setChunkPrefix("p");
+    div.setChunkPath(dir.path());
+    expectRefused(div, dir.entries());
+}
+
 TEST_F(DivisionOverwriteTest, LastChunkThatIsASymlinkToTheSource) {
     FileDivider div;
     prepareUsedDivider(div);
@@ -170,6 +179,14 @@ TEST_F(GlueOverwriteTest, OutputIsTheHeaderFile) {
     glu.setBigFileName("p.hed");
     glu.setBigFilePath(dir.path());
     expectRefused();
+}
+
+TEST_F(GlueOverwriteTest, OutputIsTheChecksumFile) {
+    writeFile(dir.file("p.sha256"), "not read by this engine's analysis\n");
+    glu.setBigFileName("p.sha256");
+    glu.setBigFilePath(dir.path());
+    expectRefused();
+    EXPECT_EQ(readFile(dir.file("p.sha256")), "not read by this engine's analysis\n");
 }
 
 TEST_F(GlueOverwriteTest, OutputIsAChunkSpelledDifferently) {

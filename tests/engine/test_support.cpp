@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -110,6 +112,17 @@ void makeSparseFile(const std::string& path, int64_t size) {
     ::close(fd);
 }
 
+std::string runCommand(const std::string& command) {
+    std::string output;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return "popen failed";
+    char piece[4096];
+    while (const std::size_t n = std::fread(piece, 1, sizeof piece, pipe)) output.append(piece, n);
+    const int status = ::pclose(pipe);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return "exit " + std::to_string(code) + ":" + output;
+}
+
 int openDescriptorCount() {
     int count = 0;
     DIR* d = ::opendir("/proc/self/fd");
@@ -195,6 +208,10 @@ std::string messageOf(int code) {
             return "Chunk File Missing";
         case 13:
             return "Output Would Overwrite Input";
+        case 14:
+            return "Chunk File Damaged";
+        case 15:
+            return "Invalid Checksum File";
         default:
             return "";
     }

@@ -53,6 +53,9 @@ int64_t fileSize(const std::string& path);
 // Creates a sparse file of `size` bytes.
 void makeSparseFile(const std::string& path, int64_t size);
 
+// Runs `command` with sh; "exit <status>:" followed by its output and errors.
+std::string runCommand(const std::string& command);
+
 // Number of open descriptors of this process (entries of /proc/self/fd).
 int openDescriptorCount();
 

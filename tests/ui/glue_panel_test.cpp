@@ -1,3 +1,4 @@
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -60,6 +61,7 @@ TEST_F(GluePanelTest, ChoosingAHeaderShowsItsSummary) {
     EXPECT_EQ(label("lblGNumChunk")->text(), QStringLiteral("4"));
     EXPECT_EQ(label("lblGBigFileName")->text(), QStringLiteral("original.bin"));
     EXPECT_EQ(label("lblGBigFileSize")->text(), QStringLiteral("87,000,000 bytes"));
+    EXPECT_EQ(label("lblGChecksum")->text(), QStringLiteral("none"));
     EXPECT_FALSE(action("mnuDivide")->isEnabled());
     EXPECT_TRUE(action("mnuGlue")->isEnabled());
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
@@ -161,6 +163,40 @@ TEST_F(GluePanelTest, GluesASmallDivisionByteForByte) {
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
     EXPECT_EQ(contents(QStringLiteral("letters.txt")), QByteArray("abcdefghij"));
+}
+
+// A checksum file beside the header is shown before Glue is pressed; the
+// glue then names the damaged chunk, and an unreadable one fails the analysis.
+TEST_F(GluePanelTest, ChecksumsAreShownAndADamagedChunkIsNamed) {
+    makeSmallDivision(QStringLiteral("s.hed"), QStringLiteral("s"));
+    QByteArray sums;
+    for (const char* chunk : {"abcd", "efgX", "ij"})
+        sums += QCryptographicHash::hash(chunk, QCryptographicHash::Sha256).toHex() + "  s_" +
+                QByteArray::number(sums.count('\n') + 1) + ".div\n";
+    QFile file(path(QStringLiteral("s.sha256")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(sums);
+    file.close();
+
+    chooseHeader(path(QStringLiteral("s.hed")));
+    EXPECT_EQ(label("lblGChecksum")->text(), QStringLiteral("s.sha256"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
+    button("cmdGlu")->click();
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 14  Chunk File Damaged: s_2.div"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to glue files together."));
+    EXPECT_EQ(contents(QStringLiteral("letters.txt")), QByteArray("abcdefgh"));
+
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(sums.left(70));
+    file.close();
+    chooseHeader(path(QStringLiteral("s.hed")));
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("Application Error: 15  Invalid Checksum File"));
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("Header File Analysis Failed."));
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
 }
 
 TEST_F(GluePanelTest, ARejectedHeaderSaysSoAndClosesAnOpenPanel) {

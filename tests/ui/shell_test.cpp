@@ -72,6 +72,8 @@ TEST_F(WindowTest, PlacesEveryControlAtItsTwipsDividedBy15) {
         {"lblGNumChunk", {120, 140, 449, 21}},
         {"lblGBigFileName", {120, 179, 449, 21}},
         {"lblGBigFileSize", {120, 218, 449, 21}},
+        {"lblGChecksumA", {16, 241, 97, 21}},
+        {"lblGChecksum", {120, 241, 449, 21}},
         {"cmdGlu", {312, 264, 121, 33}},
         {"cmdGCancel", {448, 264, 121, 33}},
     };
@@ -110,6 +112,8 @@ TEST_F(WindowTest, ShowsTheDesignTimeCaptionsAndValues) {
         {"lblGBigFileName", "..."},
         {"lblGBigFileSizeA", "Original File Size:"},
         {"lblGBigFileSize", "0 byte"},
+        {"lblGChecksumA", "Checksums:"},
+        {"lblGChecksum", "none"},
     };
     for (const Caption& caption : captions)
         EXPECT_EQ(label(caption.name)->text().toStdString(), caption.text) << caption.name;
