@@ -1,7 +1,6 @@
 // The divide panel: choosing the file, the chunk size and its unit, and the
 // division run with its status line.
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -202,10 +201,15 @@ void frmMain::txtDChunk_LostFocus(Qt::FocusReason reason) {
 
 bool frmMain::actOnAccessKey(QPushButton* button) {
     // The access key moves the focus to the button first, so the chunk-size
-    // box commits as for a mouse click; the button then acts at once, unless
-    // the commit sent the focus back into the box.
+    // box commits as for a mouse click. A commit that brought up a message
+    // box (a refused size, the advice on many chunks) ends the key press
+    // there, as it ends the press of a mouse click; otherwise the button
+    // acts at once. Which widget has the focus right after the message box
+    // depends on when the desktop activates the window again, so it is not
+    // what decides.
+    const int messagesBefore = m_messagesShown;
     button->setFocus(Qt::ShortcutFocusReason);
-    if (QApplication::focusWidget() != txtDChunk) button->click();
+    if (m_messagesShown == messagesBefore) button->click();
     return true;
 }
 

@@ -297,17 +297,46 @@ TEST_F(DividePanelTest, AClickThatBringsUpAMessageIsDroppedNotHalfDone) {
 
 TEST_F(DividePanelTest, TheDivideAccessKeyCommitsTheBoxBeforeItActs) {
     openPanelOn(QStringLiteral("movie.part1.avi"), 3000000);
+    // On a desktop the window is active again only a moment after a message
+    // box has gone; here another window keeps the activation meanwhile.
+    QWidget elsewhere;
+    desktop.onMessage = [&elsewhere](const ScriptedDesktop::Message&) {
+        elsewhere.show();
+        elsewhere.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    };
+    const auto accessKey = [this](Qt::Key key) {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), key, Qt::AltModifier);
+    };
     chunkBox()->setFocus();
     chunkBox()->selectAll();
     QTest::keyClicks(chunkBox(), QStringLiteral("1E400"));
-    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
+    accessKey(Qt::Key_D);
     EXPECT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(window->focusWidget(), chunkBox());
     EXPECT_EQ(desktop.fileRequests.size(), 1u);
+    // A key press that brought up a message ends there: Cancel's too, and
+    // one that brought up the advice on many chunks.
+    accessKey(Qt::Key_C);
+    EXPECT_EQ(desktop.messages.size(), 2u);
+    EXPECT_TRUE(panel("fraDiv")->isVisible());
+    chunkBox()->setFocus();
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("1000"));
+    accessKey(Qt::Key_D);
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_EQ(desktop.messages[2].text, kAdviceMessage);
+    EXPECT_EQ(desktop.fileRequests.size(), 1u);
+    desktop.onMessage = nullptr;
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
 
     QStringList chunksWhenAsked;
     desktop.onFileDialog = [&](const FileDialogRequest&) { chunksWhenAsked << numChunks(); };
     desktop.fileAnswers.push_back(std::nullopt);
+    chunkBox()->setFocus();
     chunkBox()->selectAll();
     QTest::keyClicks(chunkBox(), QStringLiteral("1000000"));
     QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);

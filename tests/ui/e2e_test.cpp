@@ -99,6 +99,18 @@ std::function<void(QWidget*)> pressOk(QString* text, QString* title) {
     };
 }
 
+// Dismisses a message box with a key press, the way a person at the
+// keyboard does; reports its text.
+std::function<void(QWidget*)> pressKey(Qt::Key key, QString* text) {
+    return [=](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr) << modal->metaObject()->className();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(box));
+        *text = box->text();
+        QTest::keyClick(box, key);
+    };
+}
+
 // Without a window manager nothing hands the activation back to the window
 // when a dialog closes; a person's click on the window would.
 void activate(QWidget* window) {
@@ -200,6 +212,47 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     EXPECT_EQ(status->text(), QStringLiteral("File Successfully Glued Together!"));
 
     EXPECT_EQ(readAll(restored), readAll(original));
+}
+
+TEST(EndToEnd, AnAccessKeyStopsAtARefusedChunkSize) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString original = dir.filePath(QStringLiteral("original.bin"));
+    {
+        QFile file(original);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(300000, 'x'));
+    }
+    morvane::QtDesktop desktop;
+    morvane::frmMain window(desktop);
+    window.show();
+    activate(&window);
+    whenModal(typePath(original));
+    QTest::keyClick(&window, Qt::Key_I, Qt::ControlModifier);
+    auto* box = window.findChild<QLineEdit*>(QStringLiteral("txtDChunk"));
+    ASSERT_TRUE(box->isVisible());
+
+    activate(&window);
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("3000000000"));
+    QString message;
+    whenModal(pressKey(Qt::Key_Return, &message));
+    // The window manager hands the activation back a moment after the box
+    // has gone; a "Divide as" dialog would be up by then: note and close it.
+    QString unexpected;
+    QTimer::singleShot(3000, [&unexpected] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            unexpected = modal->windowTitle();
+            modal->close();
+        }
+    });
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(message, QStringLiteral("Chunk Size Too Big."));
+    QTest::qWait(3500);
+    EXPECT_EQ(unexpected.toStdString(), "");
+    EXPECT_EQ(box->text(), QStringLiteral("3000000000"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("original.bin")});
 }
 
 }  // namespace
