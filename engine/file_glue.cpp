@@ -139,7 +139,7 @@ bool FileGlue::outputIsDistinctFromInputs() {
     const bool isHeader =
         m_layer->identify(m_headerFilePath + m_headerFileName, &header) && header == output;
     if (!isHeader &&
-        !chunkSetIncludes(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
+        !chunksInclude(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
         return true;
     }
     m_errors.setError(kOutputWouldOverwriteInput);
