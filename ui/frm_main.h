@@ -73,7 +73,7 @@ class frmMain : public QMainWindow {
     void createStatusLine(QWidget* client);
     void createDividePanel(QWidget* client);
     void createGluePanel(QWidget* client);
-    QGroupBox* createPanel(QWidget* client, const char* name);
+    QGroupBox* createPanel(QWidget* client, const char* name, const QString& spokenName);
     QLabel* createCaption(QWidget* panel, const char* name, const QString& text, int top);
     QLabel* createValue(QWidget* panel, const char* name, const QString& text, int top);
     QPushButton* createButton(QWidget* panel, const char* name, const QString& text, int left);

@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "engine/file_divider.h"
+#include "ui/busy_cursor.h"
 #include "ui/divider_observer.h"
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
@@ -46,7 +47,7 @@ void DividerObserver::onClearErr() {
 }
 
 void frmMain::createDividePanel(QWidget* client) {
-    fraDiv = createPanel(client, "fraDiv");
+    fraDiv = createPanel(client, "fraDiv", tr("Divide"));
 
     lblDFilenameA = createCaption(fraDiv, "lblDFilenameA", tr("File:"), 480);
     lblDFilename = createValue(fraDiv, "lblDFilename", QStringLiteral("..."), 480);
@@ -63,6 +64,7 @@ void frmMain::createDividePanel(QWidget* client) {
     cmbUnit->setObjectName(QStringLiteral("cmbUnit"));
     cmbUnit->setGeometry(twipsRect(7560, 1560, 975, 315));
     cmbUnit->setEditable(false);
+    cmbUnit->setAccessibleName(tr("Unit"));
     cmbUnit->installEventFilter(this);
     connect(cmbUnit, &QComboBox::currentIndexChanged, this, &frmMain::unitChosen);
 
@@ -254,8 +256,12 @@ void frmMain::cmdDiv_Click() {
     strDivChunkPath = chosen->left(chosen->size() - headerName.size());
     objDiv->setChunkPrefix(toEngineText(strDivPrefix));
     objDiv->setChunkPath(toEngineText(strDivChunkPath));
-    if (!objDiv->divideFile())
-        showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
+    bool divided = false;
+    {
+        const BusyCursor working;
+        divided = objDiv->divideFile();
+    }
+    if (!divided) showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
 
     objDiv.reset();
     fraDiv->hide();

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QTest>
+#include <QToolTip>
 
+#include "ui/elided_label.h"
 #include "window_fixture.h"
 
 namespace {
@@ -363,7 +365,15 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
     typeChunkSize(QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("notes.txt")));
     const int before = statuses.size();
+    // The busy cursor while the run writes the status line, none after it.
+    QList<int> cursors;
+    QObject::connect(window.get(), &morvane::frmMain::statusChanged, [&cursors] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        cursors << (cursor ? cursor->shape() : -1);
+    });
     QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+    EXPECT_EQ(cursors.mid(2, 4), QList<int>(4, Qt::BusyCursor));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
     EXPECT_EQ(statusesSince(before),
               (QStringList{"Status", "Status", "Generating Division Header File...",
@@ -439,6 +449,32 @@ TEST_F(DividePanelTest, AFileNameIsShownAsPlainText) {
     openPanelOn(QStringLiteral("<i>bold<br>&amp;.bin"), 10);
     EXPECT_EQ(label("lblDFilename")->text(), path(QStringLiteral("<i>bold<br>&amp;.bin")));
     EXPECT_EQ(label("lblDFilename")->textFormat(), Qt::PlainText);
+}
+
+TEST_F(DividePanelTest, ALongNameIsCutInTheMiddleAndKeptWhole) {
+    const QString name = QString(150, u'n') + QStringLiteral("-end.bin");
+    openPanelOn(name, 10);
+    auto* value = qobject_cast<morvane::ElidedLabel*>(label("lblDFilename"));
+    ASSERT_NE(value, nullptr);
+    // Screen readers and the engines get the whole path; the box shows
+    // both of its ends.
+    EXPECT_EQ(value->text(), path(name));
+    const QString shown = value->shownText();
+    EXPECT_TRUE(shown.contains(u'…')) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(dir.path().left(4))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("-end.bin"))) << shown.toStdString();
+    EXPECT_LE(value->fontMetrics().horizontalAdvance(shown), value->contentsRect().width());
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), value->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(value, &hover);
+    EXPECT_EQ(QToolTip::text(), path(name));
+    // A short value is drawn whole, with no tooltip.
+    auto* size = qobject_cast<morvane::ElidedLabel*>(label("lblDFilesize"));
+    ASSERT_NE(size, nullptr);
+    EXPECT_EQ(size->shownText(), size->text());
+    QToolTip::hideText();
+    ASSERT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+    QApplication::sendEvent(size, &hover);
+    EXPECT_FALSE(QToolTip::isVisible());
 }
 
 }  // namespace
