@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -218,7 +219,28 @@ void frmMain::centreOnScreen() {
     const QRect area = screen->geometry();
     QSize outer = frameGeometry().size();
     if (!isVisible()) outer = outer.expandedTo(sizeHint());
+    m_centredSize = outer;
     move(area.topLeft() + centredOrigin(area.size(), outer));
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The frame's size is known only once the window manager has put it
+    // around the shown window, a moment later; until then the window was
+    // centred without it.
+    if (!event->spontaneous() && m_centredSize.isValid()) recentreWhenFramed(40);
+}
+
+void frmMain::recentreWhenFramed(int checksLeft) {
+    const QRect frame = frameGeometry();
+    const bool framed = frame != geometry() && frame.contains(geometry());
+    if (framed) {
+        if (frame.size() != m_centredSize) centreOnScreen();
+        return;
+    }
+    // No frame yet, or none at all (no window manager): look again for a while.
+    if (checksLeft > 0)
+        QTimer::singleShot(50, this, [this, checksLeft] { recentreWhenFramed(checksLeft - 1); });
 }
 
 void frmMain::showWelcome(bool visible) {

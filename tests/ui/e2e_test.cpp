@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -21,6 +22,7 @@
 
 #include "ui/frm_main.h"
 #include "ui/qt_desktop.h"
+#include "ui/window_geometry.h"
 
 namespace {
 
@@ -143,6 +145,17 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     window.show();
     window.centreOnScreen();
     activate(&window);
+    // Centred with the frame that the window manager put around it.
+    const QRect screen = window.screen()->geometry();
+    const auto centred = [&] {
+        const QRect frame = window.frameGeometry();
+        return frame != window.geometry() &&
+               frame.topLeft() ==
+                   screen.topLeft() + morvane::centredOrigin(screen.size(), frame.size());
+    };
+    EXPECT_TRUE(QTest::qWaitFor(centred, 3000))
+        << window.frameGeometry().x() << "," << window.frameGeometry().y() << " "
+        << window.frameGeometry().width() << "x" << window.frameGeometry().height();
     auto* status = window.findChild<QLabel*>(QStringLiteral("lblStatus"));
     auto* box = window.findChild<QLineEdit*>(QStringLiteral("txtDChunk"));
     auto* divide = window.findChild<QPushButton*>(QStringLiteral("cmdDiv"));
