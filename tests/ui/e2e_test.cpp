@@ -6,15 +6,18 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -140,6 +143,13 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     }
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("parts")));
 
+    // Qt's file dialog would keep its history there.
+    const QString dialogSettings =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/QtProject.conf");
+    const bool settingsExisted = QFileInfo::exists(dialogSettings);
+    const QDateTime settingsWritten = QFileInfo(dialogSettings).lastModified();
+
     morvane::QtDesktop desktop;
     morvane::frmMain window(desktop);
     window.show();
@@ -225,6 +235,8 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     EXPECT_EQ(status->text(), QStringLiteral("File Successfully Glued Together!"));
 
     EXPECT_EQ(readAll(restored), readAll(original));
+    EXPECT_EQ(QFileInfo::exists(dialogSettings), settingsExisted) << dialogSettings.toStdString();
+    EXPECT_EQ(QFileInfo(dialogSettings).lastModified(), settingsWritten);
 }
 
 TEST(EndToEnd, AnAccessKeyStopsAtARefusedChunkSize) {
