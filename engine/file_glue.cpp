@@ -173,11 +173,14 @@ bool FileGlue::glueFile() {
 bool FileGlue::outputIsDistinctFromInputs() {
     FileId output;
     if (!m_layer->identify(m_bigFilePath + m_bigFileName, &output)) return true;
-    FileId header;
-    const bool isHeader =
-        m_layer->identify(m_headerFilePath + m_headerFileName, &header) && header == output;
-    if (!isHeader &&
-        !chunkSetIncludes(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
+    const auto isOutput = [&](const std::string& path) {
+        FileId id;
+        return m_layer->identify(path, &id) && id == output;
+    };
+    const bool readsChecksums = !m_checksumFileName.empty();
+    if (!isOutput(m_headerFilePath + m_headerFileName) &&
+        !(readsChecksums && isOutput(m_headerFilePath + m_checksumFileName)) &&
+        !chunksInclude(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
         return true;
     }
     m_errors.setError(kOutputWouldOverwriteInput);

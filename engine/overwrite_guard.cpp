@@ -25,9 +25,13 @@ bool isTarget(FileLayer& layer, const std::string& path, const FileId& target) {
 
 bool chunkSetIncludes(FileLayer& layer, const std::string& folder, const std::string& prefix,
                       int32_t numOfChunks, const FileId& target) {
-    if (isTarget(layer, folder + headerFileName(prefix), target)) return true;
-    if (isTarget(layer, folder + checksumFileName(prefix), target)) return true;
+    return isTarget(layer, folder + headerFileName(prefix), target) ||
+           isTarget(layer, folder + checksumFileName(prefix), target) ||
+           chunksInclude(layer, folder, prefix, numOfChunks, target);
+}
 
+bool chunksInclude(FileLayer& layer, const std::string& folder, const std::string& prefix,
+                   int32_t numOfChunks, const FileId& target) {
     // Only names that exist can be the target: list the folder once rather
     // than look up every possible chunk name.
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));

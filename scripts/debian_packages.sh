@@ -22,9 +22,10 @@ install_missing_packages() {
 # Packages to build the program and its tests.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
                 qt6-base-dev libgl-dev libssl-dev fonts-dejavu-core fonts-dejavu-extra)
-# Packages the tests need besides: a real X server for the end-to-end test,
-# clang and its runtimes for the fuzz test, the desktop-file and AppStream
-# validators, dpkg-dev for the package, file to read the icon's size,
-# e2fsprogs and mount (losetup) for the power-cut test's file system images.
-TEST_PACKAGES=(xvfb xauth clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file
-               e2fsprogs mount)
+# Packages the tests need besides: a real X server and a window manager for
+# the end-to-end test, clang and its runtimes for the fuzz test, the
+# desktop-file and AppStream validators, dpkg-dev for the package, file to
+# read the icon's size, e2fsprogs and mount (losetup) for the power-cut
+# test's file system images.
+TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
+               file e2fsprogs mount)

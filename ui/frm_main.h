@@ -49,6 +49,7 @@ class frmMain : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -73,7 +74,7 @@ class frmMain : public QMainWindow {
     void createStatusLine(QWidget* client);
     void createDividePanel(QWidget* client);
     void createGluePanel(QWidget* client);
-    QGroupBox* createPanel(QWidget* client, const char* name);
+    QGroupBox* createPanel(QWidget* client, const char* name, const QString& spokenName);
     QLabel* createCaption(QWidget* panel, const char* name, const QString& text, int top);
     QLabel* createValue(QWidget* panel, const char* name, const QString& text, int top);
     QPushButton* createButton(QWidget* panel, const char* name, const QString& text, int left);
@@ -81,6 +82,9 @@ class frmMain : public QMainWindow {
 
     // Shell.
     void Form_Load();
+    // Centres the window again once the window manager has framed it, if the
+    // frame turns out larger than the window was centred with.
+    void recentreWhenFramed(int checksLeft);
     void showWelcome(bool visible);
     void showBanner();
     void loadUnits();
@@ -190,6 +194,8 @@ class frmMain : public QMainWindow {
     QPushButton* cmdGlu = nullptr;
     QPushButton* cmdGCancel = nullptr;
 
+    // The outer size the window was last centred with.
+    QSize m_centredSize;
     int m_busyDepth = 0;
     bool m_closePending = false;
     // The unit list's entry as the panel last took it, restored when a

@@ -1,7 +1,6 @@
 // The divide panel: choosing the file, the chunk size and its unit, and the
 // division run with its status line.
 #include <QAction>
-#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,6 +10,7 @@
 #include <iterator>
 
 #include "engine/file_divider.h"
+#include "ui/busy_cursor.h"
 #include "ui/divider_observer.h"
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
@@ -47,7 +47,7 @@ void DividerObserver::onClearErr() {
 }
 
 void frmMain::createDividePanel(QWidget* client) {
-    fraDiv = createPanel(client, "fraDiv");
+    fraDiv = createPanel(client, "fraDiv", tr("Divide"));
 
     lblDFilenameA = createCaption(fraDiv, "lblDFilenameA", tr("File:"), 480);
     lblDFilename = createValue(fraDiv, "lblDFilename", QStringLiteral("..."), 480);
@@ -64,6 +64,7 @@ void frmMain::createDividePanel(QWidget* client) {
     cmbUnit->setObjectName(QStringLiteral("cmbUnit"));
     cmbUnit->setGeometry(twipsRect(7560, 1560, 975, 315));
     cmbUnit->setEditable(false);
+    cmbUnit->setAccessibleName(tr("Unit"));
     cmbUnit->installEventFilter(this);
     connect(cmbUnit, &QComboBox::currentIndexChanged, this, &frmMain::unitChosen);
 
@@ -202,10 +203,15 @@ void frmMain::txtDChunk_LostFocus(Qt::FocusReason reason) {
 
 bool frmMain::actOnAccessKey(QPushButton* button) {
     // The access key moves the focus to the button first, so the chunk-size
-    // box commits as for a mouse click; the button then acts at once, unless
-    // the commit sent the focus back into the box.
+    // box commits as for a mouse click. A commit that brought up a message
+    // box (a refused size, the advice on many chunks) ends the key press
+    // there, as it ends the press of a mouse click; otherwise the button
+    // acts at once. Which widget has the focus right after the message box
+    // depends on when the desktop activates the window again, so it is not
+    // what decides.
+    const int messagesBefore = m_messagesShown;
     button->setFocus(Qt::ShortcutFocusReason);
-    if (QApplication::focusWidget() != txtDChunk) button->click();
+    if (m_messagesShown == messagesBefore) button->click();
     return true;
 }
 
@@ -250,8 +256,12 @@ void frmMain::cmdDiv_Click() {
     strDivChunkPath = chosen->left(chosen->size() - headerName.size());
     objDiv->setChunkPrefix(toEngineText(strDivPrefix));
     objDiv->setChunkPath(toEngineText(strDivChunkPath));
-    if (!objDiv->divideFile())
-        showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
+    bool divided = false;
+    {
+        const BusyCursor working;
+        divided = objDiv->divideFile();
+    }
+    if (!divided) showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
 
     objDiv.reset();
     fraDiv->hide();

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "engine/file_glue.h"
+#include "ui/busy_cursor.h"
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
 #include "ui/glue_observer.h"
@@ -48,7 +49,7 @@ void GlueObserver::onClearErr() {
 }
 
 void frmMain::createGluePanel(QWidget* client) {
-    fraGlu = createPanel(client, "fraGlu");
+    fraGlu = createPanel(client, "fraGlu", tr("Glue"));
 
     lblGHeaderA = createCaption(fraGlu, "lblGHeaderA", tr("Header File:"), 480);
     lblGHeader = createValue(fraGlu, "lblGHeader", QStringLiteral("..."), 480);
@@ -149,14 +150,20 @@ void frmMain::cmdGlu_Click() {
     const QString outputName = nameOf(*chosen);
     objGlu->setBigFileName(toEngineText(outputName));
     objGlu->setBigFilePath(toEngineText(chosen->left(chosen->size() - outputName.size())));
-    if (!objGlu->checkExistence()) {
+    bool checked = false;
+    bool glued = false;
+    {
+        const BusyCursor working;
+        checked = objGlu->checkExistence();
+        glued = checked && objGlu->glueFile();
+    }
+    if (!checked) {
         showMessage(QStringLiteral("Error has occurred when checking chunk existence.\n"
                                    "Files not glued."),
                     MessageIcon::Error);
         return;
     }
-    if (!objGlu->glueFile())
-        showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
+    if (!glued) showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
 
     fraGlu->hide();
     showWelcome(true);

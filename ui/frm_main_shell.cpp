@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -21,6 +22,7 @@
 #include "ui/app_icon.h"
 #include "ui/app_info.h"
 #include "ui/divider_observer.h"
+#include "ui/elided_label.h"
 #include "ui/frm_main.h"
 #include "ui/glue_observer.h"
 #include "ui/number_format.h"
@@ -146,9 +148,8 @@ QLabel* frmMain::createLink(QWidget* client, const char* name, const QString& te
     QFont font = dialogFont();
     font.setUnderline(true);
     link->setFont(font);
-    QPalette palette = link->palette();
-    palette.setColor(QPalette::WindowText, Qt::blue);
-    link->setPalette(palette);
+    // The colour scheme's own link colour, readable on a dark one too.
+    link->setForegroundRole(QPalette::Link);
     link->setCursor(Qt::PointingHandCursor);
     link->installEventFilter(this);
     return link;
@@ -162,9 +163,10 @@ void frmMain::createStatusLine(QWidget* client) {
     frameAsBox(lblStatus);
 }
 
-QGroupBox* frmMain::createPanel(QWidget* client, const char* name) {
+QGroupBox* frmMain::createPanel(QWidget* client, const char* name, const QString& spokenName) {
     auto* panel = new QGroupBox(client);
     panel->setObjectName(QLatin1String(name));
+    panel->setAccessibleName(spokenName);
     panel->setGeometry(twipsRect(120, 0, 8895, 4695));
     return panel;
 }
@@ -178,12 +180,17 @@ QLabel* frmMain::createCaption(QWidget* panel, const char* name, const QString& 
 }
 
 QLabel* frmMain::createValue(QWidget* panel, const char* name, const QString& text, int top) {
-    auto* value = new QLabel(text, panel);
+    auto* value = new ElidedLabel(text, panel);
     value->setObjectName(QLatin1String(name));
     value->setGeometry(twipsRect(kValueLeft, top, kValueWidth, kRowHeight));
     // Values show file names and engine texts: never read as markup.
     value->setTextFormat(Qt::PlainText);
     frameAsBox(value);
+    // The caption on the same row labels the value for screen readers.
+    const QPoint captionAt = twipsRect(kCaptionLeft, top, 0, 0).topLeft();
+    for (QLabel* caption : panel->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        if (caption->pos() == captionAt) caption->setBuddy(value);
+    }
     return value;
 }
 
@@ -212,7 +219,28 @@ void frmMain::centreOnScreen() {
     const QRect area = screen->geometry();
     QSize outer = frameGeometry().size();
     if (!isVisible()) outer = outer.expandedTo(sizeHint());
+    m_centredSize = outer;
     move(area.topLeft() + centredOrigin(area.size(), outer));
+}
+
+void frmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The frame's size is known only once the window manager has put it
+    // around the shown window, a moment later; until then the window was
+    // centred without it.
+    if (!event->spontaneous() && m_centredSize.isValid()) recentreWhenFramed(40);
+}
+
+void frmMain::recentreWhenFramed(int checksLeft) {
+    const QRect frame = frameGeometry();
+    const bool framed = frame != geometry() && frame.contains(geometry());
+    if (framed) {
+        if (frame.size() != m_centredSize) centreOnScreen();
+        return;
+    }
+    // No frame yet, or none at all (no window manager): look again for a while.
+    if (checksLeft > 0)
+        QTimer::singleShot(50, this, [this, checksLeft] { recentreWhenFramed(checksLeft - 1); });
 }
 
 void frmMain::showWelcome(bool visible) {

@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
 #include <QUrl>
 
 #include "ui/app_info.h"
@@ -40,6 +41,14 @@ class FolderCheckingFileDialog : public QFileDialog {
 };
 
 }  // namespace
+
+QtDesktop::QtDesktop() {
+    // The dialog writes through QSettings in the user scope. A folder inside
+    // /dev/null can neither be read nor created, so each such write fails
+    // and no file is made anywhere, even for root.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
+}
 
 std::optional<QString> QtDesktop::chooseFile(QWidget* owner, const FileDialogRequest& request) {
     FolderCheckingFileDialog dialog(owner, request.title, request.folderMustExist);

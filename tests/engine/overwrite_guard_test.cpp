@@ -2,6 +2,7 @@
 // decided by device and inode, before anything is written.
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -214,6 +215,19 @@ TEST_F(GlueOverwriteTest, OutputNamedLikeTheOriginalInTheChunkFolderIsFine) {
     glu.setBigFilePath(dir.path());
     ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
     EXPECT_EQ(readFile(dir.file("big.bin")), source);
+}
+
+TEST_F(GlueOverwriteTest, AHeaderNamedLikeThePrefixButNotTheInputIsFine) {
+    // The header read is "p.old"; "p.hed" beside it is some other file.
+    ASSERT_EQ(::rename(dir.file("p.hed").c_str(), dir.file("p.old").c_str()), 0);
+    writeFile(dir.file("p.hed"), "unrelated");
+    glu.setHeaderFileName("p.old");
+    ASSERT_TRUE(Succeeded(glu.analyze(), glu));
+    glu.setBigFileName("p.hed");
+    glu.setBigFilePath(dir.path());
+    ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
+    EXPECT_EQ(readFile(dir.file("p.hed")), source);
+    EXPECT_EQ(readFile(dir.file("p.old")), header);
 }
 
 TEST(GlueOverwriteOrderTest, PrefixIsCheckedBeforeTheOverwrite) {

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QTest>
+#include <QToolTip>
 
+#include "ui/elided_label.h"
 #include "window_fixture.h"
 
 namespace {
@@ -297,17 +299,46 @@ TEST_F(DividePanelTest, AClickThatBringsUpAMessageIsDroppedNotHalfDone) {
 
 TEST_F(DividePanelTest, TheDivideAccessKeyCommitsTheBoxBeforeItActs) {
     openPanelOn(QStringLiteral("movie.part1.avi"), 3000000);
+    // On a desktop the window is active again only a moment after a message
+    // box has gone; here another window keeps the activation meanwhile.
+    QWidget elsewhere;
+    desktop.onMessage = [&elsewhere](const ScriptedDesktop::Message&) {
+        elsewhere.show();
+        elsewhere.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    };
+    const auto accessKey = [this](Qt::Key key) {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        QTest::keyClick(window.get(), key, Qt::AltModifier);
+    };
     chunkBox()->setFocus();
     chunkBox()->selectAll();
     QTest::keyClicks(chunkBox(), QStringLiteral("1E400"));
-    QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
+    accessKey(Qt::Key_D);
     EXPECT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(QApplication::focusWidget(), chunkBox());
+    EXPECT_EQ(window->focusWidget(), chunkBox());
     EXPECT_EQ(desktop.fileRequests.size(), 1u);
+    // A key press that brought up a message ends there: Cancel's too, and
+    // one that brought up the advice on many chunks.
+    accessKey(Qt::Key_C);
+    EXPECT_EQ(desktop.messages.size(), 2u);
+    EXPECT_TRUE(panel("fraDiv")->isVisible());
+    chunkBox()->setFocus();
+    chunkBox()->selectAll();
+    QTest::keyClicks(chunkBox(), QStringLiteral("1000"));
+    accessKey(Qt::Key_D);
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_EQ(desktop.messages[2].text, kAdviceMessage);
+    EXPECT_EQ(desktop.fileRequests.size(), 1u);
+    desktop.onMessage = nullptr;
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
 
     QStringList chunksWhenAsked;
     desktop.onFileDialog = [&](const FileDialogRequest&) { chunksWhenAsked << numChunks(); };
     desktop.fileAnswers.push_back(std::nullopt);
+    chunkBox()->setFocus();
     chunkBox()->selectAll();
     QTest::keyClicks(chunkBox(), QStringLiteral("1000000"));
     QTest::keyClick(window.get(), Qt::Key_D, Qt::AltModifier);
@@ -334,7 +365,15 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
     typeChunkSize(QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("notes.txt")));
     const int before = statuses.size();
+    // The busy cursor while the run writes the status line, none after it.
+    QList<int> cursors;
+    QObject::connect(window.get(), &morvane::frmMain::statusChanged, [&cursors] {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        cursors << (cursor ? cursor->shape() : -1);
+    });
     QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+    EXPECT_EQ(cursors.mid(2, 4), QList<int>(4, Qt::BusyCursor));
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
     EXPECT_EQ(statusesSince(before),
               (QStringList{"Status", "Status", "Generating Division Header File...",
@@ -410,6 +449,22 @@ TEST_F(DividePanelTest, AFileNameIsShownAsPlainText) {
     openPanelOn(QStringLiteral("<i>bold<br>&amp;.bin"), 10);
     EXPECT_EQ(label("lblDFilename")->text(), path(QStringLiteral("<i>bold<br>&amp;.bin")));
     EXPECT_EQ(label("lblDFilename")->textFormat(), Qt::PlainText);
+}
+
+TEST_F(DividePanelTest, ALongNameIsCutInTheMiddleAndKeptWhole) {
+    const QString name = QString(150, u'n') + QStringLiteral("-end.bin");
+    openPanelOn(name, 10);
+    auto* value = qobject_cast<morvane::ElidedLabel*>(label("lblDFilename"));
+    ASSERT_NE(value, nullptr);
+    // Screen readers and the engines get the whole path.
+    EXPECT_EQ(value->text(), path(name));
+    const QString shown = value->shownText();
+    EXPECT_TRUE(shown.contains(u'…') && shown.endsWith(QStringLiteral("-end.bin")))
+        << shown.toStdString();
+    EXPECT_LE(value->fontMetrics().horizontalAdvance(shown), value->contentsRect().width());
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), value->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(value, &hover);
+    EXPECT_EQ(QToolTip::text(), path(name));
 }
 
 }  // namespace

@@ -113,7 +113,11 @@ TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
     QFile::remove(path(QStringLiteral("data_3.div")));
     chooseHeader(path(QStringLiteral("data.hed")));
     desktop.fileAnswers.push_back(path(QStringLiteral("out.bin")));
+    const QCursor* cursorAtMessage = nullptr;
+    desktop.onMessage = [&](const auto&) { cursorAtMessage = QGuiApplication::overrideCursor(); };
     button("cmdGlu")->click();
+    EXPECT_EQ(cursorAtMessage, nullptr) << "the busy cursor ends with the run";
+    desktop.onMessage = nullptr;
 
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 12  Chunk File Missing"));

@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
@@ -126,6 +127,39 @@ TEST_F(WindowTest, ShowsTheDesignTimeCaptionsAndValues) {
     // Labels that show names or engine texts never render markup.
     for (const char* name : {"lblDFilename", "lblGHeader", "lblGBigFileName", "lblStatus"})
         EXPECT_EQ(label(name)->textFormat(), Qt::PlainText) << name;
+}
+
+TEST_F(WindowTest, ScreenReadersHearEachValueWithItsCaption) {
+    for (const char* name : {"fraDiv", "fraGlu"}) {
+        for (QLabel* value : panel(name)->findChildren<QLabel*>()) {
+            if (value->frameShape() == QFrame::NoFrame) continue;  // a caption
+            const auto captions =
+                QAccessible::queryAccessibleInterface(value)->relations(QAccessible::Label);
+            ASSERT_EQ(captions.size(), 1) << value->objectName().toStdString();
+            EXPECT_TRUE(captions[0].first->text(QAccessible::Name).endsWith(u':'))
+                << value->objectName().toStdString();
+        }
+    }
+    const auto spokenName = [](QObject* object) {
+        return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+    };
+    EXPECT_EQ(spokenName(unitList()), QStringLiteral("Unit"));
+    EXPECT_EQ(spokenName(panel("fraDiv")), QStringLiteral("Divide"));
+    EXPECT_EQ(spokenName(panel("fraGlu")), QStringLiteral("Glue"));
+}
+
+TEST_F(WindowTest, LinksTakeTheColourSchemesLinkColour) {
+    const QColor linkColour(255, 160, 0);
+    QPalette dark = window->palette();
+    dark.setColor(QPalette::Link, linkColour);
+    window->setPalette(dark);
+    for (const char* name : {"lblEmail", "lblUpdates"}) {
+        const QImage image = label(name)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto* pixels = reinterpret_cast<const QRgb*>(image.constBits());
+        const auto* end = pixels + image.sizeInBytes() / sizeof(QRgb);
+        EXPECT_NE(std::find(pixels, end, linkColour.rgb()), end) << name;
+        EXPECT_TRUE(label(name)->font().underline()) << name;
+    }
 }
 
 TEST_F(WindowTest, HasTheFileMenuWithItsAccessKeysAndShortcuts) {

@@ -1,0 +1,61 @@
+#!/bin/sh
+# Retakes the README's pictures of the window (docs/window-*.png): runs the
+# program on a virtual X display under openbox, drives it from the keyboard
+# with xdotool as a person would, and captures the window's client area
+# with ImageMagick's import. Needs xvfb, openbox, xdotool and imagemagick:
+#   xvfb-run -a -s "-screen 0 1024x768x24" \
+#       sh tests/ui/under_window_manager.sh sh docs/take_screenshots.sh build/app/morvane
+set -eu
+program=$(realpath "$1")
+out=$(cd "$(dirname "$0")" && pwd)
+demo=/tmp/demo/Videos
+rm -rf /tmp/demo
+mkdir -p "$demo"
+# 70 MiB; sparse, so that dividing it takes no time.
+truncate -s 73400320 "$demo/holiday-video.mp4"
+
+start() {
+    "$program" &
+    app=$!
+    window=$(xdotool search --sync --onlyvisible --name '^Morvane$' | head -1)
+    sleep 1
+}
+stop() {
+    kill "$app"
+    wait "$app" 2>/dev/null || true
+}
+# Waits for the dialog titled $1, types the path $2 into it and presses Enter.
+answer() {
+    xdotool search --sync --onlyvisible --name "^$1\$" > /dev/null
+    sleep 1
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$2"
+    xdotool key Return
+    sleep 1
+}
+shoot() {
+    import -window "$window" "$out/$1"
+}
+
+start
+shoot window-welcome.png
+xdotool key ctrl+i
+answer 'File to be divided' "$demo/holiday-video.mp4"
+# Chunk size 20 MB: the unit first (Down twice in the list), then the size.
+xdotool key alt+s Tab Down Down
+sleep 0.5
+xdotool key alt+s
+xdotool type "20"
+xdotool key Tab
+sleep 0.5
+shoot window-divide.png
+xdotool key alt+d
+answer 'Divide as' "$demo/holiday-video.hed"
+stop
+
+start
+xdotool key ctrl+u
+answer 'Open header file' "$demo/holiday-video.hed"
+shoot window-glue.png
+stop
+rm -rf /tmp/demo
