@@ -177,9 +177,10 @@ bool FileGlue::outputIsDistinctFromInputs() {
         FileId id;
         return m_layer->identify(path, &id) && id == output;
     };
-    const bool readsChecksums = !m_checksumFileName.empty();
+    // The set's checksum file counts as an input even when the analysis
+    // found none: it may have been put in place since.
     if (!isOutput(m_headerFilePath + m_headerFileName) &&
-        !(readsChecksums && isOutput(m_headerFilePath + m_checksumFileName)) &&
+        !isOutput(m_headerFilePath + checksumFileName(m_chunkPrefix)) &&
         !chunksInclude(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
         return true;
     }
