@@ -24,5 +24,8 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
                 qt6-base-dev libgl-dev fonts-dejavu-core fonts-dejavu-extra)
 # Packages the tests need besides: a real X server for the end-to-end test,
 # clang and its runtimes for the fuzz test, the desktop-file and AppStream
-# validators, dpkg-dev for the package, file to read the icon's size.
-TEST_PACKAGES=(xvfb xauth clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file)
+# validators, dpkg-dev for the package, file to read the icon's size,
+# lintian (with man-db for the manual page) to check the package, and
+# shared-mime-info to build the file type database from it.
+TEST_PACKAGES=(xvfb xauth clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev file
+               lintian man-db shared-mime-info)

@@ -88,7 +88,9 @@ bool WindowTest::drop(const QList<QUrl>& urls) {
     QDropEvent dropped(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &dropped);
     EXPECT_EQ(enter.isAccepted(), dropped.isAccepted()) << "the cursor promised otherwise";
-    if (dropped.isAccepted()) EXPECT_EQ(dropped.dropAction(), Qt::CopyAction);
+    if (dropped.isAccepted()) {
+        EXPECT_EQ(dropped.dropAction(), Qt::CopyAction);
+    }
     QCoreApplication::processEvents();
     return dropped.isAccepted();
 }
