@@ -59,6 +59,8 @@ void frmMain::createDividePanel(QWidget* client) {
     txtDChunk->setObjectName(QStringLiteral("txtDChunk"));
     txtDChunk->setGeometry(twipsRect(1800, 1560, 5655, 315));
     txtDChunk->installEventFilter(this);
+    // A file dropped on the box goes to the window, which opens it.
+    txtDChunk->setAcceptDrops(false);
     lblDChunkSizeA->setBuddy(txtDChunk);
     cmbUnit = new QComboBox(fraDiv);
     cmbUnit->setObjectName(QStringLiteral("cmbUnit"));
