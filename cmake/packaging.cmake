@@ -2,6 +2,13 @@
 include(GNUInstallDirs)
 
 install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install (the package's) also drops the compilers' notes.
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/morvane\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
 add_subdirectory(data)
 
 set(CPACK_GENERATOR DEB)
@@ -19,6 +26,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://morvane.example/updates")
 # The Qt 6 runtime libraries the program links to, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window is laid out for DejaVu Sans and its condensed face.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

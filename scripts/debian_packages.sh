@@ -25,7 +25,8 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
 # Packages the tests need besides: a real X server and a window manager for
 # the end-to-end test, clang and its runtimes for the fuzz test, the
 # desktop-file and AppStream validators, dpkg-dev for the package, file to
-# read the icon's size, e2fsprogs and mount (losetup) for the power-cut
-# test's file system images.
+# read the icon's size, lintian (with man-db for the manual page) to check
+# the package, shared-mime-info to build the file type database from it,
+# e2fsprogs and mount (losetup) for the power-cut test's file system images.
 TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
-               file e2fsprogs mount)
+               file lintian man-db shared-mime-info e2fsprogs mount)

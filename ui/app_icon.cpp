@@ -7,15 +7,13 @@
 
 namespace morvane {
 
-QIcon appIcon() {
+namespace {
+
+// Draws the icon on a 32 x 32 grid; the painter scales it to other sizes.
+void drawIcon(QPainter& p) {
     // Colours of the 16-colour palette only.
     const QColor black(0, 0, 0), white(255, 255, 255), silver(192, 192, 192);
     const QColor navy(0, 0, 128), blue(0, 0, 255), red(255, 0, 0), gray(128, 128, 128);
-
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing, false);
 
     // Upper piece of the sheet, with a folded corner.
     p.setPen(black);
@@ -39,8 +37,30 @@ QIcon appIcon() {
     p.drawLine(3, 16, 30, 16);
     p.setPen(QPen(red, 1, Qt::DashLine));
     p.drawLine(2, 15, 29, 15);
-    p.end();
-    return QIcon(pixmap);
+}
+
+QPixmap iconPixmap(int size) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    if (size == kAppIconGrid) {
+        p.setRenderHint(QPainter::Antialiasing, false);
+    } else {
+        // Lines of one grid unit run through the middle of the grid's cells.
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.scale(size / double(kAppIconGrid), size / double(kAppIconGrid));
+        p.translate(0.5, 0.5);
+    }
+    drawIcon(p);
+    return pixmap;
+}
+
+}  // namespace
+
+QIcon appIcon() {
+    QIcon icon;
+    for (int size : kAppIconSizes) icon.addPixmap(iconPixmap(size));
+    return icon;
 }
 
 }  // namespace morvane

@@ -10,6 +10,8 @@
 
 class QAction;
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -42,6 +44,12 @@ class frmMain : public QMainWindow {
     void centreOnScreen();
     // True while a handler that drives an engine has not returned.
     bool isBusy() const { return m_busyDepth > 0; }
+    // Opens `path` as if it had been chosen in a file dialog: a name ending
+    // in ".hed" (any letter case) under "Gl&ue File", any other under
+    // "D&ivide File", with the same messages and status line; the dialog
+    // proposes it next. Returns false, and changes nothing, while the
+    // window is busy or that menu item is disabled.
+    bool openPath(const QString& path);
 
   signals:
     // Emitted every time the status line is written, also with the same text.
@@ -50,6 +58,8 @@ class frmMain : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -94,12 +104,16 @@ class frmMain : public QMainWindow {
     void showMessage(const QString& text, MessageIcon icon);
     // Runs `handler` unless the window is busy, and keeps it busy meanwhile.
     void runWhenIdle(void (frmMain::*handler)());
+    // The path openPath() would open now, made absolute; empty when it
+    // would refuse it.
+    QString openablePath(const QString& path) const;
     QString engineErrorText(bool isSysErr, int code, const std::string& description) const;
     QString progressText(int64_t currentOp, int64_t numOfOps, int32_t currentChunk,
                          int32_t numOfChunks) const;
 
     // Divide panel.
     void mnuDivide_Click();
+    void divideChosen(const QString& chosen);
     void showDivideInfo();
     void cmbUnit_Click();
     void unitChosen(int index);
@@ -118,6 +132,7 @@ class frmMain : public QMainWindow {
 
     // Glue panel.
     void mnuGlue_Click();
+    void glueChosen(const QString& chosen);
     void showGlueInfo();
     void cmdGlu_Click();
     void cmdGCancel_Click();

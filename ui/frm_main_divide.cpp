@@ -59,6 +59,8 @@ void frmMain::createDividePanel(QWidget* client) {
     txtDChunk->setObjectName(QStringLiteral("txtDChunk"));
     txtDChunk->setGeometry(twipsRect(1800, 1560, 5655, 315));
     txtDChunk->installEventFilter(this);
+    // A file dropped on the box goes to the window, which opens it.
+    txtDChunk->setAcceptDrops(false);
     lblDChunkSizeA->setBuddy(txtDChunk);
     cmbUnit = new QComboBox(fraDiv);
     cmbUnit->setObjectName(QStringLiteral("cmbUnit"));
@@ -94,8 +96,10 @@ void frmMain::mnuDivide_Click() {
     request.folderMustExist = true;
     request.hideReadOnly = true;
     const std::optional<QString> chosen = cdlOpenSave.show(this, request);
-    if (!chosen) return;
+    if (chosen) divideChosen(*chosen);
+}
 
+void frmMain::divideChosen(const QString& chosen) {
     // "Bytes" is selected without refreshing the panel from the previous
     // divider: the panel is filled from the new one once it is analysed.
     {
@@ -108,8 +112,8 @@ void frmMain::mnuDivide_Click() {
     objDiv = std::make_unique<FileDivider>();
     objDiv->setObserver(m_dividerObserver.get());
 
-    strDivFileName = nameOf(*chosen);
-    strDivFilePath = chosen->left(chosen->size() - strDivFileName.size());
+    strDivFileName = nameOf(chosen);
+    strDivFilePath = chosen.left(chosen.size() - strDivFileName.size());
     strDivBaseName = baseNameOf(strDivFileName);
 
     objDiv->setBigFileName(toEngineText(strDivFileName));

@@ -85,14 +85,16 @@ void frmMain::mnuGlue_Click() {
     request.folderMustExist = true;
     request.hideReadOnly = true;
     const std::optional<QString> chosen = cdlOpenSave.show(this, request);
-    if (!chosen) return;
+    if (chosen) glueChosen(*chosen);
+}
 
+void frmMain::glueChosen(const QString& chosen) {
     mnuDivide->setEnabled(false);
     objGlu = std::make_unique<FileGlue>();
     objGlu->setObserver(m_glueObserver.get());
 
-    strGluHeaderName = nameOf(*chosen);
-    strGluHeaderPath = chosen->left(chosen->size() - strGluHeaderName.size());
+    strGluHeaderName = nameOf(chosen);
+    strGluHeaderPath = chosen.left(chosen.size() - strGluHeaderName.size());
     strGluPrefix = baseNameOf(strGluHeaderName);
 
     objGlu->setHeaderFileName(toEngineText(strGluHeaderName));

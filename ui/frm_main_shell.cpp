@@ -4,11 +4,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -62,6 +66,23 @@ QFont dialogFont() {
     return font;
 }
 
+bool isHeaderName(const QString& path) {
+    return path.endsWith(QLatin1String(".hed"), Qt::CaseInsensitive);
+}
+
+// The one local file, not a folder, that a drag carries; empty otherwise.
+QString draggedFile(const QMimeData* data) {
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    if (urls.size() != 1 || !urls.front().isLocalFile()) return QString();
+    const QString path = urls.front().toLocalFile();
+    return QFileInfo(path).isDir() ? QString() : path;
+}
+
+// Only a copy is taken: a move would let the drag's source delete the file.
+bool offersCopy(const QDropEvent* event) {
+    return event->possibleActions().testFlag(Qt::CopyAction);
+}
+
 }  // namespace
 
 frmMain::frmMain(Desktop& desktop, QWidget* parent)
@@ -74,6 +95,7 @@ frmMain::frmMain(Desktop& desktop, QWidget* parent)
     setWindowTitle(QString::fromLatin1(kProgramName));
     setWindowIcon(appIcon());
     setFont(dialogFont());
+    setAcceptDrops(true);
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -295,6 +317,46 @@ void frmMain::runWhenIdle(void (frmMain::*handler)()) {
     if (isBusy()) return;
     BusyScope busy(*this);
     (this->*handler)();
+}
+
+QString frmMain::openablePath(const QString& path) const {
+    if (isBusy() || path.isEmpty()) return QString();
+    const QAction* item = isHeaderName(path) ? mnuGlue : mnuDivide;
+    return item->isEnabled() ? QFileInfo(path).absoluteFilePath() : QString();
+}
+
+bool frmMain::openPath(const QString& path) {
+    const QString chosen = openablePath(path);
+    if (chosen.isEmpty()) return false;
+    BusyScope busy(*this);
+    cdlOpenSave.remember(chosen);
+    if (isHeaderName(chosen))
+        glueChosen(chosen);
+    else
+        divideChosen(chosen);
+    return true;
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event) {
+    if (offersCopy(event) && !openablePath(draggedFile(event->mimeData())).isEmpty()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmMain::dropEvent(QDropEvent* event) {
+    const QString path = draggedFile(event->mimeData());
+    if (!offersCopy(event) || openablePath(path).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    // Opened once the drag has ended: its source waits for the answer, and
+    // opening may show a message box.
+    QTimer::singleShot(0, this, [this, path] { openPath(path); });
 }
 
 void frmMain::setStatus(const QString& text) {

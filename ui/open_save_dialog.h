@@ -20,6 +20,8 @@ class OpenSaveDialog {
     std::optional<QString> show(QWidget* owner, FileDialogRequest request);
 
     const QString& lastPath() const { return m_lastPath; }
+    // Takes `path` as the last chosen path, as if it had been chosen here.
+    void remember(const QString& path) { m_lastPath = path; }
 
   private:
     Desktop& m_desktop;

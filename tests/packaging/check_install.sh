@@ -12,6 +12,10 @@ expected=(
     share/metainfo/example.morvane.Morvane.metainfo.xml
     share/icons/hicolor/32x32/apps/morvane.png
     share/icons/hicolor/scalable/apps/morvane.svg
+    share/mime/packages/morvane.xml
+    share/man/man1/morvane.1.gz
+    share/doc/morvane/copyright
+    share/doc/morvane/changelog.gz
 )
 for f in "${expected[@]}"; do
     [ -f "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }

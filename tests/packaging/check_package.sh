@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package and reads its control fields and file list.
+# Builds the Debian package, reads its control fields and file list, lets
+# lintian check it, and unpacks it into a temporary root to see what the
+# desktop makes of the header's file type.
 set -euo pipefail
 build=$1
 out=$(mktemp -d)
@@ -12,14 +14,52 @@ fail() { echo "$1"; exit 1; }
 [ "$(field Version)" = "1.1.1" ] || fail "Version is $(field Version)"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture is $(field Architecture)"
 depends=$(field Depends)
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
-    echo "$depends" | grep -q "\b$lib\b" || fail "Depends lacks $lib: $depends"
+for dep in libqt6widgets6 libqt6gui6 libqt6core6 libc6 fonts-dejavu-core fonts-dejavu-extra; do
+    echo "$depends" | grep -q "\b$dep\b" || fail "Depends lacks $dep: $depends"
 done
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/bin/morvane ./usr/share/applications/example.morvane.Morvane.desktop \
          ./usr/share/metainfo/example.morvane.Morvane.metainfo.xml \
          ./usr/share/icons/hicolor/32x32/apps/morvane.png \
-         ./usr/share/icons/hicolor/scalable/apps/morvane.svg; do
+         ./usr/share/icons/hicolor/scalable/apps/morvane.svg \
+         ./usr/share/mime/packages/morvane.xml ./usr/share/man/man1/morvane.1.gz \
+         ./usr/share/doc/morvane/copyright ./usr/share/doc/morvane/changelog.gz; do
     echo "$files" | grep -qx "$f" || fail "package lacks $f"
 done
-echo "$(basename "$deb"): Depends: $depends"
+
+# No error and no warning, hardening included.
+if ! lintian --fail-on error,warning "$deb" > "$out/lintian.log" 2>&1 ||
+    grep -q "^[EW]: " "$out/lintian.log"; then
+    cat "$out/lintian.log"
+    fail "lintian complains"
+fi
+
+# The file type database and the desktop's list of handlers, built from the
+# unpacked package alone.
+root="$out/root"
+dpkg -x "$deb" "$root"
+XDG_DATA_DIRS="$root/usr/share" update-mime-database "$root/usr/share/mime"
+update-desktop-database "$root/usr/share/applications"
+type=application/x-morvane-header
+# The type of `name` by the database's globs, as the desktop looks it up:
+# the heaviest matching glob; without the "cs" flag a glob ignores case.
+typeof() {
+    local name=$1 weight kind glob flags best=0 found=""
+    while IFS=: read -r weight kind glob flags; do
+        [[ $weight == \#* ]] && continue
+        local subject=$name
+        [[ ,$flags, == *,cs,* ]] || { subject=${name,,}; glob=${glob,,}; }
+        # shellcheck disable=SC2053
+        if [[ $subject == $glob ]] && ((weight > best)); then best=$weight found=$kind; fi
+    done < "$root/usr/share/mime/globs2"
+    echo "$found"
+}
+for name in movie.hed movie.HED Movie.Hed; do
+    [ "$(typeof "$name")" = "$type" ] || fail "$name is not $type but '$(typeof "$name")'"
+done
+[ -z "$(typeof movie.hedx)" ] || fail "movie.hedx is taken for $(typeof movie.hedx)"
+grep -q "<comment>Division header</comment>" "$root/usr/share/mime/application/x-morvane-header.xml" ||
+    fail "the type is not described as a division header"
+grep -qx "$type=example.morvane.Morvane.desktop;" "$root/usr/share/applications/mimeinfo.cache" ||
+    fail "the menu entry does not open $type"
+echo "$(basename "$deb"): Depends: $depends; lintian clean; *.hed is $type"

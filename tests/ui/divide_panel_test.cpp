@@ -52,6 +52,43 @@ TEST_F(DividePanelTest, ChoosingAFileShowsItAsOneChunkInBytes) {
     EXPECT_TRUE(desktop.messages.empty());
 }
 
+TEST_F(DividePanelTest, AnyOtherFileGivenByPathOrDroppedIsChosenAsInTheDialog) {
+    makeFile(QStringLiteral("big.bin"), 3000000);
+    makeFile(QStringLiteral("other.bin"), 10);
+    const QString file = path(QStringLiteral("big.bin"));
+    // One local file only, and no folder.
+    for (const QList<QUrl>& refused :
+         {QList<QUrl>{QUrl::fromLocalFile(file), QUrl::fromLocalFile(path("other.bin"))},
+          QList<QUrl>{QUrl(QStringLiteral("https://morvane.example/big.bin"))},
+          QList<QUrl>{QUrl::fromLocalFile(dir.path())}, QList<QUrl>{}})
+        EXPECT_FALSE(drop(refused));
+    EXPECT_TRUE(welcomeShown());
+
+    for (bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "dropped" : "given by path");
+        EXPECT_TRUE(dropped ? drop({QUrl::fromLocalFile(file)}) : window->openPath(file));
+        EXPECT_TRUE(panel("fraDiv")->isVisible());
+        EXPECT_EQ(label("lblDFilename")->text(), file);
+        EXPECT_EQ(chunkBox()->text(), QStringLiteral("3000000."));
+        EXPECT_EQ(unitList()->currentText(), QStringLiteral("Bytes"));
+        EXPECT_FALSE(action("mnuGlue")->isEnabled());
+        EXPECT_FALSE(window->openPath(path(QStringLiteral("big.hed"))));
+        EXPECT_TRUE(desktop.fileRequests.empty());
+        EXPECT_TRUE(desktop.messages.empty());
+        QTest::mouseClick(button("cmdDCancel"), Qt::LeftButton);
+    }
+
+    window->openPath(path(QStringLiteral("missing.bin")));
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("System Error: 2  No such file or directory"));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("File Analysis Failed"));
+    EXPECT_TRUE(welcomeShown());
+    desktop.fileAnswers.push_back(std::nullopt);
+    action("mnuDivide")->trigger();
+    EXPECT_EQ(desktop.fileRequests.back().fileName, path(QStringLiteral("missing.bin")));
+}
+
 TEST_F(DividePanelTest, CancelClosesThePanelAndLeavesTheStatusLine) {
     openPanelOn(QStringLiteral("big.bin"), 1000);
     const int before = statuses.size();

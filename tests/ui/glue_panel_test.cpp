@@ -67,6 +67,38 @@ TEST_F(GluePanelTest, ChoosingAHeaderShowsItsSummary) {
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
 }
 
+TEST_F(GluePanelTest, AHeaderGivenByPathOrDroppedIsChosenAsInTheDialog) {
+    makeWorkedExample(QStringLiteral("data"));
+    ASSERT_TRUE(QFile::rename(path(QStringLiteral("data.hed")), path(QStringLiteral("data.HED"))));
+    for (bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "dropped" : "given by path");
+        const QString header = path(QStringLiteral("data.HED"));
+        EXPECT_TRUE(dropped ? drop({QUrl::fromLocalFile(header)}) : window->openPath(header));
+        EXPECT_TRUE(panel("fraGlu")->isVisible());
+        EXPECT_EQ(label("lblGHeader")->text(), header);
+        EXPECT_EQ(label("lblGBigFileSize")->text(), QStringLiteral("87,000,000 bytes"));
+        EXPECT_FALSE(action("mnuDivide")->isEnabled());
+        EXPECT_TRUE(desktop.fileRequests.empty());
+        EXPECT_TRUE(desktop.messages.empty());
+        // The next dialog proposes it, as after choosing it there.
+        desktop.fileAnswers.push_back(std::nullopt);
+        action("mnuGlue")->trigger();
+        EXPECT_EQ(desktop.fileRequests.back().fileName, header);
+        desktop.fileRequests.clear();
+        QTest::mouseClick(button("cmdGCancel"), Qt::LeftButton);
+    }
+    // Nothing but a header opens while the divide side is closed.
+    chooseHeader(path(QStringLiteral("data.HED")));
+    EXPECT_FALSE(window->openPath(path(QStringLiteral("data_1.div"))));
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(path(QStringLiteral("data_1.div")))}));
+
+    window->openPath(path(QStringLiteral("gone.hed")));
+    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")));
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Header File Analysis Failed."));
+    EXPECT_TRUE(welcomeShown());
+}
+
 TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
     makeWorkedExample(QStringLiteral("data"));
     chooseHeader(path(QStringLiteral("data.hed")));

@@ -75,6 +75,25 @@ TEST_F(ReentrancyTest, InputDuringADivisionStartsNothingAndReleasesNothing) {
     EXPECT_TRUE(welcomeShown());
 }
 
+TEST_F(ReentrancyTest, AFileDroppedOrGivenDuringARunIsRefused) {
+    openDividePanel(25000000, QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    makeFile(QStringLiteral("other.avi"), 10);
+    bool refused = false;
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), [&] {
+        refused = !drop({QUrl::fromLocalFile(path(QStringLiteral("other.avi")))}) &&
+                  !window->openPath(path(QStringLiteral("other.avi")));
+    });
+    button("cmdDiv")->click();
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+    EXPECT_EQ(QFileInfo(path(QStringLiteral("movie_3.div"))).size(), 5000000);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
 TEST_F(ReentrancyTest, CancelDuringADivisionClosesThePanelAndTheRunGoesOn) {
     openDividePanel(25000000, QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));

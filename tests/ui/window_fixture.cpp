@@ -1,6 +1,9 @@
 #include "window_fixture.h"
 
+#include <QApplication>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QTest>
 #include <vector>
 
@@ -73,6 +76,23 @@ void WindowTest::chooseFileToDivide(const QString& file) {
 void WindowTest::chooseHeader(const QString& file) {
     desktop.fileAnswers.push_back(file);
     action("mnuGlue")->trigger();
+}
+
+bool WindowTest::drop(const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = window->rect().center();
+    const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    QDropEvent dropped(at, offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &dropped);
+    EXPECT_EQ(enter.isAccepted(), dropped.isAccepted()) << "the cursor promised otherwise";
+    if (dropped.isAccepted()) {
+        EXPECT_EQ(dropped.dropAction(), Qt::CopyAction);
+    }
+    QCoreApplication::processEvents();
+    return dropped.isAccepted();
 }
 
 void WindowTest::typeChunkSize(const QString& text) {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <memory>
 
 #include "scripted_desktop.h"
@@ -56,6 +57,9 @@ class WindowTest : public ::testing::Test {
     // File > Divide File, answering the dialog with `file`; likewise for glue.
     void chooseFileToDivide(const QString& file);
     void chooseHeader(const QString& file);
+    // Drags `urls` over the window, offering a copy or a move, and drops
+    // them there; whether the window took them. Events are processed after.
+    bool drop(const QList<QUrl>& urls);
     // Types `text` into the chunk-size box (replacing it) and leaves it by Tab.
     void typeChunkSize(const QString& text);
     // Texts the status line received since `from`.
