@@ -51,6 +51,13 @@ sleep 0.5
 shoot window-divide.png
 xdotool key alt+d
 answer 'Divide as' "$demo/holiday-video.hed"
+# The checksum file is written last; wait for it (at most 10 s), so that the
+# glue panel's Checksums row shows its name.
+waited=0
+while [ ! -s "$demo/holiday-video.sha256" ] && [ "$waited" -lt 100 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+done
 stop
 
 start
