@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -24,12 +25,49 @@ void describeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("[file]"));
 }
 
+// True when `name` may be an option that QApplication takes for itself.
+bool isWindowSystemOption(const QString& name) {
+    static const QStringList names = {QStringLiteral("platform"),
+                                      QStringLiteral("platformpluginpath"),
+                                      QStringLiteral("platformtheme"),
+                                      QStringLiteral("plugin"),
+                                      QStringLiteral("qwindowgeometry"),
+                                      QStringLiteral("qwindowicon"),
+                                      QStringLiteral("qwindowtitle"),
+                                      QStringLiteral("reverse"),
+                                      QStringLiteral("session"),
+                                      QStringLiteral("display"),
+                                      QStringLiteral("geometry"),
+                                      QStringLiteral("style"),
+                                      QStringLiteral("stylesheet"),
+                                      QStringLiteral("widgetcount"),
+                                      QStringLiteral("title"),
+                                      QStringLiteral("name"),
+                                      QStringLiteral("visual"),
+                                      QStringLiteral("ncols"),
+                                      QStringLiteral("cmap"),
+                                      QStringLiteral("nograb"),
+                                      QStringLiteral("dograb"),
+                                      QStringLiteral("sync"),
+                                      QStringLiteral("fontengine"),
+                                      QStringLiteral("dialogs"),
+                                      QStringLiteral("testability"),
+                                      QStringLiteral("qmljsdebugger")};
+    return names.contains(name);
+}
+
 // Reads the command line; the exit status when the program ends without a
 // window. Until `final`, an option it does not know may be one of the window
 // system's, which only QApplication takes away, so it is left for later.
 std::optional<int> readCommandLine(QCommandLineParser& parser, bool final) {
     const bool parsed = parser.parse(QCoreApplication::arguments());
-    if (!parsed && !final) return std::nullopt;
+    if (!parsed && !final) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (unknown.isEmpty() ||
+            std::any_of(unknown.begin(), unknown.end(), isWindowSystemOption)) {
+            return std::nullopt;
+        }
+    }
     if (!parsed || parser.positionalArguments().size() > 1) {
         const QString error =
             parsed ? QStringLiteral("Only one file can be opened.") : parser.errorText();

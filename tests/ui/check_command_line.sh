@@ -12,11 +12,11 @@ run "$morvane" --version || fail "--version failed"
 [ "$(cat "$out/stdout")" = "Morvane 1.1.1" ] || fail "--version printed: $(cat "$out/stdout")"
 run "$morvane" --help || fail "--help failed"
 grep -q "\[file\]" "$out/stdout" || fail "--help does not name the argument"
-# Two files are refused before any window system is needed; an unknown
-# option only once Qt has taken its own options away.
+# Two files and an unknown option are refused before any window system is
+# needed; next to one of Qt's own options, once Qt has taken it away.
 for args in "a.hed b.hed" "--bogus" "-platform offscreen --bogus"; do
     # shellcheck disable=SC2086
-    QT_QPA_PLATFORM=offscreen run "$morvane" $args
+    run "$morvane" $args
     status=$?
     [ "$status" -eq 2 ] || fail "'$args' ended with $status, not 2"
     grep -q "\[file\]" "$out/stderr" || fail "'$args' printed no usage on standard error"
