@@ -209,7 +209,7 @@ Status FileDivider::writeChunk(File& source, int32_t chunkBytes, ChunkHasher& ha
         if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
         s = hasher.copyBlock(*m_layer, source, *chunk, bytes, b == plan.blocks);
-        if (s.ok()) m_layer->startWriteback(*chunk, false);
+        if (s.ok()) m_outputs->wrote(*chunk);
     }
     if (s.ok()) s = m_outputs->retire(*chunk);
     return s;

@@ -235,7 +235,7 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
         s = hasher ? hasher->copyBlock(*m_layer, *chunk, output, bytes, b == plan.blocks)
                    : m_layer->copy(*chunk, output, bytes, block);
-        if (s.ok()) m_layer->startWriteback(output, false);
+        if (s.ok()) m_outputs->wrote(output);
     }
     if (s.ok()) s = m_layer->close(*chunk);
     if (!s.ok()) {

@@ -80,6 +80,8 @@ void FaultyFileLayer::reset() {
 }
 
 bool FaultyFileLayer::count(Op op, const std::string& path, std::size_t bytes) {
+    // A long run flushes the file system from a thread of its own too.
+    std::lock_guard<std::mutex> lock(m_countMutex);
     int n = ++m_calls[static_cast<std::size_t>(op)];
     log.push_back({op, path, bytes});
     if (op == m_faultOp && n == m_faultOccurrence) {

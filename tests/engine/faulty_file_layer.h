@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -100,6 +101,7 @@ class FaultyFileLayer : public morvane::FileLayer {
 
     CopyMode m_copyMode = CopyMode::Native;
     std::array<int, static_cast<std::size_t>(Op::Count)> m_calls{};
+    std::mutex m_countMutex;
     Op m_faultOp = Op::Count;
     int m_faultOccurrence = 0;
     int m_faultErr = 0;

@@ -377,6 +377,22 @@ TEST_F(DivisionRunTest, ChunkOnAnotherFileSystemIsFlushedBeforeItsClose) {
     EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, EIO, std::strerror(EIO)));
 }
 
+// A long run flushes the file system in the background as it goes; a
+// failure there fails the run at its end, although the last flush succeeds.
+TEST_F(DivisionRunTest, FailedBackgroundFlushFailsTheRun) {
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileDivider div(layer);
+    setUpSource(div, 70 * MiB);
+    div.setAvgChunkSize(30 * MiB);
+    DividerRecorder rec(div);
+    layer->reset();
+    layer->failAt(Op::FlushFileSystem, 1, EIO);
+    EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, EIO, std::strerror(EIO)));
+    EXPECT_EQ(layer->calls(Op::FlushFileSystem), 2) << "one in the background, one at the end";
+    EXPECT_EQ(countOf(rec.events, "onComplete"), 0);
+    EXPECT_EQ(div.CurrentChunk(), 3);
+}
+
 // Without read permission on the folder it cannot be flushed: every file is
 // then flushed before its close, as the run goes.
 TEST_F(DivisionRunTest, UnreadableFolderFlushesEveryFileBeforeItsClose) {
