@@ -87,8 +87,9 @@ Status ChunkHasher::copyBlock(FileLayer& layer, File& from, File& to, std::size_
         slot = &m_slots[m_submitted % 2];
     }
     Status s = readExact(layer, from, slot->buffer.get(), n);
-    if (s.ok()) s = layer.write(to, slot->buffer.get(), n);
     if (!s.ok()) return s;
+    // The helpers hash the block while it is written: both only read the
+    // buffer, and it is not reused before the next block is written too.
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         slot->bytes = n;
@@ -96,7 +97,7 @@ Status ChunkHasher::copyBlock(FileLayer& layer, File& from, File& to, std::size_
         ++m_submitted;
     }
     m_changed.notify_all();
-    return Status::OK();
+    return layer.write(to, slot->buffer.get(), n);
 }
 
 Status ChunkHasher::takeChunkDigest(Sha256Digest* out) {
