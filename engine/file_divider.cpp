@@ -115,6 +115,14 @@ void FileDivider::computeOps() {
 }
 
 bool FileDivider::divideFile() {
+    m_stopped = false;
+    m_bytesDone = 0;
+    const bool done = runDivision();
+    m_stopRequested = false;
+    return done;
+}
+
+bool FileDivider::runDivision() {
     if (!computeChunks()) return false;
     if (m_bigFileSize == 0) {
         // A failed re-analysis leaves an old chunk size but no file to divide.
@@ -192,6 +200,10 @@ bool FileDivider::writeChunks() {
     }
     if (s.ok()) s = m_layer->close(*source);
     if (s.ok()) s = writeChecksumFile(hasher);
+    if (!s.ok() && m_stopRequested) {
+        m_stopped = true;
+        return false;
+    }
     if (!s.ok()) {
         m_errors.setSystemError(s);
         return false;
@@ -208,8 +220,10 @@ Status FileDivider::writeChunk(File& source, int32_t chunkBytes, ChunkHasher& ha
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        s = hasher.copyBlock(*m_layer, source, *chunk, bytes, b == plan.blocks);
+        if (m_stopRequested) s = Status::SysError(ECANCELED);
+        if (s.ok()) s = hasher.copyBlock(*m_layer, source, *chunk, bytes, b == plan.blocks);
         if (s.ok()) m_outputs->wrote(*chunk);
+        if (s.ok()) m_bytesDone += static_cast<int64_t>(bytes);
     }
     if (s.ok()) s = m_outputs->retire(*chunk);
     return s;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -60,6 +61,18 @@ class FileDivider {
     int32_t CurrentChunk() const { return m_currentChunk; }
     int64_t CurrentOp() const { return m_currentOp; }
 
+    // Asks the run in progress to end. Callable from any thread, also from
+    // inside a notification. The run then ends within a second, removes
+    // every file it made, changes no existing file, raises neither onError
+    // nor onComplete, and divideFile returns false with Stopped() true. A
+    // request made while no run is going on is kept for the next run.
+    void requestStop() { m_stopRequested = true; }
+    // True when the last divideFile ended because of requestStop().
+    bool Stopped() const { return m_stopped; }
+    // Bytes of the large file the run in progress has copied so far (0
+    // before the first run). Readable from any thread at any time.
+    int64_t BytesDone() const { return m_bytesDone; }
+
     int32_t ErrorCode() const { return m_errors.state().code(); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
     bool IsSysErr() const { return m_errors.state().isSysErr(); }
@@ -79,6 +92,7 @@ class FileDivider {
     bool divideFile();
 
   private:
+    bool runDivision();
     bool measureBigFile();
     void computeOps();
     bool outputsAreDistinctFromSource();
@@ -105,6 +119,9 @@ class FileDivider {
     int64_t m_currentOp = 0;
     std::unique_ptr<DurableOutputs> m_outputs;
     ErrorReporter<FileDividerEvents> m_errors;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<int64_t> m_bytesDone{0};
+    bool m_stopped = false;
 };
 
 }  // namespace morvane

@@ -160,6 +160,14 @@ bool FileGlue::checkExistence() {
 }
 
 bool FileGlue::glueFile() {
+    m_stopped = false;
+    m_bytesDone = 0;
+    const bool done = runGlue();
+    m_stopRequested = false;
+    return done;
+}
+
+bool FileGlue::runGlue() {
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
     m_currentOp = 0;
@@ -233,11 +241,19 @@ bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* bloc
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
         const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        s = hasher ? hasher->copyBlock(*m_layer, *chunk, output, bytes, b == plan.blocks)
-                   : m_layer->copy(*chunk, output, bytes, block);
+        if (m_stopRequested) s = Status::SysError(ECANCELED);
+        if (s.ok()) {
+            s = hasher ? hasher->copyBlock(*m_layer, *chunk, output, bytes, b == plan.blocks)
+                       : m_layer->copy(*chunk, output, bytes, block);
+        }
         if (s.ok()) m_outputs->wrote(output);
+        if (s.ok()) m_bytesDone += static_cast<int64_t>(bytes);
     }
     if (s.ok()) s = m_layer->close(*chunk);
+    if (!s.ok() && m_stopRequested) {
+        m_stopped = true;
+        return false;
+    }
     if (!s.ok()) {
         m_errors.setSystemError(s);
         return false;

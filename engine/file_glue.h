@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,6 +63,18 @@ class FileGlue {
     // file, whose digests the run verifies; empty when there is none.
     const std::string& ChecksumFileName() const { return m_checksumFileName; }
 
+    // Asks the run in progress to end. Callable from any thread, also from
+    // inside a notification. The run then ends within a second, removes
+    // every file it made, changes no existing file, raises neither onError
+    // nor onComplete, and glueFile returns false with Stopped() true. A
+    // request made while no run is going on is kept for the next run.
+    void requestStop() { m_stopRequested = true; }
+    // True when the last glueFile ended because of requestStop().
+    bool Stopped() const { return m_stopped; }
+    // Bytes of the output the run in progress has written so far (0 before
+    // the first run). Readable from any thread at any time.
+    int64_t BytesDone() const { return m_bytesDone; }
+
     int16_t ErrorCode() const { return static_cast<int16_t>(m_errors.state().code()); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
     bool IsSysErr() const { return m_errors.state().isSysErr(); }
@@ -86,6 +99,7 @@ class FileGlue {
     bool glueFile();
 
   private:
+    bool runGlue();
     bool isHeaderValid() const;
     void resetHeader();
     // Records code 10 when the header information is not valid or there is
@@ -117,6 +131,9 @@ class FileGlue {
     std::vector<Sha256Digest> m_chunkDigests;
     std::unique_ptr<DurableOutputs> m_outputs;
     ErrorReporter<FileGlueEvents> m_errors;
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<int64_t> m_bytesDone{0};
+    bool m_stopped = false;
 };
 
 }  // namespace morvane
