@@ -5,10 +5,11 @@
 #include <vector>
 
 #include "engine/checksum_file.h"
-#include "engine/chunk_hasher.h"
+#include "engine/copy_loop.h"
 #include "engine/division_header.h"
-#include "engine/durable_outputs.h"
 #include "engine/file_layer.h"
+#include "engine/hash_lanes.h"
+#include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
 
 namespace morvane {
@@ -26,8 +27,7 @@ constexpr int32_t kLargeFileChunkSize = 2000000000;
 FileDivider::FileDivider(std::shared_ptr<FileLayer> layer)
     : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
       m_bigFilePath(withTrailingSeparator(executableFolder())),
-      m_chunkPath(m_bigFilePath),
-      m_outputs(std::make_unique<DurableOutputs>(*m_layer)) {}
+      m_chunkPath(m_bigFilePath) {}
 
 FileDivider::~FileDivider() = default;
 
@@ -118,6 +118,7 @@ bool FileDivider::divideFile() {
     m_stopped = false;
     m_bytesDone = 0;
     const bool done = runDivision();
+    if (!done && m_stopRequested) m_stopped = true;
     m_stopRequested = false;
     return done;
 }
@@ -134,10 +135,18 @@ bool FileDivider::runDivision() {
         return false;
     }
     if (!outputsAreDistinctFromSource()) return false;
-    const DurableOutputs::Scope outputs(*m_outputs);
-    if (!writeHeader()) return false;
-    if (!writeChunks()) return false;
-    if (!flushOutputs()) return false;
+    if (m_stopRequested) return false;
+
+    if (auto* o = m_errors.observer()) o->onGenHeader();
+    OutputSet outputs(m_layer, &m_stopRequested);
+    Status s = writeHeader(outputs);
+    if (s.ok()) s = writeChunks(outputs);
+    if (s.ok()) s = outputs.commit();
+    if (!s.ok()) {
+        outputs.abandon();
+        if (!m_stopRequested) m_errors.setSystemError(s);
+        return false;
+    }
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
     return true;
@@ -153,111 +162,81 @@ bool FileDivider::outputsAreDistinctFromSource() {
     return false;
 }
 
-bool FileDivider::writeHeader() {
-    if (auto* o = m_errors.observer()) o->onGenHeader();
+bool FileDivider::isOutputName(const std::string& stem, bool cut) const {
+    if (cut) {
+        // Every output name starts with the prefix.
+        return stem.size() <= m_chunkPrefix.size()
+                   ? m_chunkPrefix.compare(0, stem.size(), stem) == 0
+                   : stem.compare(0, m_chunkPrefix.size(), m_chunkPrefix) == 0;
+    }
+    return stem == headerFileName(m_chunkPrefix) || stem == checksumFileName(m_chunkPrefix) ||
+           chunkNumberOf(stem, m_chunkPrefix, m_numOfChunks) > 0;
+}
+
+Status FileDivider::writeHeader(OutputSet& outputs) {
     DivisionHeader header;
     header.BigFileName = m_bigFileName;
     header.AvgChunkSize = m_avgChunkSize;
     header.LastChunkSize = m_lastChunkSize;
     header.NumOfChunks = m_numOfChunks;
-
     std::vector<char> bytes;
-    Status s;
-    if (!encodeHeader(header, &bytes)) {
-        s = Status::SysError(ENAMETOOLONG);
-    } else {
-        std::unique_ptr<File> file;
-        s = m_outputs->begin(m_chunkPath);
-        if (s.ok()) s = m_layer->openWrite(m_chunkPath + headerFileName(m_chunkPrefix), &file);
-        if (s.ok()) s = m_layer->write(*file, bytes.data(), bytes.size());
-        if (s.ok()) s = m_outputs->retire(*file);
-    }
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
-    }
-    return true;
+    if (!encodeHeader(header, &bytes)) return Status::SysError(ENAMETOOLONG);
+
+    const int64_t total = m_bigFileSize + static_cast<int64_t>(bytes.size()) +
+                          checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName);
+    Status s = outputs.begin(m_chunkPath, total, [this](const std::string& stem, bool cut) {
+        return isOutputName(stem, cut);
+    });
+    File* file = nullptr;
+    if (s.ok()) s = outputs.create(headerFileName(m_chunkPrefix), true, &file);
+    if (s.ok()) s = m_layer->write(*file, bytes.data(), bytes.size());
+    if (s.ok()) s = outputs.retire(*file);
+    return s;
 }
 
-bool FileDivider::writeChunks() {
+Status FileDivider::writeChunks(OutputSet& outputs) {
     m_currentOp = 0;
     computeOps();
 
-    // Two block buffers serve every block: the helpers hash one while the
-    // run reads and writes the other.
-    ChunkHasher hasher(ChunkHasher::Scope::ChunksAndWhole);
-    Status s = hasher.start(*m_layer);
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
-    }
+    CopyLoop loop(*m_layer, m_stopRequested, m_bytesDone);
+    HashLanes hashes(HashLanes::kChunkLane | HashLanes::kWholeLane);
+    loop.addConsumer(&hashes);
+    loop.setOutputs(&outputs);
+    loop.setShareExtents(outputs.sharesExtents());
+    Status s = loop.start();
+    if (s.ok()) s = hashes.start();
+    if (!s.ok()) return s;
 
     std::unique_ptr<File> source;
     s = m_layer->openRead(bigFileFullName(), &source);
-    for (int32_t n = 1; s.ok() && n <= m_numOfChunks; ++n) {
-        m_currentChunk = n;
-        s = writeChunk(*source, n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, hasher);
-    }
-    if (s.ok()) s = m_layer->close(*source);
-    if (s.ok()) s = writeChecksumFile(hasher);
-    if (!s.ok() && m_stopRequested) {
-        m_stopped = true;
-        return false;
-    }
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
-    }
-    return true;
-}
-
-Status FileDivider::writeChunk(File& source, int32_t chunkBytes, ChunkHasher& hasher) {
-    const BlockPlan plan = planBlocks(chunkBytes);
-    std::unique_ptr<File> chunk;
-    Status s =
-        m_layer->openWrite(m_chunkPath + chunkFileName(m_chunkPrefix, m_currentChunk), &chunk);
-    for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
+    const auto notify = [this] {
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
-        const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        if (m_stopRequested) s = Status::SysError(ECANCELED);
-        if (s.ok()) s = hasher.copyBlock(*m_layer, source, *chunk, bytes, b == plan.blocks);
-        if (s.ok()) m_outputs->wrote(*chunk);
-        if (s.ok()) m_bytesDone += static_cast<int64_t>(bytes);
-    }
-    if (s.ok()) s = m_outputs->retire(*chunk);
-    return s;
-}
-
-Status FileDivider::writeChecksumFile(ChunkHasher& hasher) {
-    // Written once every chunk is: the last line needs every byte of the file.
-    constexpr std::size_t kWritePiece = 1 << 20;
-    std::unique_ptr<File> file;
-    Status s = m_layer->openWrite(m_chunkPath + checksumFileName(m_chunkPrefix), &file);
-    std::string text;
-    Sha256Digest digest;
+    };
     for (int32_t n = 1; s.ok() && n <= m_numOfChunks; ++n) {
-        s = hasher.takeChunkDigest(&digest);
-        if (s.ok()) text += checksumLine(digest, chunkFileName(m_chunkPrefix, n));
-        if (s.ok() && text.size() >= kWritePiece) {
-            s = m_layer->write(*file, text.data(), text.size());
-            text.clear();
+        m_currentChunk = n;
+        File* chunk = nullptr;
+        s = outputs.create(chunkFileName(m_chunkPrefix, n), false, &chunk);
+        if (s.ok()) {
+            s = loop.copyChunk(*source, *chunk, n, n < m_numOfChunks ? m_avgChunkSize
+                                                                     : m_lastChunkSize, notify);
         }
+        if (s.ok()) s = outputs.retire(*chunk);
     }
-    if (s.ok()) s = hasher.wholeDigest(&digest);
-    if (s.ok()) text += checksumLine(digest, m_bigFileName);
-    if (s.ok()) s = m_layer->write(*file, text.data(), text.size());
-    if (s.ok()) s = m_outputs->retire(*file);
-    return s;
-}
+    if (s.ok()) s = m_layer->close(*source);
+    if (s.ok()) s = loop.drain();
+    if (s.ok() && m_stopRequested) s = CopyLoop::stopped();
 
-bool FileDivider::flushOutputs() {
-    const Status s = m_outputs->finish();
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
+    // Written once every chunk is: the last line needs every byte of the file.
+    File* file = nullptr;
+    if (s.ok()) s = outputs.create(checksumFileName(m_chunkPrefix), false, &file);
+    if (s.ok()) {
+        s = writeChecksumFile(*m_layer, *file, m_chunkPrefix, m_numOfChunks, m_bigFileName,
+                              [&](Sha256Digest* digest) { return hashes.takeChunkDigest(digest); },
+                              [&](Sha256Digest* digest) { return hashes.wholeDigest(digest); });
     }
-    return true;
+    if (s.ok()) s = outputs.retire(*file);
+    return s;
 }
 
 }  // namespace morvane

@@ -11,11 +11,9 @@
 
 namespace morvane {
 
-class ChunkHasher;
-class DurableOutputs;
-class File;
 class FileLayer;
-struct DivisionHeader;
+class OutputSet;
+class Status;
 
 // Divides one large file into numbered chunk files and a division header file.
 //
@@ -86,9 +84,13 @@ class FileDivider {
     bool computeChunks();
     // Writes the header file, every chunk file and then the checksum file
     // ChunkPrefix.sha256 (a SHA-256 line per chunk and one for the large
-    // file, as sha256sum writes them). Returns false with code 10 (no
-    // current analysis), 3 (no prefix), 13 (an output file is the large file
-    // itself) or a system error; files written before a failure stay.
+    // file, as sha256sum writes them), each under a temporary name, and
+    // puts them under their names once all are on storage, the header
+    // last. Returns false with code 10 (no current analysis), 3 (no prefix),
+    // 13 (an output file is the large file itself) or a system error (ENOSPC
+    // before anything is written when the folder plainly lacks the room);
+    // the folder then holds what it held before. Returns false without an
+    // error when stopped (see requestStop).
     bool divideFile();
 
   private:
@@ -96,12 +98,10 @@ class FileDivider {
     bool measureBigFile();
     void computeOps();
     bool outputsAreDistinctFromSource();
-    bool writeHeader();
-    bool writeChunks();
-    Status writeChunk(File& source, int32_t chunkBytes, ChunkHasher& hasher);
-    Status writeChecksumFile(ChunkHasher& hasher);
-    // Waits until every file of the run and its folder entry are on storage.
-    bool flushOutputs();
+    // True when `stem` names one of the run's outputs (its beginning when `cut`).
+    bool isOutputName(const std::string& stem, bool cut) const;
+    Status writeHeader(OutputSet& outputs);
+    Status writeChunks(OutputSet& outputs);
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     std::shared_ptr<FileLayer> m_layer;
@@ -117,7 +117,6 @@ class FileDivider {
     int32_t m_currentChunk = -1;
     int64_t m_numOfOps = 0;
     int64_t m_currentOp = 0;
-    std::unique_ptr<DurableOutputs> m_outputs;
     ErrorReporter<FileDividerEvents> m_errors;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int64_t> m_bytesDone{0};

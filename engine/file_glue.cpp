@@ -3,10 +3,11 @@
 #include <cerrno>
 #include <vector>
 
-#include "engine/chunk_hasher.h"
+#include "engine/copy_loop.h"
 #include "engine/division_header.h"
-#include "engine/durable_outputs.h"
 #include "engine/file_layer.h"
+#include "engine/hash_lanes.h"
+#include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
 
 namespace morvane {
@@ -14,8 +15,7 @@ namespace morvane {
 FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
     : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
       m_bigFilePath(withTrailingSeparator(executableFolder())),
-      m_headerFilePath(m_bigFilePath),
-      m_outputs(std::make_unique<DurableOutputs>(*m_layer)) {}
+      m_headerFilePath(m_bigFilePath) {}
 
 FileGlue::~FileGlue() = default;
 
@@ -77,7 +77,14 @@ bool FileGlue::analyze() {
         resetHeader();
         return false;
     }
-    if (!readChecksumFile()) {
+    bool valid = true;
+    s = loadChecksumFile(&valid);
+    if (!s.ok()) {
+        resetHeader();
+        m_errors.setSystemError(s);
+        return false;
+    }
+    if (!valid) {
         m_errors.setError(kInvalidChecksumFile);
         resetHeader();
         return false;
@@ -87,32 +94,23 @@ bool FileGlue::analyze() {
     return true;
 }
 
-bool FileGlue::readChecksumFile() {
-    constexpr std::size_t kReadPiece = 1 << 20;
+Status FileGlue::loadChecksumFile(bool* valid) {
     m_checksumFileName.clear();
-    m_chunkDigests.clear();
-    if (m_chunkPrefix.empty()) return true;
+    m_checksums = ChecksumList();
+    *valid = true;
+    if (m_chunkPrefix.empty()) return Status::OK();
     const std::string name = checksumFileName(m_chunkPrefix);
     const std::string path = m_headerFilePath + name;
-    if (!m_layer->isPresentFile(path)) return true;
+    if (!m_layer->isPresentFile(path)) return Status::OK();
 
-    ChecksumFileReader reader(m_chunkPrefix, m_numOfChunks);
-    std::vector<char> piece(kReadPiece);
-    std::unique_ptr<File> file;
-    std::size_t got = kReadPiece;
-    bool valid = true;
-    Status s = m_layer->openRead(path, &file);
-    while (s.ok() && valid && got == kReadPiece) {
-        s = m_layer->read(*file, piece.data(), piece.size(), &got);
-        if (s.ok()) valid = reader.feed(piece.data(), got);
+    ChecksumFileReader reader(m_chunkPrefix, m_numOfChunks, m_bigFileName);
+    ChecksumList list;
+    const Status s = readChecksumFile(*m_layer, path, reader, &list, valid);
+    if (s.ok() && *valid) {
+        m_checksums = std::move(list);
+        m_checksumFileName = name;
     }
-    if (s.ok()) s = m_layer->close(*file);
-    if (!s.ok() || !valid || !reader.finish(&m_chunkDigests)) {
-        m_chunkDigests.clear();
-        return false;
-    }
-    m_checksumFileName = name;
-    return true;
+    return s;
 }
 
 bool FileGlue::isHeaderValid() const {
@@ -126,7 +124,7 @@ bool FileGlue::isHeaderValid() const {
 
 void FileGlue::resetHeader() {
     m_checksumFileName.clear();
-    m_chunkDigests.clear();
+    m_checksums = ChecksumList();
     m_bigFileName.clear();
     m_avgChunkSize = 0;
     m_lastChunkSize = 0;
@@ -163,6 +161,7 @@ bool FileGlue::glueFile() {
     m_stopped = false;
     m_bytesDone = 0;
     const bool done = runGlue();
+    if (!done && m_stopRequested) m_stopped = true;
     m_stopRequested = false;
     return done;
 }
@@ -170,6 +169,7 @@ bool FileGlue::glueFile() {
 bool FileGlue::runGlue() {
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
+    if (m_stopRequested) return false;
     m_currentOp = 0;
     m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);
     if (!copyChunks()) return false;
@@ -197,79 +197,92 @@ bool FileGlue::outputIsDistinctFromInputs() {
 }
 
 bool FileGlue::copyChunks() {
-    // Without checksums one block buffer serves every block (the tail of a
-    // chunk is its first bytes); with them the hasher's two buffers do.
-    std::unique_ptr<ChunkHasher> hasher;
-    std::unique_ptr<char[]> block;
-    Status s;
-    if (m_chunkDigests.empty()) {
-        block = m_layer->allocateBlock(BlockSize);
-        if (!block) s = Status::SysError(ENOMEM);
-    } else {
-        hasher = std::make_unique<ChunkHasher>(ChunkHasher::Scope::Chunks);
-        s = hasher->start(*m_layer);
-    }
+    // An output name that is a link is written where the link leads.
+    const std::string target = m_layer->followLinks(m_bigFilePath + m_bigFileName);
+    const std::string folder = folderOf(target);
+    const std::string name = nameOf(target);
+    const bool inPlace = m_layer->kindOf(target) == FileLayer::Kind::Other;
 
-    const DurableOutputs::Scope outputs(*m_outputs);
-    std::unique_ptr<File> output;
-    if (s.ok()) s = m_outputs->begin(m_bigFilePath);
-    if (s.ok()) s = m_layer->openWrite(m_bigFilePath + m_bigFileName, &output);
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
+    OutputSet outputs(m_layer, &m_stopRequested);
+    CopyLoop loop(*m_layer, m_stopRequested, m_bytesDone);
+    const bool verified = !m_checksums.chunks.empty();
+    HashLanes hashes(HashLanes::kChunkLane | (m_checksums.hasWhole ? HashLanes::kWholeLane : 0));
+    if (verified) loop.addConsumer(&hashes);
+    loop.setOutputs(&outputs);
+    Status s = loop.start();
+    if (s.ok() && verified) s = hashes.start();
+
+    File* output = nullptr;
+    if (s.ok()) {
+        s = outputs.begin(folder, inPlace ? 0 : m_bigFileSize,
+                          [&name](const std::string& stem, bool cut) {
+                              return cut ? name.compare(0, stem.size(), stem) == 0 : stem == name;
+                          });
     }
-    for (int32_t k = 1; k <= m_numOfChunks; ++k) {
-        const int32_t bytes = k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-        if (!copyChunk(*output, k, bytes, block.get(), hasher.get())) return false;
+    if (s.ok()) s = outputs.create(name, false, &output);
+    int32_t verifiedChunks = 0;
+    const auto notify = [this] {
+        ++m_currentOp;
+        if (auto* o = m_errors.observer()) o->onNewDivision();
+    };
+    for (int32_t k = 1; s.ok() && k <= m_numOfChunks; ++k) {
+        m_currentChunk = k;
+        std::unique_ptr<File> chunk;
+        s = m_layer->openRead(chunkFullName(k), &chunk);
+        if (s.ok()) {
+            s = loop.copyChunk(*chunk, *output, k, k < m_numOfChunks ? m_avgChunkSize
+                                                                     : m_lastChunkSize, notify);
+        }
+        if (s.ok()) s = m_layer->close(*chunk);
+        // Digests are compared as they come, without waiting for them.
+        if (s.ok() && verified && !checkChunks(hashes, hashes.chunkDigestsReady(),
+                                               &verifiedChunks)) {
+            return false;
+        }
     }
-    s = m_outputs->retire(*output);
-    if (s.ok()) s = m_outputs->finish();
+    if (s.ok()) s = outputs.retire(*output);
+    if (s.ok()) s = loop.drain();
+    if (s.ok() && verified) {
+        if (!checkChunks(hashes, m_numOfChunks - verifiedChunks, &verifiedChunks)) return false;
+        if (m_checksums.hasWhole && !isWholeIntact(hashes)) return false;
+    }
+    if (s.ok() && m_stopRequested) s = CopyLoop::stopped();
+    if (s.ok()) s = outputs.commit();
     if (!s.ok()) {
-        m_errors.setSystemError(s);
+        outputs.abandon();
+        if (!m_stopRequested) m_errors.setSystemError(s);
         return false;
     }
     return true;
 }
 
-bool FileGlue::copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block,
-                         ChunkHasher* hasher) {
-    const BlockPlan plan = planBlocks(chunkBytes);
-    m_currentChunk = k;
-    std::unique_ptr<File> chunk;
-    Status s = m_layer->openRead(chunkFullName(k), &chunk);
-    for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
-        ++m_currentOp;
-        if (auto* o = m_errors.observer()) o->onNewDivision();
-        const std::size_t bytes = b < plan.blocks ? BlockSize : plan.tail;
-        if (m_stopRequested) s = Status::SysError(ECANCELED);
-        if (s.ok()) {
-            s = hasher ? hasher->copyBlock(*m_layer, *chunk, output, bytes, b == plan.blocks)
-                       : m_layer->copy(*chunk, output, bytes, block);
+bool FileGlue::checkChunks(HashLanes& hashes, int32_t count, int32_t* verified) {
+    for (int32_t i = 0; i < count; ++i) {
+        Sha256Digest digest;
+        const Status s = hashes.takeChunkDigest(&digest);
+        if (!s.ok()) {
+            m_errors.setSystemError(s);
+            return false;
         }
-        if (s.ok()) m_outputs->wrote(output);
-        if (s.ok()) m_bytesDone += static_cast<int64_t>(bytes);
+        const int32_t k = ++*verified;
+        if (digest != m_checksums.chunks[k - 1]) {
+            m_currentChunk = k;
+            m_errors.setError(kChunkFileDamaged, chunkFileName(m_chunkPrefix, k));
+            return false;
+        }
     }
-    if (s.ok()) s = m_layer->close(*chunk);
-    if (!s.ok() && m_stopRequested) {
-        m_stopped = true;
-        return false;
-    }
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
-    }
-    return !hasher || isChunkIntact(k, *hasher);
+    return true;
 }
 
-bool FileGlue::isChunkIntact(int32_t k, ChunkHasher& hasher) {
+bool FileGlue::isWholeIntact(HashLanes& hashes) {
     Sha256Digest digest;
-    const Status s = hasher.takeChunkDigest(&digest);
+    const Status s = hashes.wholeDigest(&digest);
     if (!s.ok()) {
         m_errors.setSystemError(s);
         return false;
     }
-    if (digest == m_chunkDigests[k - 1]) return true;
-    m_errors.setError(kChunkFileDamaged, chunkFileName(m_chunkPrefix, k));
+    if (digest == m_checksums.whole) return true;
+    m_errors.setError(kInvalidChecksumFile);
     return false;
 }
 

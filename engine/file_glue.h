@@ -13,10 +13,8 @@
 
 namespace morvane {
 
-class ChunkHasher;
-class DurableOutputs;
-class File;
 class FileLayer;
+class HashLanes;
 
 // Glues the chunk files of a division back into one file.
 //
@@ -82,20 +80,26 @@ class FileGlue {
     // Reads and validates the header file, then the checksum file
     // ChunkPrefix.sha256 when one lies beside it. Returns false with code 2
     // (no header name), code 11 (invalid record), code 15 (a checksum file
-    // that cannot be read, is not in sha256sum's format or lacks a chunk's
-    // line); the header information is emptied after 11 and 15. A system
-    // error leaves the header information unchanged.
+    // not in sha256sum's format, lacking a chunk's line or listing a chunk
+    // beyond the header's count) or a system error; the header information
+    // is emptied after 11, 15 and a system error of the checksum file. A
+    // system error of the header file leaves it unchanged.
     bool analyze();
     // Looks for chunk files 1..NumOfChunks in HeaderFilePath, raising
     // onCheckExist before each. Returns false with code 10 (not analysed),
     // 3 (no prefix) or 12 (CurrentChunk is the first missing chunk).
     bool checkExistence();
-    // Writes the chunks, in order, into BigFilePath + BigFileName. With a
-    // checksum file, verifies each chunk's bytes as they are copied. Returns
-    // false with code 10, 3, 13 (the output is the header, the checksum or a
-    // chunk file), 14 at the end of a chunk whose bytes do not match its
-    // checksum (the description names the chunk file) or a system error;
-    // what was written before a failure stays.
+    // Writes the chunks, in order, into BigFilePath + BigFileName, under a
+    // temporary name in its folder, and renames it into place once it is
+    // complete, verified and on storage (a name that is a link: its target;
+    // a device: written in place). With a checksum file, verifies each
+    // chunk's bytes as they are copied, and the whole file's when the file
+    // has its line. Returns false with code 10, 3, 13 (the output is the
+    // header, the checksum or a chunk file), 14 for a chunk whose bytes do
+    // not match its checksum (the description names the chunk file and
+    // CurrentChunk is its number), 15 when the whole file does not match,
+    // or a system error; the output folder then holds what it held before.
+    // Returns false without an error when stopped (see requestStop).
     bool glueFile();
 
   private:
@@ -106,10 +110,13 @@ class FileGlue {
     // no output name, code 3 when there is no chunk prefix.
     bool isReadyForChunks();
     bool outputIsDistinctFromInputs();
-    bool readChecksumFile();
+    // Reads the checksum file when there is one; `*valid`: its text is.
+    Status loadChecksumFile(bool* valid);
     bool copyChunks();
-    bool copyChunk(File& output, int32_t k, int32_t chunkBytes, char* block, ChunkHasher* hasher);
-    bool isChunkIntact(int32_t k, ChunkHasher& hasher);
+    // Compares the next `count` chunk digests, waiting for them; records
+    // code 14 for the first that differs.
+    bool checkChunks(HashLanes& hashes, int32_t count, int32_t* verified);
+    bool isWholeIntact(HashLanes& hashes);
     std::string chunkFullName(int64_t k) const;
 
     std::shared_ptr<FileLayer> m_layer;
@@ -127,9 +134,8 @@ class FileGlue {
     int32_t m_currentChunk = -1;
     int64_t m_currentOp = 0;
     std::string m_checksumFileName;
-    // The digest of each chunk from the checksum file; empty without one.
-    std::vector<Sha256Digest> m_chunkDigests;
-    std::unique_ptr<DurableOutputs> m_outputs;
+    // What the checksum file says; no chunk digests without one.
+    ChecksumList m_checksums;
     ErrorReporter<FileGlueEvents> m_errors;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int64_t> m_bytesDone{0};

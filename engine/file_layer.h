@@ -6,14 +6,21 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/status.h"
 
 namespace morvane {
 
-// An open file. Owns its descriptor: destroying an open File closes it and
-// ignores the result, so every failure path releases what it opened. Call
-// FileLayer::close to learn whether the close succeeded.
+// Writes and kernel copies are made in pieces of this many bytes: one
+// write(2) of a whole 10 MiB block was measured several times slower than
+// the same bytes in 1 MiB pieces, which keep the copy into the page cache in
+// the processor's cache. A run also checks for a stop request between pieces.
+constexpr std::size_t kPieceSize = 1 << 20;
+
+// An open file: a descriptor and the path it was opened by. Destroying an
+// open File closes it and ignores the result, so every failure path releases
+// what it opened. Call FileLayer::close to learn whether the close succeeded.
 class File {
   public:
     File(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
@@ -27,24 +34,9 @@ class File {
     // Gives up the descriptor without closing it; returns it.
     int release();
 
-    // Set once the kernel refused to copy into or out of this file, so
-    // later copies go through a buffer straight away.
-    bool kernelCopyRefused() const { return m_kernelCopyRefused; }
-    void setKernelCopyRefused() { m_kernelCopyRefused = true; }
-
-    // Bytes written through the layer so far, and how many of them have
-    // been handed to writeback.
-    int64_t written() const { return m_written; }
-    void addWritten(int64_t bytes) { m_written += bytes; }
-    int64_t writebackStarted() const { return m_writebackStarted; }
-    void setWritebackStarted(int64_t bytes) { m_writebackStarted = bytes; }
-
   private:
     int m_fd;
     std::string m_path;
-    bool m_kernelCopyRefused = false;
-    int64_t m_written = 0;
-    int64_t m_writebackStarted = 0;
 };
 
 // Identity of a file on its device: two paths naming one (device, inode)
@@ -67,20 +59,26 @@ class FileLayer {
     // Opens a file for writing raw bytes, creating it when missing and
     // emptying it when present.
     virtual Status openWrite(const std::string& path, std::unique_ptr<File>* out);
+    // Creates `path` for writing; fails with EEXIST when any entry, a
+    // symbolic link included, already has that name.
+    virtual Status createNew(const std::string& path, std::unique_ptr<File>* out);
     // Length in bytes of an open file.
     virtual Status size(File& file, int64_t* out);
     // Reads up to `n` bytes; `*got` is less than `n` only at the end of the file.
     virtual Status read(File& file, char* buffer, std::size_t n, std::size_t* got);
-    // Writes all `n` bytes.
+    // Reads exactly `n` bytes at `offset` without moving the file's offset;
+    // an early end is ENODATA.
+    virtual Status readAt(File& file, int64_t offset, char* buffer, std::size_t n);
+    // Writes all `n` bytes (in pieces of at most kPieceSize).
     virtual Status write(File& file, const char* buffer, std::size_t n);
     // Copies exactly `n` bytes from the current offset of `from` to that of
-    // `to`, in the kernel where the file system allows it, else through
-    // `buffer` (at least `n` bytes). An early end of `from` is ENODATA.
+    // `to`, in the kernel where the file system allows it (sharing extents
+    // where it can), else through `buffer` (at least `n` bytes). An early
+    // end of `from` is ENODATA.
     virtual Status copy(File& from, File& to, std::size_t n, char* buffer);
-    // Starts writing what was written so far to storage, without waiting,
-    // so that the final flush has little left to do. Waits for a few
-    // megabytes to gather first unless `whole`. A hint, never an error.
-    virtual void startWriteback(File& file, bool whole);
+    // Starts writing `bytes` bytes from `offset` of `file` to storage,
+    // without waiting. A hint, never an error.
+    virtual void startWriteback(File& file, int64_t offset, int64_t bytes);
     // Flushes the file's data to storage. Files that cannot be synced
     // (EINVAL, such as /dev/null) count as flushed.
     virtual Status flush(File& file);
@@ -95,6 +93,27 @@ class FileLayer {
     virtual Status flushFolder(File& folder);
     // Closes the file and reports the result of close(2).
     virtual Status close(File& file);
+    // Renames `from` to `to`, replacing what `to` names.
+    virtual Status rename(const std::string& from, const std::string& to);
+    // Removes the name `path`.
+    virtual Status remove(const std::string& path);
+    // The names in `folder`, without "." and "..".
+    virtual Status listFolder(const std::string& folder, std::vector<std::string>* names);
+    // Bytes an unprivileged user may still write on the file system of
+    // `folder`.
+    virtual Status freeSpace(File& folder, int64_t* out);
+    // True when copies within the file system of `folder` may share
+    // extents instead of copying data (reflink).
+    virtual bool sharesExtents(File& folder);
+    // The longest file name the file system of `folder` takes.
+    virtual std::size_t maxNameLength(File& folder);
+    // What `path` names, links followed: nothing, a regular file or
+    // something else (a device, a FIFO, a folder).
+    enum class Kind { Absent, Regular, Other };
+    virtual Kind kindOf(const std::string& path);
+    // Where the symbolic link `path` leads, made absolute; `path` itself
+    // when it is no link or its target cannot be resolved.
+    virtual std::string followLinks(const std::string& path);
     // True when `path` names an existing entry that is not a directory
     // (links followed).
     virtual bool isPresentFile(const std::string& path);
@@ -106,6 +125,8 @@ class FileLayer {
     // A buffer of `bytes` bytes for block copies; nullptr when the memory
     // cannot be had.
     virtual std::unique_ptr<char[]> allocateBlock(std::size_t bytes);
+    // A name of `length` characters that nobody can guess.
+    virtual std::string randomName(std::size_t length);
 
   protected:
     // The read/write path of copy(): one read() and one write() per piece.

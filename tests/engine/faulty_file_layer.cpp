@@ -35,6 +35,8 @@ const char* opName(Op op) {
             return "Close";
         case Op::Allocate:
             return "Allocate";
+        case Op::Rename:
+            return "Rename";
         case Op::Count:
             break;
     }
@@ -109,6 +111,18 @@ Status FaultyFileLayer::openWrite(const std::string& path, std::unique_ptr<File>
     Status s = FileLayer::openWrite(path, out);
     if (s.ok()) openedForWrite.push_back(path);
     return s;
+}
+
+Status FaultyFileLayer::createNew(const std::string& path, std::unique_ptr<File>* out) {
+    if (count(Op::OpenWrite, path)) return Status::SysError(m_faultErr);
+    Status s = FileLayer::createNew(path, out);
+    if (s.ok()) openedForWrite.push_back(path);
+    return s;
+}
+
+Status FaultyFileLayer::rename(const std::string& from, const std::string& to) {
+    if (count(Op::Rename, to)) return Status::SysError(m_faultErr);
+    return FileLayer::rename(from, to);
 }
 
 Status FaultyFileLayer::size(File& file, int64_t* out) {

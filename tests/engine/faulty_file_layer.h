@@ -31,6 +31,7 @@ enum class Op {
     FlushFolder,
     Close,
     Allocate,
+    Rename,
     Count
 };
 
@@ -72,13 +73,18 @@ class FaultyFileLayer : public morvane::FileLayer {
     std::vector<std::size_t> copySizes;
     // Byte counts of the read() calls on `path`, in order.
     std::vector<std::size_t> readSizes(const std::string& path) const;
-    // Paths of the files opened for writing, and of those closed successfully.
+    // Paths of the files opened for writing, and of those closed successfully
+    // (temporary names as they were created).
     std::vector<std::string> openedForWrite;
     std::vector<std::string> closedOk;
 
     morvane::Status openRead(const std::string& path, std::unique_ptr<morvane::File>* out) override;
     morvane::Status openWrite(const std::string& path,
                               std::unique_ptr<morvane::File>* out) override;
+    // Counted as OpenWrite.
+    morvane::Status createNew(const std::string& path,
+                              std::unique_ptr<morvane::File>* out) override;
+    morvane::Status rename(const std::string& from, const std::string& to) override;
     morvane::Status size(morvane::File& file, int64_t* out) override;
     morvane::Status read(morvane::File& file, char* buffer, std::size_t n,
                          std::size_t* got) override;

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/block_consumer.h"
+#include "engine/checksum_file.h"
+#include "engine/status.h"
+
+namespace morvane {
+
+// SHA-256 of a run's blocks on helper threads, one thread per lane: the
+// chunk lane keeps a digest per chunk, the whole lane one digest of every
+// byte in order. Calls other than the lanes' own come from one thread.
+class HashLanes : public BlockConsumer {
+  public:
+    enum Lane { kChunkLane = 1, kWholeLane = 2 };
+
+    // `lanes`: kChunkLane, kWholeLane or both.
+    explicit HashLanes(int lanes);
+    // Stops the lanes; what they have not hashed yet is dropped.
+    ~HashLanes() override;
+    HashLanes(const HashLanes&) = delete;
+    HashLanes& operator=(const HashLanes&) = delete;
+
+    // Starts the lanes. Fails with ENOMEM when a digest cannot be had, or
+    // with the errno of a thread that cannot be started.
+    Status start();
+
+    void take(const Block& block) override;
+    Status waitUntilDone(int64_t sequence) override;
+
+    // Chunk digests completed and not taken yet; 0 without a chunk lane.
+    int32_t chunkDigestsReady();
+    // Waits for the digest of the oldest completed chunk not taken yet.
+    Status takeChunkDigest(Sha256Digest* out);
+    // Waits until every block taken is hashed; the digest of all of them
+    // in order. Only with a whole lane, once.
+    Status wholeDigest(Sha256Digest* out);
+
+  private:
+    struct Worker;
+    void run(Worker& worker);
+    void stop();
+
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    Worker* m_chunkWorker = nullptr;
+    Worker* m_wholeWorker = nullptr;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Sha256Digest> m_chunkDigests;
+    Status m_failure;
+    bool m_stopping = false;
+};
+
+}  // namespace morvane
