@@ -201,10 +201,14 @@ void OutputSet::wrote(File& file, int64_t bytes) {
     Output* output = find(file);
     if (!output) return;
     output->written += bytes;
-    const int64_t pending = output->written - output->writebackStarted;
-    if (pending < kWritebackStep) return;
-    m_layer->startWriteback(file, output->writebackStarted, pending);
-    output->writebackStarted = output->written;
+    startWriteback(*output, false);
+}
+
+void OutputSet::startWriteback(Output& output, bool whole) {
+    const int64_t pending = output.written - output.writebackStarted;
+    if (pending <= 0 || (!whole && pending < kWritebackStep)) return;
+    m_layer->startWriteback(*output.file, output.writebackStarted, pending);
+    output.writebackStarted = output.written;
     m_unflushed += pending;
     if (!m_flusher || m_unflushed < kBackgroundStep) return;
     m_unflushed = 0;
@@ -225,9 +229,7 @@ Status OutputSet::retire(File& file) {
     } else if (output->temporary.empty()) {
         return Status::OK();  // kept open for the final flush
     } else {
-        m_layer->startWriteback(file, output->writebackStarted,
-                                output->written - output->writebackStarted);
-        output->writebackStarted = output->written;
+        startWriteback(*output, true);
     }
     return m_layer->close(file);
 }
@@ -245,7 +247,7 @@ Status OutputSet::flushAll() {
     return m_flusher->failure;
 }
 
-Status OutputSet::renameOutputs(bool last) {
+Status OutputSet::renameOutputs(bool last, bool* placed) {
     bool renamed = false;
     for (auto& output : m_outputs) {
         if (output->last != last || output->temporary.empty()) continue;
@@ -254,6 +256,7 @@ Status OutputSet::renameOutputs(bool last) {
         if (!s.ok()) return s;
         output->temporary.clear();
         renamed = true;
+        *placed = true;
     }
     if (!renamed || !m_folder) return Status::OK();
     return m_layer->flushFolder(*m_folder);
@@ -267,18 +270,37 @@ Status OutputSet::commit() {
     if (!s.ok()) return s;
     endFlusher();
     // A set being replaced loses its header first, so that a cut in the
-    // middle never leaves a header over chunks of another set.
+    // middle never leaves a header over chunks of another set. It comes back
+    // when the commit fails before any of the new files is in place.
+    std::string header;
+    std::string kept;
     for (auto& output : m_outputs) {
-        if (s.ok() && output->last && !output->temporary.empty() && m_outputs.size() > 1 &&
+        if (output->last && !output->temporary.empty() && m_outputs.size() > 1 &&
             m_layer->kindOf(m_folderPath + output->name) != FileLayer::Kind::Absent) {
-            s = m_layer->remove(m_folderPath + output->name);
-            if (s.ok() && m_folder) s = m_layer->flushFolder(*m_folder);
+            header = m_folderPath + output->name;
+            kept = m_folderPath + temporaryName(output->name);
+            s = m_layer->rename(header, kept);
+            if (!s.ok()) return s;
+            if (m_folder) s = m_layer->flushFolder(*m_folder);
+            if (!s.ok()) {
+                m_layer->rename(kept, header);
+                return s;
+            }
         }
     }
-    if (s.ok()) s = renameOutputs(false);
-    if (s.ok()) s = renameOutputs(true);
-    if (s.ok() && m_folder) s = m_layer->close(*m_folder);
+    bool placed = false;
+    s = renameOutputs(false, &placed);
+    if (s.ok()) s = renameOutputs(true, &placed);
+    if (!kept.empty()) {
+        if (s.ok() || placed) {
+            m_layer->remove(kept);
+        } else {
+            m_layer->rename(kept, header);
+        }
+    }
     if (!s.ok()) return s;
+    // Nothing was written through the folder's descriptor: its close has
+    // nothing to report.
     m_outputs.clear();
     m_folder.reset();
     return Status::OK();

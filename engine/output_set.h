@@ -78,11 +78,17 @@ class OutputSet {
     struct Flusher;
 
     Output* find(File& file);
+    // Starts writeback of what `output` has not handed over yet (once a few
+    // megabytes have gathered, unless `whole`), and asks for a background
+    // flush every kBackgroundStep bytes.
+    void startWriteback(Output& output, bool whole);
     // The temporary name for `name`, and whether `name` had to be cut.
     std::string temporaryName(const std::string& name);
     void removeLeftovers(const NameTest& isOurs);
     Status flushAll();
-    Status renameOutputs(bool last);
+    // Renames the outputs created `last` or the others; `*placed` is set
+    // once one of them is under its final name.
+    Status renameOutputs(bool last, bool* placed);
     void endFlusher();
 
     std::shared_ptr<FileLayer> m_layer;

@@ -87,7 +87,7 @@ TEST_F(ChecksumTest, EscapedNamesRoundTrip) {
               "exit 0:\\x\\\\y\\nz\\r.bin: OK\n");
 }
 
-enum class Outcome { Glued, Damaged, Invalid };
+enum class Outcome { Glued, Damaged, Invalid, WholeDamaged };
 
 struct BadInput {
     const char* label;
@@ -143,6 +143,9 @@ TEST_P(BadInputTest, EndsWithItsOwnErrorAndLosesNothing) {
         if (c.outcome == Outcome::Glued) {
             EXPECT_TRUE(Succeeded(glued, glu));
             EXPECT_TRUE(readFile(out.file("big.bin")) == source);
+        } else if (c.outcome == Outcome::WholeDamaged) {
+            EXPECT_TRUE(FailedWithCode(glued, glu, 15));
+            EXPECT_TRUE(out.entries().empty()) << "nothing of the run stays";
         } else {
             const std::string name = "p_" + std::to_string(c.damagedChunk) + ".div";
             EXPECT_FALSE(glued);
@@ -152,11 +155,7 @@ TEST_P(BadInputTest, EndsWithItsOwnErrorAndLosesNothing) {
             EXPECT_EQ(glu.CurrentChunk(), c.damagedChunk);
             EXPECT_EQ(countOf(rec.events, "onComplete"), 0);
             EXPECT_EQ(rec.events.back().name, "onError");
-            // The run stopped at the end of the damaged chunk; its bytes stay.
-            Bytes written;
-            for (int k = 1; k <= c.damagedChunk; ++k)
-                written += inputs["p_" + std::to_string(k) + ".div"];
-            EXPECT_TRUE(readFile(out.file("big.bin")) == written);
+            EXPECT_TRUE(out.entries().empty()) << "nothing of the run stays";
         }
     }
     for (const auto& [name, bytes] : inputs)
@@ -194,6 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"binary",
                  [](const TempDir& d) { writeFile(at(d, "p.sha256"), randomBytes(300, 5)); },
                  Outcome::Invalid, 0},
+        // Read as sha256sum -c reads them.
         BadInput{"upperCaseDigest",
                  [](const TempDir& d) {
                      Bytes l = line(d, 1);
@@ -201,7 +201,25 @@ INSTANTIATE_TEST_SUITE_P(
                          l[i] = static_cast<char>(std::toupper(l[i]));
                      replaceLine(d, 1, l);
                  },
+                 Outcome::Glued, 0},
+        BadInput{"tagFormat",
+                 [](const TempDir& d) {
+                     const Bytes l = line(d, 1);
+                     replaceLine(d, 1, "SHA256 (p_2.div) = " + l.substr(0, 64) + "\r\n");
+                 },
+                 Outcome::Glued, 0},
+        BadInput{"tagFormatWrongDigest",
+                 [](const TempDir& d) { replaceLine(d, 1, "SHA256 (p_2.div) = " + kOtherDigest + "\n"); },
+                 Outcome::Damaged, 2},
+        // The header and the checksum file disagree on the set.
+        BadInput{"chunkBeyondTheHeadersCount",
+                 [](const TempDir& d) {
+                     replaceLine(d, 3, line(d, 3) + kOtherDigest + "  p_4.div\n");
+                 },
                  Outcome::Invalid, 0},
+        BadInput{"wholeFileLineWrong",
+                 [](const TempDir& d) { replaceLine(d, 3, kOtherDigest + "  big.bin\n"); },
+                 Outcome::WholeDamaged, 0},
         BadInput{"shortDigest", [](const TempDir& d) { replaceLine(d, 1, line(d, 1).substr(1)); },
                  Outcome::Invalid, 0},
         BadInput{"chunkTwoLineMissing", [](const TempDir& d) { replaceLine(d, 1, ""); },

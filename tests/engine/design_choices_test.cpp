@@ -83,10 +83,7 @@ TEST_P(EarlyEndTest, ShortChunkFailsTheGlue) {
     EXPECT_EQ(countOf(rec.events, "onComplete"), 0);
     EXPECT_EQ(rec.events.back().name, "onError");
     EXPECT_EQ(openDescriptorCount(), fds);
-    const Bytes out = readFile(outDir.file("out.bin"));
-    ASSERT_GE(out.size(), 100u);
-    EXPECT_LE(out.size(), 160u) << "nothing past the chunk's real end may be written";
-    EXPECT_EQ(out.substr(0, 100), source.substr(0, 100));
+    EXPECT_TRUE(outDir.entries().empty()) << "nothing of the run stays";
 }
 
 // A large file that shrank after its analysis is an early end too.
@@ -110,8 +107,7 @@ TEST_P(EarlyEndTest, ShrunkSourceFailsTheDivision) {
     EXPECT_EQ(countOf(rec.events, "onComplete"), 0);
     EXPECT_EQ(rec.events.back().name, "onError");
     EXPECT_EQ(openDescriptorCount(), fds);
-    EXPECT_EQ(readFile(out.file("p_1.div")), source.substr(0, 1000));
-    EXPECT_FALSE(fileExists(out.file("p_3.div")));
+    EXPECT_TRUE(out.entries().empty()) << "nothing of the run stays";
 }
 
 INSTANTIATE_TEST_SUITE_P(CopyPaths, EarlyEndTest,
@@ -186,7 +182,8 @@ TEST_P(CopyPathTest, OneNotificationPerBlockAndTheSameBytes) {
     ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
     EXPECT_EQ(glu.NumOfOps(), 4);
     EXPECT_EQ(countOf(grec.events, "onNewDivision"), 4);
-    EXPECT_EQ(layer->calls(Op::Copy), 4);
+    const std::size_t B = 10485760;
+    EXPECT_EQ(layer->copySizes, piecesOf({B, 500, B, 500}));
     EXPECT_TRUE(readFile(glued.file("big.bin")) == source) << "glued file differs";
 }
 

@@ -224,8 +224,34 @@ std::vector<LoggedOp> CompletionProbe::endOfLog() const {
     return ops;
 }
 
-std::vector<LoggedOp> finalFlushes(const std::string& folder) {
-    return {{Op::FlushFileSystem, folder}, {Op::FlushFolder, folder}, {Op::Close, folder}};
+std::vector<LoggedOp> finalFlushes(const std::string& folder, const std::string& lastOutput) {
+    return {{Op::FlushFolder, folder}, {Op::Rename, lastOutput}, {Op::FlushFolder, folder}};
+}
+
+std::string finalPathOf(const std::string& path) {
+    const std::string suffix = ".morvane-part";
+    const std::size_t slash = path.find_last_of('/') + 1;
+    const std::size_t tail = suffix.size() + 7;
+    if (path.size() < slash + 1 + tail || path[slash] != '.' ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return path;
+    }
+    return path.substr(0, slash) + path.substr(slash + 1, path.size() - slash - 1 - tail);
+}
+
+std::vector<std::string> finalPathsOf(const std::vector<std::string>& paths) {
+    std::vector<std::string> finals;
+    for (const auto& path : paths) finals.push_back(finalPathOf(path));
+    return finals;
+}
+
+std::vector<std::size_t> piecesOf(const std::vector<std::size_t>& blocks) {
+    std::vector<std::size_t> pieces;
+    for (std::size_t block : blocks) {
+        for (std::size_t done = 0; done < block; done += std::min<std::size_t>(block - done, 1 << 20))
+            pieces.push_back(std::min<std::size_t>(block - done, 1 << 20));
+    }
+    return pieces;
 }
 
 }  // namespace morvane_test

@@ -134,7 +134,15 @@ class CompletionProbe : public morvane::FileDividerEvents, public morvane::FileG
     std::size_t m_logAtComplete = 0;
 };
 
-// The operations that end a successful run writing into `folder`.
-std::vector<LoggedOp> finalFlushes(const std::string& folder);
+// The operations that end a successful run writing into `folder`: the last
+// flush of the folder, the rename of `lastOutput` (a final path) into
+// place, the flush of the folder that makes it last.
+std::vector<LoggedOp> finalFlushes(const std::string& folder, const std::string& lastOutput);
+
+// The final path a run's temporary path stands for; other paths as they are.
+std::string finalPathOf(const std::string& path);
+std::vector<std::string> finalPathsOf(const std::vector<std::string>& paths);
+// The kernel copies of blocks of these sizes: pieces of at most 1 MiB.
+std::vector<std::size_t> piecesOf(const std::vector<std::size_t>& blocks);
 
 }  // namespace morvane_test

@@ -51,10 +51,10 @@ TempDir::~TempDir() {
     fs::remove_all(m_path, ec);
 }
 
-std::vector<std::string> TempDir::entries() const {
+std::vector<std::string> TempDir::entriesOf(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(m_path, ec))
+    for (const auto& e : fs::directory_iterator(folder, ec))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

@@ -36,7 +36,8 @@ class TempDir {
     // Full path of `name` inside the folder.
     std::string file(const std::string& name) const { return m_path + "/" + name; }
     // Names of the entries in the folder, sorted.
-    std::vector<std::string> entries() const;
+    std::vector<std::string> entries() const { return entriesOf(m_path); }
+    static std::vector<std::string> entriesOf(const std::string& folder);
 
   private:
     std::string m_path;
