@@ -209,6 +209,11 @@ Status FileLayer::remove(const std::string& path) {
     return Status::OK();
 }
 
+Status FileLayer::removeIn(File& folder, const std::string& name) {
+    if (::unlinkat(folder.fd(), name.c_str(), 0) != 0) return Status::SysError(errno);
+    return Status::OK();
+}
+
 Status FileLayer::listFolder(const std::string& folder, std::vector<std::string>* names) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
     if (!dir) return Status::SysError(errno);

@@ -97,6 +97,9 @@ class FileLayer {
     virtual Status rename(const std::string& from, const std::string& to);
     // Removes the name `path`.
     virtual Status remove(const std::string& path);
+    // Removes the entry `name` of the open folder `folder`, wherever the
+    // folder has been moved.
+    virtual Status removeIn(File& folder, const std::string& name);
     // The names in `folder`, without "." and "..".
     virtual Status listFolder(const std::string& folder, std::vector<std::string>* names);
     // Bytes an unprivileged user may still write on the file system of

@@ -267,6 +267,8 @@ Status OutputSet::commit() {
     for (auto& output : m_outputs) {
         if (s.ok() && output->file->isOpen()) s = m_layer->close(*output->file);
     }
+    // Up to here a stop leaves nothing; once the renames begin they finish.
+    if (s.ok() && m_stop && *m_stop) s = Status::SysError(ECANCELED);
     if (!s.ok()) return s;
     endFlusher();
     // A set being replaced loses its header first, so that a cut in the
@@ -326,7 +328,11 @@ void OutputSet::abandon() {
     for (auto& output : m_outputs) {
         if (output->temporary.empty()) continue;
         output->file.reset();
-        m_layer->remove(m_folderPath + output->temporary);
+        if (m_folder) {
+            m_layer->removeIn(*m_folder, output->temporary);
+        } else {
+            m_layer->remove(m_folderPath + output->temporary);
+        }
     }
     m_outputs.clear();
     endFlusher();

@@ -398,5 +398,63 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{Run::VerifiedGlue, Op::Allocate, kLast, ENOMEM, NAT, false}),
     caseName);
 
+// A stop requested in each phase of a run: the run ends without onError or
+// onComplete, reports Stopped, and leaves the output folder as it was; a stop
+// that comes once the files are being put in place lets the run complete.
+struct StopCase {
+    Run run;
+    Op op;
+    int occurrence;  // kLast for the last call of the run
+    bool completes;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << runName(c.run) << " at " << opName(c.op) << " #" << c.occurrence;
+}
+
+class StopTest : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(StopTest, LeavesTheFolderAsItWas) {
+    const StopCase& c = GetParam();
+    int calls = 0;
+    {
+        Scenario dry(c.run, CopyMode::ReadWrite);
+        ASSERT_TRUE(dry.act());
+        calls = dry.layer->calls(c.op);
+    }
+    Scenario s(c.run, CopyMode::ReadWrite);
+    s.layer->hookAt(c.op, c.occurrence == kLast ? calls : c.occurrence, [&s] {
+        if (s.div) s.div->requestStop();
+        if (s.glu) s.glu->requestStop();
+    });
+    const bool result = s.act();
+    const bool stopped = s.div ? s.div->Stopped() : s.glu->Stopped();
+    EXPECT_EQ(result, c.completes);
+    EXPECT_EQ(stopped, !c.completes);
+    EXPECT_EQ(countOf(s.events(), "onError"), 0) << describe(s.events());
+    EXPECT_EQ(countOf(s.events(), "onComplete"), c.completes ? 1 : 0);
+    if (!c.completes) EXPECT_TRUE(s.snapshot(s.out) == s.outputs) << "the output folder changed";
+    EXPECT_TRUE(s.snapshot(s.in) == s.inputs) << "an input file changed";
+    // The request does not outlive the run.
+    EXPECT_TRUE(s.act());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Phases, StopTest,
+    ::testing::Values(StopCase{Run::Divide, Op::OpenWrite, 1, false},    // the header
+                      StopCase{Run::Divide, Op::Write, 2, false},        // chunk 1
+                      StopCase{Run::Divide, Op::OpenWrite, kLast, false},  // the checksum file
+                      StopCase{Run::Divide, Op::FlushFileSystem, 1, false},  // the final flush
+                      StopCase{Run::Divide, Op::Rename, 1, true},        // the commit
+                      StopCase{Run::Glue, Op::Read, 1, false},
+                      StopCase{Run::Glue, Op::Write, kLast, false},
+                      StopCase{Run::Glue, Op::FlushFileSystem, 1, false},
+                      StopCase{Run::VerifiedGlue, Op::Read, 2, false}),
+    [](const ::testing::TestParamInfo<StopCase>& info) {
+        return std::string(runName(info.param.run)) + "_" + opName(info.param.op) + "_" +
+               (info.param.occurrence == kLast ? std::string("Last")
+                                               : std::to_string(info.param.occurrence));
+    });
+
 }  // namespace
 }  // namespace morvane_test

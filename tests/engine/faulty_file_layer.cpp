@@ -68,8 +68,16 @@ void FaultyFileLayer::failAt(Op op, int occurrence, int err) {
     m_faultPath.clear();
 }
 
+void FaultyFileLayer::hookAt(Op op, int occurrence, std::function<void()> hook) {
+    m_hookOp = op;
+    m_hookOccurrence = occurrence;
+    m_hook = std::move(hook);
+}
+
 void FaultyFileLayer::reset() {
     m_calls.fill(0);
+    m_hookOp = Op::Count;
+    m_hook = nullptr;
     m_faultOp = Op::Count;
     m_faultOccurrence = 0;
     m_faultErr = 0;
@@ -86,6 +94,7 @@ bool FaultyFileLayer::count(Op op, const std::string& path, std::size_t bytes) {
     std::lock_guard<std::mutex> lock(m_countMutex);
     int n = ++m_calls[static_cast<std::size_t>(op)];
     log.push_back({op, path, bytes});
+    if (op == m_hookOp && n == m_hookOccurrence && m_hook) m_hook();
     if (op == m_faultOp && n == m_faultOccurrence) {
         m_faultHit = true;
         m_faultPath = path;

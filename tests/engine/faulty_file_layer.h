@@ -5,6 +5,7 @@
 // chosen errno, and can route block copies through other paths.
 
 #include <array>
+#include <functional>
 #include <cstddef>
 #include <mutex>
 #include <ostream>
@@ -51,7 +52,10 @@ class FaultyFileLayer : public morvane::FileLayer {
     // Makes call number `occurrence` (from 1) of `op` fail with `err`. A
     // failed allocation returns nullptr; the engine supplies the errno.
     void failAt(Op op, int occurrence, int err);
-    // Forgets counts, log and fault.
+    // Calls `hook` at call number `occurrence` of `op`, before the call
+    // goes ahead.
+    void hookAt(Op op, int occurrence, std::function<void()> hook);
+    // Forgets counts, log, fault and hook.
     void reset();
 
     // Makes the file at `path` look as if it lay on another file system.
@@ -112,6 +116,9 @@ class FaultyFileLayer : public morvane::FileLayer {
     int m_faultOccurrence = 0;
     int m_faultErr = 0;
     bool m_faultHit = false;
+    Op m_hookOp = Op::Count;
+    int m_hookOccurrence = 0;
+    std::function<void()> m_hook;
     std::string m_faultPath;
     std::string m_elsewhere;
 };

@@ -222,7 +222,7 @@ TEST_F(GluePanelTest, ChecksumsAreShownAndADamagedChunkIsNamed) {
               QStringLiteral("Application Error: 14  Chunk File Damaged: s_2.div"));
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to glue files together."));
-    EXPECT_EQ(contents(QStringLiteral("letters.txt")), QByteArray("abcdefgh"));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("letters.txt")))) << "nothing of the run stays";
 
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(sums.left(70));
