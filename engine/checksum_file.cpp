@@ -97,8 +97,8 @@ int64_t checksumFileSize(const std::string& prefix, int32_t numOfChunks,
     int64_t total = static_cast<int64_t>(checksumLine(none, bigFileName).size());
     for (int64_t from = 1; from <= numOfChunks; from *= 10) {
         const int64_t to = std::min<int64_t>(from * 10 - 1, numOfChunks);
-        total += (to - from + 1) * static_cast<int64_t>(
-                                       checksumLine(none, chunkFileName(prefix, from)).size());
+        total += (to - from + 1) *
+                 static_cast<int64_t>(checksumLine(none, chunkFileName(prefix, from)).size());
     }
     return total;
 }

@@ -15,8 +15,7 @@ constexpr int kSlots = 3;
 
 }  // namespace
 
-CopyLoop::CopyLoop(FileLayer& layer, const std::atomic<bool>& stop,
-                   std::atomic<int64_t>& bytesDone)
+CopyLoop::CopyLoop(FileLayer& layer, const std::atomic<bool>& stop, std::atomic<int64_t>& bytesDone)
     : m_layer(layer), m_stop(stop), m_bytesDone(bytesDone) {}
 
 CopyLoop::~CopyLoop() = default;

@@ -218,8 +218,8 @@ Status FileDivider::writeChunks(OutputSet& outputs) {
         File* chunk = nullptr;
         s = outputs.create(chunkFileName(m_chunkPrefix, n), false, &chunk);
         if (s.ok()) {
-            s = loop.copyChunk(*source, *chunk, n, n < m_numOfChunks ? m_avgChunkSize
-                                                                     : m_lastChunkSize, notify);
+            s = loop.copyChunk(*source, *chunk, n,
+                               n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, notify);
         }
         if (s.ok()) s = outputs.retire(*chunk);
     }
@@ -231,9 +231,10 @@ Status FileDivider::writeChunks(OutputSet& outputs) {
     File* file = nullptr;
     if (s.ok()) s = outputs.create(checksumFileName(m_chunkPrefix), false, &file);
     if (s.ok()) {
-        s = writeChecksumFile(*m_layer, *file, m_chunkPrefix, m_numOfChunks, m_bigFileName,
-                              [&](Sha256Digest* digest) { return hashes.takeChunkDigest(digest); },
-                              [&](Sha256Digest* digest) { return hashes.wholeDigest(digest); });
+        s = writeChecksumFile(
+            *m_layer, *file, m_chunkPrefix, m_numOfChunks, m_bigFileName,
+            [&](Sha256Digest* digest) { return hashes.takeChunkDigest(digest); },
+            [&](Sha256Digest* digest) { return hashes.wholeDigest(digest); });
     }
     if (s.ok()) s = outputs.retire(*file);
     return s;

@@ -230,13 +230,13 @@ bool FileGlue::copyChunks() {
         std::unique_ptr<File> chunk;
         s = m_layer->openRead(chunkFullName(k), &chunk);
         if (s.ok()) {
-            s = loop.copyChunk(*chunk, *output, k, k < m_numOfChunks ? m_avgChunkSize
-                                                                     : m_lastChunkSize, notify);
+            s = loop.copyChunk(*chunk, *output, k,
+                               k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, notify);
         }
         if (s.ok()) s = m_layer->close(*chunk);
         // Digests are compared as they come, without waiting for them.
-        if (s.ok() && verified && !checkChunks(hashes, hashes.chunkDigestsReady(),
-                                               &verifiedChunks)) {
+        if (s.ok() && verified &&
+            !checkChunks(hashes, hashes.chunkDigestsReady(), &verifiedChunks)) {
             return false;
         }
     }

@@ -209,14 +209,15 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  Outcome::Glued, 0},
         BadInput{"tagFormatWrongDigest",
-                 [](const TempDir& d) { replaceLine(d, 1, "SHA256 (p_2.div) = " + kOtherDigest + "\n"); },
+                 [](const TempDir& d) {
+                     replaceLine(d, 1, "SHA256 (p_2.div) = " + kOtherDigest + "\n");
+                 },
                  Outcome::Damaged, 2},
         // The header and the checksum file disagree on the set.
-        BadInput{"chunkBeyondTheHeadersCount",
-                 [](const TempDir& d) {
-                     replaceLine(d, 3, line(d, 3) + kOtherDigest + "  p_4.div\n");
-                 },
-                 Outcome::Invalid, 0},
+        BadInput{
+            "chunkBeyondTheHeadersCount",
+            [](const TempDir& d) { replaceLine(d, 3, line(d, 3) + kOtherDigest + "  p_4.div\n"); },
+            Outcome::Invalid, 0},
         BadInput{"wholeFileLineWrong",
                  [](const TempDir& d) { replaceLine(d, 3, kOtherDigest + "  big.bin\n"); },
                  Outcome::WholeDamaged, 0},

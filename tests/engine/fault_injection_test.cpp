@@ -254,8 +254,8 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
     // when the header's own rename fails are the new chunks already in
     // place, and then no header stands over them.
     if (c.left == FaultCase::ChunksWithoutHeader) {
-        EXPECT_EQ(s.out.entries(), (std::vector<std::string>{"p.sha256", "p_1.div", "p_2.div",
-                                                              "p_3.div"}));
+        EXPECT_EQ(s.out.entries(),
+                  (std::vector<std::string>{"p.sha256", "p_1.div", "p_2.div", "p_3.div"}));
     } else if (c.left == FaultCase::NewOutput) {
         EXPECT_EQ(s.out.entries(), std::vector<std::string>{"restored.bin"});
         EXPECT_TRUE(readFile(s.out.file("restored.bin")) == s.source);
@@ -441,11 +441,11 @@ TEST_P(StopTest, LeavesTheFolderAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Phases, StopTest,
-    ::testing::Values(StopCase{Run::Divide, Op::OpenWrite, 1, false},    // the header
-                      StopCase{Run::Divide, Op::Write, 2, false},        // chunk 1
-                      StopCase{Run::Divide, Op::OpenWrite, kLast, false},  // the checksum file
+    ::testing::Values(StopCase{Run::Divide, Op::OpenWrite, 1, false},        // the header
+                      StopCase{Run::Divide, Op::Write, 2, false},            // chunk 1
+                      StopCase{Run::Divide, Op::OpenWrite, kLast, false},    // the checksum file
                       StopCase{Run::Divide, Op::FlushFileSystem, 1, false},  // the final flush
-                      StopCase{Run::Divide, Op::Rename, 1, true},        // the commit
+                      StopCase{Run::Divide, Op::Rename, 1, true},            // the commit
                       StopCase{Run::Glue, Op::Read, 1, false},
                       StopCase{Run::Glue, Op::Write, kLast, false},
                       StopCase{Run::Glue, Op::FlushFileSystem, 1, false},

@@ -257,7 +257,8 @@ std::vector<std::string> finalPathsOf(const std::vector<std::string>& paths) {
 std::vector<std::size_t> piecesOf(const std::vector<std::size_t>& blocks) {
     std::vector<std::size_t> pieces;
     for (std::size_t block : blocks) {
-        for (std::size_t done = 0; done < block; done += std::min<std::size_t>(block - done, 1 << 20))
+        for (std::size_t done = 0; done < block;
+             done += std::min<std::size_t>(block - done, 1 << 20))
             pieces.push_back(std::min<std::size_t>(block - done, 1 << 20));
     }
     return pieces;

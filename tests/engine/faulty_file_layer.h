@@ -5,8 +5,8 @@
 // chosen errno, and can route block copies through other paths.
 
 #include <array>
-#include <functional>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>

@@ -257,7 +257,8 @@ TEST_F(DivisionRunTest, HeaderIsOpenedOnlyAfterOnGenHeader) {
             const std::string name = "p_" + std::to_string(div->CurrentChunk()) + ".div";
             bool temporary = false;
             for (const auto& entry : TempDir::entriesOf(chunkDir))
-                temporary = temporary || finalPathOf(chunkDir + "/" + entry) == chunkDir + "/" + name;
+                temporary =
+                    temporary || finalPathOf(chunkDir + "/" + entry) == chunkDir + "/" + name;
             chunkExisted.push_back(temporary && !fileExists(chunkDir + "/" + name));
         }
     } probe;
@@ -360,9 +361,9 @@ TEST_F(DivisionRunTest, OutputsAreClosedOneByOneThenFlushedTogetherBeforeComplet
     std::vector<std::string> renamed;
     for (const auto& e : layer->log)
         if (e.op == Op::Rename) renamed.push_back(e.path);
-    EXPECT_EQ(renamed, (std::vector<std::string>{chunk("p", 1), chunk("p", 2), chunk("p", 3),
-                                                 chunk("p", 4), out.file("p.sha256"),
-                                                 out.file("p.hed")}))
+    EXPECT_EQ(renamed,
+              (std::vector<std::string>{chunk("p", 1), chunk("p", 2), chunk("p", 3), chunk("p", 4),
+                                        out.file("p.sha256"), out.file("p.hed")}))
         << "the header is put in place last";
 }
 
@@ -378,6 +379,58 @@ TEST_F(DivisionRunTest, AnOutputNameThatIsALinkIsReplacedNotWrittenThrough) {
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
     EXPECT_EQ(readFile(elsewhere.file("precious")), "keep me");
     EXPECT_EQ(readFile(chunk("p", 2)), slice(30, 30));
+}
+
+// What a killed run left under temporary names is removed by the next run of
+// the same names; other programs' files of similar names are never touched.
+TEST_F(DivisionRunTest, LeftoversOfAKilledRunGoAndNothingElse) {
+    FileDivider div;
+    setUpSource(div, 100);
+    div.setAvgChunkSize(30);
+    const std::vector<std::string> leftovers = {".p_2.div.a1B2c3.morvane-part",
+                                                ".p.hed.Zz9Zz9.morvane-part"};
+    const std::vector<std::string> others = {"p_1.div.bak",
+                                             ".p.hed.swp",
+                                             "p_2.div~",
+                                             ".q_1.div.a1B2c3.morvane-part",
+                                             ".p_2.div.a1B2c.morvane-part",
+                                             "p.hed.morvane-part"};
+    for (const auto& name : leftovers) writeFile(out.file(name), "unfinished");
+    for (const auto& name : others) writeFile(out.file(name), "someone else's");
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    for (const auto& name : leftovers) EXPECT_FALSE(fileExists(out.file(name))) << name;
+    for (const auto& name : others) EXPECT_EQ(readFile(out.file(name)), "someone else's") << name;
+}
+
+// The longest name the file system takes still gets a temporary name
+// within the limit, and the run completes.
+TEST_F(DivisionRunTest, LongestPrefixStillFitsItsTemporaryNames) {
+    FileDivider div;
+    const std::string prefix(255 - 7, 'x');  // "<prefix>.sha256" is 255 bytes
+    setUpSource(div, 100, prefix);
+    div.setAvgChunkSize(60);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(readFile(chunk(prefix, 1)), slice(0, 60));
+    EXPECT_EQ(out.entries().size(), 4u) << "header, two chunks, checksum file; no leftover";
+}
+
+// A folder that plainly lacks the room is refused before anything is written.
+TEST_F(DivisionRunTest, TooLittleFreeSpaceIsRefusedBeforeWriting) {
+    struct SmallDisk : FaultyFileLayer {
+        morvane::Status freeSpace(morvane::File&, int64_t* out) override {
+            *out = 99;
+            return morvane::Status::OK();
+        }
+    };
+    auto layer = std::make_shared<SmallDisk>();
+    FileDivider div(layer);
+    setUpSource(div, 100);
+    div.setAvgChunkSize(30);
+    DividerRecorder rec(div);
+    EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, ENOSPC));
+    EXPECT_EQ(layer->calls(Op::OpenWrite), 0);
+    EXPECT_EQ(namesOf(rec.events), (std::vector<std::string>{"onGenHeader", "onError"}));
+    EXPECT_TRUE(out.entries().empty());
 }
 
 // A long run flushes the file system in the background as it goes; a

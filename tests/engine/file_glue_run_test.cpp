@@ -82,8 +82,8 @@ TEST_F(GlueRunTest, WorkedExampleOfFourChunks) {
     EXPECT_EQ(glu.CurrentChunk(), 4);
     EXPECT_EQ(glu.CurrentOp(), 11);
 
-    EXPECT_EQ(layer->copySizes, piecesOf({B, B, 4028480, B, B, 4028480, B, B, 4028480, B,
-                                          1514240}));
+    EXPECT_EQ(layer->copySizes,
+              piecesOf({B, B, 4028480, B, B, 4028480, B, B, 4028480, B, 1514240}));
     const Bytes out = readFile(output());
     EXPECT_EQ(out.size(), 87000000u);
     EXPECT_TRUE(out == stated(chunks, 25000000, 12000000)) << "output differs from the chunks";
