@@ -240,6 +240,29 @@ TEST_F(GlueRunTest, OutputToDevNullSucceeds) {
     EXPECT_TRUE(Succeeded(glu.glueFile(), glu));
 }
 
+// A block device cannot be renamed over: the glue writes it in place, as a
+// disk image is restored onto a stick, and flushes the device itself.
+TEST_F(GlueRunTest, BlockDeviceIsWrittenInPlaceAndFlushed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for a loop device";
+    auto chunks = lay("p", 4096, 4096, 3, {4096, 4096, 4096});
+    TempDir disk;
+    writeFile(disk.file("stick.img"), Bytes(1 << 20, '\0'));
+    const std::string attached = runCommand("losetup -f --show " + disk.file("stick.img"));
+    if (attached.compare(0, 7, "exit 0:") != 0) GTEST_SKIP() << "no loop device: " << attached;
+    const std::string device = attached.substr(7, attached.find('\n') - 7);
+    auto layer = std::make_shared<FaultyFileLayer>();
+    FileGlue glu(layer);
+    analyse(glu, "p");
+    glu.setBigFileName(device.substr(5));
+    glu.setBigFilePath("/dev");
+    layer->reset();
+    EXPECT_TRUE(Succeeded(glu.glueFile(), glu));
+    EXPECT_EQ(layer->calls(Op::Flush), 1) << "the device is flushed, not only its folder";
+    EXPECT_EQ(layer->calls(Op::Rename), 0);
+    runCommand("losetup -d " + device);
+    EXPECT_TRUE(readFile(disk.file("stick.img")).substr(0, 3 * 4096) == stated(chunks, 4096, 4096));
+}
+
 // The output is closed without waiting for the disk; its file system and
 // folder are flushed once, before onComplete.
 TEST_F(GlueRunTest, EveryFileIsClosedThenTheOutputFlushedBeforeCompletion) {
