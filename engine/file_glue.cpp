@@ -217,7 +217,8 @@ bool FileGlue::copyChunks() {
         s = outputs.begin(folder, inPlace ? 0 : m_bigFileSize,
                           [&name](const std::string& stem, bool cut) {
                               return cut ? name.compare(0, stem.size(), stem) == 0 : stem == name;
-                          });
+                          },
+                          true);
     }
     if (s.ok()) s = outputs.create(name, false, &output);
     int32_t verifiedChunks = 0;

@@ -87,7 +87,14 @@ Status FileLayer::openWrite(const std::string& path, std::unique_ptr<File>* out)
 }
 
 Status FileLayer::createNew(const std::string& path, std::unique_ptr<File>* out) {
-    return openFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, out);
+    // A name created here is a new regular file: no FIFO to guard against.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Status::SysError(errno);
+    *out = std::make_unique<File>(fd, path);
+    return Status::OK();
 }
 
 Status FileLayer::size(File& file, int64_t* out) {
@@ -287,19 +294,14 @@ std::unique_ptr<char[]> FileLayer::allocateBlock(std::size_t bytes) {
     return std::unique_ptr<char[]>(new (std::nothrow) char[bytes]);
 }
 
-std::string FileLayer::randomName(std::size_t length) {
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string name(length, 'x');
-    std::vector<unsigned char> noise(length);
+Status FileLayer::randomBytes(unsigned char* buffer, std::size_t n) {
     std::size_t got = 0;
-    while (got < length) {
-        const ssize_t r = ::getrandom(noise.data() + got, length - got, 0);
-        if (r < 0 && errno != EINTR) break;
+    while (got < n) {
+        const ssize_t r = ::getrandom(buffer + got, n - got, 0);
+        if (r < 0 && errno != EINTR) return Status::SysError(errno);
         if (r > 0) got += static_cast<std::size_t>(r);
     }
-    for (std::size_t i = 0; i < length; ++i) name[i] = kLetters[noise[i] % 62];
-    return name;
+    return Status::OK();
 }
 
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {

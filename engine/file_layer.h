@@ -128,8 +128,8 @@ class FileLayer {
     // A buffer of `bytes` bytes for block copies; nullptr when the memory
     // cannot be had.
     virtual std::unique_ptr<char[]> allocateBlock(std::size_t bytes);
-    // A name of `length` characters that nobody can guess.
-    virtual std::string randomName(std::size_t length);
+    // Fills `buffer` with `n` bytes nobody can guess.
+    virtual Status randomBytes(unsigned char* buffer, std::size_t n);
 
   protected:
     // The read/write path of copy(): one read() and one write() per piece.

@@ -105,8 +105,10 @@ OutputSet::~OutputSet() {
     abandon();
 }
 
-Status OutputSet::begin(const std::string& folder, int64_t bytes, const NameTest& isOurs) {
+Status OutputSet::begin(const std::string& folder, int64_t bytes, const NameTest& isOurs,
+                        bool devicesInPlace) {
     abandon();
+    m_devicesInPlace = devicesInPlace;
     m_folderPath = folder;
     m_unflushed = 0;
     std::unique_ptr<File> opened;
@@ -147,8 +149,22 @@ void OutputSet::removeLeftovers(const NameTest& isOurs) {
     }
 }
 
+std::string OutputSet::randomLetters() {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    if (m_noiseUsed + kRandomLetters > m_noise.size()) {
+        // Should the kernel give none, the exclusive create still keeps the
+        // names safe; they are only easier to guess.
+        m_layer->randomBytes(m_noise.data(), m_noise.size());
+        m_noiseUsed = 0;
+    }
+    std::string letters(kRandomLetters, 'x');
+    for (char& c : letters) c = kLetters[m_noise[m_noiseUsed++] % 62];
+    return letters;
+}
+
 std::string OutputSet::temporaryName(const std::string& name) {
-    const std::string tail = "." + m_layer->randomName(kRandomLetters) + kTemporarySuffix;
+    const std::string tail = "." + randomLetters() + kTemporarySuffix;
     std::string stem = name;
     if (1 + stem.size() + tail.size() > m_maxName) {
         stem.resize(m_maxName - 1 - tail.size());
@@ -170,8 +186,7 @@ Status OutputSet::create(const std::string& name, bool last, File** out) {
     const std::string finalPath = m_folderPath + name;
     std::unique_ptr<File> file;
     Status s;
-    const FileLayer::Kind kind = m_layer->kindOf(finalPath);
-    if (kind == FileLayer::Kind::Other) {
+    if (m_devicesInPlace && m_layer->kindOf(finalPath) == FileLayer::Kind::Other) {
         s = m_layer->openWrite(finalPath, &file);
     } else {
         do {
@@ -207,7 +222,11 @@ void OutputSet::wrote(File& file, int64_t bytes) {
 void OutputSet::startWriteback(Output& output, bool whole) {
     const int64_t pending = output.written - output.writebackStarted;
     if (pending <= 0 || (!whole && pending < kWritebackStep)) return;
-    m_layer->startWriteback(*output.file, output.writebackStarted, pending);
+    // A small file is left to the next flush of the file system: one call
+    // each would cost more than it saves.
+    if (pending >= kWritebackStep) {
+        m_layer->startWriteback(*output.file, output.writebackStarted, pending);
+    }
     output.writebackStarted = output.written;
     m_unflushed += pending;
     if (!m_flusher || m_unflushed < kBackgroundStep) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -32,9 +33,9 @@ namespace morvane {
 // name, or a symbolic link, is replaced by the rename, never written in
 // place or through.
 //
-// An output whose final name is something other than a regular file (a
-// block device, /dev/null, a FIFO) cannot be renamed over: it is written in
-// place and flushed with fdatasync.
+// For a run that asks for it, an output whose final name is something other
+// than a regular file (a block device, /dev/null, a FIFO) is written in
+// place and flushed with fdatasync: a disk image restored onto a stick.
 class OutputSet {
   public:
     static constexpr int64_t kBackgroundStep = 64 << 20;
@@ -55,7 +56,10 @@ class OutputSet {
     // Starts a run writing into `folder`: opens it, removes the temporary
     // files that earlier runs left for names `isOurs` accepts, and fails
     // with ENOSPC when fewer than `bytes` bytes are free there.
-    Status begin(const std::string& folder, int64_t bytes, const NameTest& isOurs);
+    // `devicesInPlace`: a final name that is not a regular file is written
+    // in place (see above); otherwise it is replaced like any other.
+    Status begin(const std::string& folder, int64_t bytes, const NameTest& isOurs,
+                 bool devicesInPlace = false);
     // Creates the output to be named `name` in the folder. The set owns
     // the file; `*out` stays valid until the run ends. `last`: renamed
     // after all the others.
@@ -82,8 +86,9 @@ class OutputSet {
     // megabytes have gathered, unless `whole`), and asks for a background
     // flush every kBackgroundStep bytes.
     void startWriteback(Output& output, bool whole);
-    // The temporary name for `name`, and whether `name` had to be cut.
+    // The temporary name for `name`.
     std::string temporaryName(const std::string& name);
+    std::string randomLetters();
     void removeLeftovers(const NameTest& isOurs);
     Status flushAll();
     // Renames the outputs created `last` or the others; `*placed` is set
@@ -99,6 +104,9 @@ class OutputSet {
     std::vector<std::unique_ptr<Output>> m_outputs;
     int64_t m_unflushed = 0;
     std::shared_ptr<Flusher> m_flusher;
+    bool m_devicesInPlace = false;
+    std::array<unsigned char, 4096> m_noise{};
+    std::size_t m_noiseUsed = 4096;
 };
 
 // The folder part of `path`, ending in "/" ("./" when it has none).
