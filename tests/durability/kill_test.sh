@@ -237,10 +237,10 @@ check_complete() {
     local case=$1 folder=$2 expected=$3
     shift 3
     local want have
-    want=$(printf '%s\n' "${foreign_names[@]}" "$@" | sort)
-    have=$(ls -A "$folder" | sort)
+    want=$(printf '%s ' "${foreign_names[@]}" "$@" | tr ' ' '\n' | sort | tr '\n' ' ')
+    have=$(find "$folder" -mindepth 1 -printf '%f\n' | sort | tr '\n' ' ')
     [ "$want" = "$have" ] ||
-        fail "$case: after a complete run the folder holds: $(echo $have) (expected: $(echo $want))"
+        fail "$case: after a complete run the folder holds: $have(expected: $want)"
     local final
     for final in "$@"; do
         cmp -s "$folder/$final" "$expected/$final" || fail "$case: the complete run's $final is wrong"

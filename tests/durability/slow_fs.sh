@@ -42,8 +42,8 @@ slow_fs_mount() {
     mkdir -p "$mountpoint"
     /usr/bin/python3 "$slow_fs_program" "$backing" "$mountpoint" --rate "$rate" >"$log" 2>&1 &
     local daemon=$!
-    local tries
-    for tries in $(seq 100); do
+    local _
+    for _ in $(seq 100); do
         if mountpoint -q "$mountpoint"; then
             slow_fs_mountpoints+=("$mountpoint")
             slow_fs_daemons+=("$daemon")
@@ -69,8 +69,8 @@ slow_fs_unmount() {
         [ "${slow_fs_mountpoints[$i]}" = "$1" ] || continue
         local daemon=${slow_fs_daemons[$i]}
         umount "$1" 2>/dev/null || umount -l "$1"
-        local tries
-        for tries in $(seq 50); do
+        local _
+        for _ in $(seq 50); do
             kill -0 "$daemon" 2>/dev/null || break
             sleep 0.1
         done
