@@ -1,9 +1,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QTimer>
-#include <algorithm>
 #include <cstdio>
-#include <optional>
+#include <cstring>
 
 #include "ui/app_info.h"
 #include "ui/frm_main.h"
@@ -13,10 +12,14 @@ namespace {
 
 // Exit status for a command line the program does not understand.
 constexpr int kUsageError = 2;
+// Exit status when the window is asked for but there is nothing to show it on.
+constexpr int kNoDisplay = 1;
 
 void describeCommandLine(QCommandLineParser& parser) {
     parser.setApplicationDescription(
         QStringLiteral("Divides a large file into chunks and glues the chunks back."));
+    // Qt's own options are single-dash words (-platform, -style, -reverse); so are ours.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(
@@ -25,65 +28,20 @@ void describeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("[file]"));
 }
 
-// True when `name` may be an option that QApplication takes for itself.
-bool isWindowSystemOption(const QString& name) {
-    static const QStringList names = {QStringLiteral("platform"),
-                                      QStringLiteral("platformpluginpath"),
-                                      QStringLiteral("platformtheme"),
-                                      QStringLiteral("plugin"),
-                                      QStringLiteral("qwindowgeometry"),
-                                      QStringLiteral("qwindowicon"),
-                                      QStringLiteral("qwindowtitle"),
-                                      QStringLiteral("reverse"),
-                                      QStringLiteral("session"),
-                                      QStringLiteral("display"),
-                                      QStringLiteral("geometry"),
-                                      QStringLiteral("style"),
-                                      QStringLiteral("stylesheet"),
-                                      QStringLiteral("widgetcount"),
-                                      QStringLiteral("title"),
-                                      QStringLiteral("name"),
-                                      QStringLiteral("visual"),
-                                      QStringLiteral("ncols"),
-                                      QStringLiteral("cmap"),
-                                      QStringLiteral("nograb"),
-                                      QStringLiteral("dograb"),
-                                      QStringLiteral("sync"),
-                                      QStringLiteral("fontengine"),
-                                      QStringLiteral("dialogs"),
-                                      QStringLiteral("testability"),
-                                      QStringLiteral("qmljsdebugger")};
-    return names.contains(name);
-}
-
-// Reads the command line; the exit status when the program ends without a
-// window. Until `final`, an option it does not know may be one of the window
-// system's, which only QApplication takes away, so it is left for later.
-std::optional<int> readCommandLine(QCommandLineParser& parser, bool final) {
-    const bool parsed = parser.parse(QCoreApplication::arguments());
-    if (!parsed && !final) {
-        const QStringList unknown = parser.unknownOptionNames();
-        if (unknown.isEmpty() ||
-            std::any_of(unknown.begin(), unknown.end(), isWindowSystemOption)) {
-            return std::nullopt;
+// True when neither the environment nor the command line says where a window
+// would go: no display, no Wayland compositor, no window system chosen.
+bool hasNoDisplay(int argc, char* argv[]) {
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        return false;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return false;
         }
     }
-    if (!parsed || parser.positionalArguments().size() > 1) {
-        const QString error =
-            parsed ? QStringLiteral("Only one file can be opened.") : parser.errorText();
-        std::fprintf(stderr, "%s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
-        return kUsageError;
-    }
-    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
-                    qPrintable(QCoreApplication::applicationVersion()));
-        return 0;
-    }
-    return std::nullopt;
+    return true;
 }
 
 }  // namespace
@@ -91,18 +49,33 @@ std::optional<int> readCommandLine(QCommandLineParser& parser, bool final) {
 int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QString::fromLatin1(morvane::kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
-    QCommandLineParser parser;
-    describeCommandLine(parser);
-    {
-        // Help, the version and most mistakes are answered without a display.
-        QCoreApplication reader(argc, argv);
-        if (const std::optional<int> status = readCommandLine(parser, false)) return *status;
-    }
+    // Help, the version and usage errors need no display. Without one, the
+    // window system that needs none is taken, so that they are still answered.
+    const bool noDisplay = hasNoDisplay(argc, argv);
+    if (noDisplay) qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication application(argc, argv);
     // Desktops match the window to its menu entry by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral(MORVANE_APP_ID));
-    if (const std::optional<int> status = readCommandLine(parser, true)) return *status;
+
+    // QApplication has taken its own options out of the arguments by now.
+    QCommandLineParser parser;
+    describeCommandLine(parser);
+    if (!parser.parse(QCoreApplication::arguments()) || parser.positionalArguments().size() > 1) {
+        const QString error = parser.errorText().isEmpty()
+                                  ? QStringLiteral("Only one file can be opened.")
+                                  : parser.errorText();
+        std::fprintf(stderr, "%s\n\n%s", qPrintable(error), qPrintable(parser.helpText()));
+        return kUsageError;
+    }
+    // --help, --help-all and --version are answered here and end the program.
+    parser.process(application);
+    if (noDisplay) {
+        std::fputs(
+            "No display to show the window on: neither DISPLAY nor WAYLAND_DISPLAY is set.\n",
+            stderr);
+        return kNoDisplay;
+    }
 
     morvane::QtDesktop desktop;
     morvane::frmMain window(desktop);

@@ -3,6 +3,8 @@
 #   build/        the program and the whole suite (engine, window, end to end)
 #   build-asan/   the engine and window tests under AddressSanitizer and
 #                 UndefinedBehaviorSanitizer
+#   build-tsan/   the engine tests under ThreadSanitizer (about 3 minutes on
+#                 two cores, build included)
 #   build-fuzz/   the header fuzz test, with clang, for a bounded time
 # Arguments are passed to the first ctest (for example -L engine).
 set -euo pipefail
@@ -24,6 +26,13 @@ cmake --build "$top/build-asan" -j "$jobs"
 (cd "$top/build-asan" &&
     ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -L engine -LE large &&
     ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j "$jobs" -L ui)
+
+echo "== Thread sanitizer build and test"
+cmake -S "$top" -B "$top/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DMORVANE_SANITIZE_THREAD=ON
+cmake --build "$top/build-tsan" -j "$jobs"
+(cd "$top/build-tsan" &&
+    TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j "$jobs" -L engine -LE large)
 
 echo "== Fuzz test"
 CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
