@@ -30,6 +30,14 @@ class ErrorReporter {
         m_state.setSystem(failure);
         if (m_observer) m_observer->onError();
     }
+    // Returns true when `s` succeeded. Otherwise records it as a failed
+    // file operation and raises onError, unless `quietly` (a run that was
+    // asked to stop ends without an error), and returns false.
+    bool check(const Status& s, bool quietly = false) {
+        if (s.ok()) return true;
+        if (!quietly) setSystemError(s);
+        return false;
+    }
     // Back to "No Error"; raises onClearErr.
     void clearError() {
         m_state.clear();

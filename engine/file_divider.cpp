@@ -84,11 +84,8 @@ bool FileDivider::measureBigFile() {
     Status s = m_layer->openRead(bigFileFullName(), &file);
     if (s.ok()) s = m_layer->size(*file, &length);
     if (s.ok()) s = m_layer->close(*file);
-    if (!s.ok()) {
-        m_bigFileSize = 0;
-        m_errors.setSystemError(s);
-        return false;
-    }
+    if (!s.ok()) m_bigFileSize = 0;
+    if (!m_errors.check(s)) return false;
     m_bigFileSize = length;
     if (length == 0) {
         m_errors.setError(kZeroLengthFile);
@@ -142,11 +139,8 @@ bool FileDivider::runDivision() {
     Status s = writeHeader(outputs);
     if (s.ok()) s = writeChunks(outputs);
     if (s.ok()) s = outputs.commit();
-    if (!s.ok()) {
-        outputs.abandon();
-        if (!m_stopRequested) m_errors.setSystemError(s);
-        return false;
-    }
+    if (!s.ok()) outputs.abandon();
+    if (!m_errors.check(s, m_stopRequested)) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
     return true;

@@ -61,10 +61,7 @@ bool FileGlue::analyze() {
         got += more;
     }
     if (s.ok()) s = m_layer->close(*file);
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
-    }
+    if (!m_errors.check(s)) return false;
     bytes.resize(got);
 
     const DivisionHeader header = decodeHeader(bytes);
@@ -79,11 +76,8 @@ bool FileGlue::analyze() {
     }
     bool valid = true;
     s = loadChecksumFile(&valid);
-    if (!s.ok()) {
-        resetHeader();
-        m_errors.setSystemError(s);
-        return false;
-    }
+    if (!s.ok()) resetHeader();
+    if (!m_errors.check(s)) return false;
     if (!valid) {
         m_errors.setError(kInvalidChecksumFile);
         resetHeader();
@@ -214,11 +208,12 @@ bool FileGlue::copyChunks() {
 
     File* output = nullptr;
     if (s.ok()) {
-        s = outputs.begin(folder, inPlace ? 0 : m_bigFileSize,
-                          [&name](const std::string& stem, bool cut) {
-                              return cut ? name.compare(0, stem.size(), stem) == 0 : stem == name;
-                          },
-                          true);
+        s = outputs.begin(
+            folder, inPlace ? 0 : m_bigFileSize,
+            [&name](const std::string& stem, bool cut) {
+                return cut ? name.compare(0, stem.size(), stem) == 0 : stem == name;
+            },
+            true);
     }
     if (s.ok()) s = outputs.create(name, false, &output);
     int32_t verifiedChunks = 0;
@@ -249,22 +244,14 @@ bool FileGlue::copyChunks() {
     }
     if (s.ok() && m_stopRequested) s = CopyLoop::stopped();
     if (s.ok()) s = outputs.commit();
-    if (!s.ok()) {
-        outputs.abandon();
-        if (!m_stopRequested) m_errors.setSystemError(s);
-        return false;
-    }
-    return true;
+    if (!s.ok()) outputs.abandon();
+    return m_errors.check(s, m_stopRequested);
 }
 
 bool FileGlue::checkChunks(HashLanes& hashes, int32_t count, int32_t* verified) {
     for (int32_t i = 0; i < count; ++i) {
         Sha256Digest digest;
-        const Status s = hashes.takeChunkDigest(&digest);
-        if (!s.ok()) {
-            m_errors.setSystemError(s);
-            return false;
-        }
+        if (!m_errors.check(hashes.takeChunkDigest(&digest))) return false;
         const int32_t k = ++*verified;
         if (digest != m_checksums.chunks[k - 1]) {
             m_currentChunk = k;
@@ -277,11 +264,7 @@ bool FileGlue::checkChunks(HashLanes& hashes, int32_t count, int32_t* verified) 
 
 bool FileGlue::isWholeIntact(HashLanes& hashes) {
     Sha256Digest digest;
-    const Status s = hashes.wholeDigest(&digest);
-    if (!s.ok()) {
-        m_errors.setSystemError(s);
-        return false;
-    }
+    if (!m_errors.check(hashes.wholeDigest(&digest))) return false;
     if (digest == m_checksums.whole) return true;
     m_errors.setError(kInvalidChecksumFile);
     return false;
