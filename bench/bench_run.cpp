@@ -1,28 +1,74 @@
 // One division or one glue through the engine, in a process of its own so
 // that the benchmark can read its peak resident memory.
 //
-//   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [--at-complete COMMAND]
-//   morvane_bench_run glue HEADER_FILE OUTPUT_FILE [--at-complete COMMAND]
+//   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [CUT]
+//   morvane_bench_run glue HEADER_FILE OUTPUT_FILE [CUT]
 //
-// COMMAND runs (sh -c) from within the run's onComplete notification, at the
-// instant the run reports success; a failing COMMAND fails the program.
+// CUT runs COMMAND (sh -c) at one instant of the run:
+//   --at-complete COMMAND   from within onComplete, when the run reports success;
+//   --at-rename N COMMAND   just before the run's Nth rename;
+//   --at-flush N COMMAND    just after the run's Nth flush of a folder.
+// A failing COMMAND fails the program; a run that ends without reaching its
+// Nth rename or flush exits with 3.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "engine/file_divider.h"
 #include "engine/file_glue.h"
+#include "engine/file_layer.h"
 
 namespace {
 
+constexpr int kStepNeverCame = 3;
+
+struct Cut {
+    std::string command;
+    bool ran = false;
+    bool failed = false;
+
+    void run() {
+        ran = true;
+        if (std::system(command.c_str()) != 0) failed = true;
+    }
+};
+
 class AtComplete : public morvane::FileDividerEvents, public morvane::FileGlueEvents {
   public:
+    explicit AtComplete(Cut* cut) : m_cut(cut) {}
     void onComplete() override {
-        if (!command.empty() && std::system(command.c_str()) != 0) failed = true;
+        if (m_cut) m_cut->run();
     }
-    std::string command;
-    bool failed = false;
+
+  private:
+    Cut* m_cut;
+};
+
+// The system's file layer, with the cut made at the Nth rename (before it)
+// or at the Nth folder flush (after it). Zero counts as never.
+class CutLayer : public morvane::FileLayer {
+  public:
+    CutLayer(Cut* cut, long atRename, long atFlush)
+        : m_cut(cut), m_atRename(atRename), m_atFlush(atFlush) {}
+
+    morvane::Status rename(const std::string& from, const std::string& to) override {
+        if (++m_renames == m_atRename) m_cut->run();
+        return FileLayer::rename(from, to);
+    }
+    morvane::Status flushFolder(morvane::File& folder) override {
+        const morvane::Status s = FileLayer::flushFolder(folder);
+        if (++m_flushes == m_atFlush) m_cut->run();
+        return s;
+    }
+
+  private:
+    Cut* m_cut;
+    long m_atRename;
+    long m_atFlush;
+    long m_renames = 0;
+    long m_flushes = 0;
 };
 
 void splitPath(const std::string& path, std::string* folder, std::string* name) {
@@ -38,9 +84,10 @@ int fail(const Engine& engine, const char* what) {
     return 1;
 }
 
-int divide(AtComplete& atComplete, const std::string& source, const std::string& chunkFolder,
-           const std::string& prefix, long chunkBytes) {
-    morvane::FileDivider divider;
+int divide(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplete,
+           const std::string& source, const std::string& chunkFolder, const std::string& prefix,
+           long chunkBytes) {
+    morvane::FileDivider divider(layer);
     divider.setObserver(&atComplete);
     std::string folder, name;
     splitPath(source, &folder, &name);
@@ -55,8 +102,9 @@ int divide(AtComplete& atComplete, const std::string& source, const std::string&
     return 0;
 }
 
-int glue(AtComplete& atComplete, const std::string& header, const std::string& output) {
-    morvane::FileGlue glue;
+int glue(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplete,
+         const std::string& header, const std::string& output) {
+    morvane::FileGlue glue(layer);
     glue.setObserver(&atComplete);
     std::string folder, name;
     splitPath(header, &folder, &name);
@@ -75,28 +123,47 @@ int glue(AtComplete& atComplete, const std::string& header, const std::string& o
 }  // namespace
 
 int main(int argc, char** argv) {
-    AtComplete atComplete;
+    Cut cut;
+    bool atComplete = false;
+    long atRename = 0;
+    long atFlush = 0;
     if (argc > 3 && std::strcmp(argv[argc - 2], "--at-complete") == 0) {
-        atComplete.command = argv[argc - 1];
+        atComplete = true;
+        cut.command = argv[argc - 1];
         argc -= 2;
+    } else if (argc > 4 && (std::strcmp(argv[argc - 3], "--at-rename") == 0 ||
+                            std::strcmp(argv[argc - 3], "--at-flush") == 0)) {
+        const long n = std::atol(argv[argc - 2]);
+        (std::strcmp(argv[argc - 3], "--at-rename") == 0 ? atRename : atFlush) = n;
+        cut.command = argv[argc - 1];
+        argc -= 3;
+        if (n < 1) argc = 0;
     }
+    auto layer = std::make_shared<CutLayer>(&cut, atRename, atFlush);
+    AtComplete observer(atComplete ? &cut : nullptr);
     const std::string mode = argc > 1 ? argv[1] : "";
     int result;
     if (mode == "divide" && argc == 6) {
-        result = divide(atComplete, argv[2], argv[3], argv[4], std::atol(argv[5]));
+        result = divide(layer, observer, argv[2], argv[3], argv[4], std::atol(argv[5]));
     } else if (mode == "glue" && argc == 4) {
-        result = glue(atComplete, argv[2], argv[3]);
+        result = glue(layer, observer, argv[2], argv[3]);
     } else {
-        std::fprintf(
-            stderr,
-            "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [--at-complete COMMAND]\n"
-            "       %s glue HEADER_FILE OUTPUT_FILE [--at-complete COMMAND]\n",
-            argv[0], argv[0]);
+        const char* program = argv[0];
+        std::fprintf(stderr,
+                     "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [CUT]\n"
+                     "       %s glue HEADER_FILE OUTPUT_FILE [CUT]\n"
+                     "CUT: --at-complete COMMAND | --at-rename N COMMAND | --at-flush N COMMAND\n",
+                     program, program);
         return 2;
     }
-    if (atComplete.failed) {
-        std::fprintf(stderr, "the --at-complete command failed\n");
+    if (cut.failed) {
+        std::fprintf(stderr, "the cut's command failed\n");
         return 1;
+    }
+    if ((atRename > 0 || atFlush > 0) && !cut.ran) {
+        std::fprintf(stderr, "the run made no %s %ld\n", atRename > 0 ? "rename" : "folder flush",
+                     atRename > 0 ? atRename : atFlush);
+        return result != 0 ? result : kStepNeverCame;
     }
     return result;
 }

@@ -17,6 +17,16 @@
 # compared byte for byte. The test runs alone: a sync(2) by another program
 # between split and its snapshot would save split's files.
 #
+# The same snapshot is also taken at every step of a run's commit (just
+# before each rename and just after each flush of the folder, through
+# morvane_bench_run --at-rename N and --at-flush N), for a division of a few
+# chunks into a fresh folder and over an older set of the same names, and
+# for a glue into a fresh folder and over an older file. Each must leave
+# under the final names either the whole new set or none of it; an older
+# set only ever loses its header first, and no header is left over files
+# that are not its own or without them. Files under unfinished names may
+# remain.
+#
 #   power_cut_test.sh RUNNER      (RUNNER: the morvane_bench_run program)
 # Exits 77 (skipped) without root, loop devices or the e2fsprogs tools.
 set -euo pipefail
@@ -91,6 +101,125 @@ fail() {
     failures=$((failures + 1))
 }
 
+# The commit cuts' sets: a new one of three chunks and an older one of the
+# same names with other bytes, divided outside the images.
+cut_chunk=100000
+mkdir "$work/new" "$work/old" "$work/new_set" "$work/old_set" "$work/new_glue" "$work/old_glue"
+head -c $((2 * cut_chunk + 50001)) /dev/urandom >"$work/new/src.bin"
+head -c $((2 * cut_chunk + 30000)) /dev/urandom >"$work/old/src.bin"
+for age in new old; do
+    "$runner" divide "$work/$age/src.bin" "$work/${age}_set" p $cut_chunk
+    cp "$work/$age/src.bin" "$work/${age}_glue/glued.bin"
+done
+division_finals=(p_1.div p_2.div p_3.div p.sha256 p.hed)
+
+# judge FOLDER NEW OLD FINAL...: sets $state to what FOLDER holds under the
+# FINAL names (the last one the header), each the bytes of its namesake in
+# NEW or OLD, or absent, and $wrong to what a cut must not leave: other
+# bytes under a final name, a file of another name than a final name or its
+# unfinished form, part of the new set, or an older header without the
+# older files.
+judge() {
+    local folder=$1 new=$2 old=$3
+    shift 3
+    local final entry name marks="" unfinished=0
+    wrong=""
+    for final in "$@"; do
+        if [ ! -e "$folder/$final" ]; then
+            marks+=-
+        elif cmp -s "$folder/$final" "$new/$final"; then
+            marks+=N
+        elif [ -n "$old" ] && cmp -s "$folder/$final" "$old/$final"; then
+            marks+=O
+        else
+            marks+=X
+            wrong+=" $final holds other bytes;"
+        fi
+    done
+    for entry in "$folder"/* "$folder"/.*; do
+        name=${entry##*/}
+        case $name in . | .. | '*' | '.*') continue ;; esac
+        [[ " $* " == *" $name "* ]] && continue
+        for final in "$@"; do
+            [[ $name == ."$final".*.morvane-part ]] && unfinished=$((unfinished + 1)) && continue 2
+        done
+        wrong+=" unexpected file $name;"
+    done
+    local all=${#marks} rest=${marks%?} i
+    [[ $marks != *N* || $marks =~ ^N+$ ]] || wrong+=" part of the new set;"
+    [[ $marks != *N || $marks =~ ^N+$ ]] || wrong+=" the new header without all its files;"
+    [[ $marks != *O || $marks =~ ^O+$ ]] || wrong+=" the older header over other files or none;"
+    if [[ $marks =~ ^N+$ ]]; then
+        state="the new set"
+    elif [[ $marks =~ ^-+$ ]]; then
+        state="nothing"
+    elif [[ $marks =~ ^O+$ ]]; then
+        state="the older set"
+    elif [ "$all" -gt 1 ] && [[ $rest =~ ^O+$ ]] && [ "${marks: -1}" = - ]; then
+        state="the older set without its header"
+    else
+        state=""
+        for ((i = 0; i < all; i++)); do state+="${*:i+1:1}=${marks:i:1} "; done
+        state="${state% } (N new, O older, - absent)"
+    fi
+    [ $unfinished -eq 0 ] || state+=", $unfinished unfinished"
+}
+
+# commit_cuts FS KIND OLD: KIND (division or glue) cut before each rename and
+# after each folder flush of its commit, each time in a new folder of the
+# live image that first receives OLD's files (none when OLD is empty).
+commit_cuts() {
+    local fs=$1 kind=$2 old=$3 step n rc rel where new finals cut image
+    local case="$kind into a fresh folder"
+    if [ "$kind" = division ]; then
+        new=$work/new_set finals=("${division_finals[@]}")
+        [ -z "$old" ] || case="division over an older set"
+    else
+        new=$work/new_glue finals=(glued.bin)
+        [ -z "$old" ] || case="glue over an older file"
+    fi
+    for step in rename flush; do
+        n=1
+        while :; do
+            rel=$kind-${old:+over-}$step-$n
+            mkdir "$live/$rel"
+            [ -z "$old" ] || cp "$old"/* "$live/$rel"/
+            sync -f "$live"
+            # Two snapshots: as the step found the device, and with all the
+            # run did before the step written (a journal commit or
+            # writeback that came just then).
+            cut="set -e; $(snapshot cut); sync -f '$live'; $(snapshot synced)"
+            rc=0
+            if [ "$kind" = division ]; then
+                "$runner" divide "$work/new/src.bin" "$live/$rel" p $cut_chunk \
+                    --at-$step $n "$cut" 2>/dev/null || rc=$?
+            else
+                "$runner" glue "$work/new_set/p.hed" "$live/$rel/glued.bin" \
+                    --at-$step $n "$cut" 2>/dev/null || rc=$?
+            fi
+            [ $rc -ne 3 ] || break
+            [ $rc -eq 0 ] || fail "$fs: $case, $step $n: the run failed ($rc)"
+            for image in cut synced; do
+                [ $rc -eq 0 ] || break
+                where="before rename $n"
+                [ $step = rename ] || where="after folder flush $n"
+                [ $image = cut ] || where+=", all before it written"
+                if mount_snapshot "$fs" $image; then
+                    judge "$work/$image/$rel" "$new" "$old" "${finals[@]}"
+                    echo "$fs: $case, $where: $state"
+                    [ -z "$wrong" ] || fail "$fs: $case, $where:$wrong"
+                    detach "$work/$image"
+                else
+                    fail "$fs: $case, $where: the snapshot could not be mounted"
+                fi
+            done
+            rm -f "$work"/cut.* "$work"/synced.*
+            n=$((n + 1))
+        done
+        [ $n -gt 1 ] || fail "$fs: $case made no $step"
+    done
+}
+
 for fs in ext4 ext2; do
     echo "== $fs"
     rm -f "$work"/*.img
@@ -106,6 +235,11 @@ for fs in ext4 ext2; do
     sh -c "$(snapshot split)"
     "$runner" divide "$source" "$live/div" p $chunk --at-complete "$(snapshot divided)"
     "$runner" glue "$live/div/p.hed" "$live/glued.bin" --at-complete "$(snapshot glued)"
+
+    commit_cuts $fs division ""
+    commit_cuts $fs division "$work/old_set"
+    commit_cuts $fs glue ""
+    commit_cuts $fs glue "$work/old_glue"
     cp "$live/div/p.hed" "$work/p.hed"
     detach "$live"
 
