@@ -34,18 +34,17 @@ Status CopyLoop::start() {
         m_slots.push_back(m_layer.allocateBlock(BlockSize));
         if (!m_slots.back()) return Status::SysError(ENOMEM);
     }
-    if (m_consumers.empty() || m_shareExtents) {
-        m_fallback = m_layer.allocateBlock(kPieceSize);
-        if (!m_fallback) return Status::SysError(ENOMEM);
-    }
+    // Kernel copies fall back to it when the kernel refuses.
+    m_fallback = m_layer.allocateBlock(kPieceSize);
+    if (!m_fallback) return Status::SysError(ENOMEM);
     return Status::OK();
 }
 
 Status CopyLoop::copyChunk(File& from, File& to, int32_t chunk, int64_t bytes,
                            const std::function<void()>& beforeBlock) {
     const BlockPlan plan = planBlocks(static_cast<int32_t>(bytes));
-    m_sourceOffset = 0;
     Status s;
+    if (m_shareExtents && !m_consumers.empty()) s = m_layer.position(from, &m_sourceOffset);
     for (int64_t b = 1; s.ok() && b <= plan.blocks; ++b) {
         beforeBlock();
         if (m_stop) return stopped();

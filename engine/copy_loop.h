@@ -42,6 +42,7 @@ class CopyLoop {
     // Tells `outputs` of every piece written.
     void setOutputs(OutputSet* outputs) { m_outputs = outputs; }
     // Copy with the kernel even while consumers read the blocks (reflink).
+    // May be set after start().
     void setShareExtents(bool share) { m_shareExtents = share; }
 
     // Gets the buffers. Fails with ENOMEM when one cannot be had.
@@ -75,6 +76,7 @@ class CopyLoop {
     // The buffer a kernel copy falls back to when the kernel refuses.
     std::unique_ptr<char[]> m_fallback;
     int64_t m_sequence = 0;
+    // Where the next block starts in the file copied from.
     int64_t m_sourceOffset = 0;
 };
 

@@ -216,6 +216,7 @@ bool FileGlue::copyChunks() {
             true);
     }
     if (s.ok()) s = outputs.create(name, false, &output);
+    loop.setShareExtents(outputs.sharesExtents());
     int32_t verifiedChunks = 0;
     const auto notify = [this] {
         ++m_currentOp;

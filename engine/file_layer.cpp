@@ -133,6 +133,13 @@ Status FileLayer::write(File& file, const char* buffer, std::size_t n) {
     return Status::OK();
 }
 
+Status FileLayer::position(File& file, int64_t* out) {
+    const off_t at = ::lseek(file.fd(), 0, SEEK_CUR);
+    if (at < 0) return Status::SysError(errno);
+    *out = at;
+    return Status::OK();
+}
+
 Status FileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n) {
     std::size_t done = 0;
     while (done < n) {

@@ -66,6 +66,8 @@ class FileLayer {
     virtual Status size(File& file, int64_t* out);
     // Reads up to `n` bytes; `*got` is less than `n` only at the end of the file.
     virtual Status read(File& file, char* buffer, std::size_t n, std::size_t* got);
+    // The current offset of `file`.
+    virtual Status position(File& file, int64_t* out);
     // Reads exactly `n` bytes at `offset` without moving the file's offset;
     // an early end is ENODATA.
     virtual Status readAt(File& file, int64_t offset, char* buffer, std::size_t n);

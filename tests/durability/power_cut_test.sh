@@ -117,8 +117,9 @@ division_finals=(p_1.div p_2.div p_3.div p.sha256 p.hed)
 # FINAL names (the last one the header), each the bytes of its namesake in
 # NEW or OLD, or absent, and $wrong to what a cut must not leave: other
 # bytes under a final name, a file of another name than a final name or its
-# unfinished form, part of the new set, or an older header without the
-# older files.
+# unfinished form, part of the new set under a header (new files without a
+# header are what a cut between the renames leaves), or an older header
+# without the older files.
 judge() {
     local folder=$1 new=$2 old=$3
     shift 3
@@ -146,7 +147,7 @@ judge() {
         wrong+=" unexpected file $name;"
     done
     local all=${#marks} rest=${marks%?} i
-    [[ $marks != *N* || $marks =~ ^N+$ ]] || wrong+=" part of the new set;"
+    [[ $marks != *N* || $marks =~ ^N+$ || ${marks: -1} == - ]] || wrong+=" part of the new set;"
     [[ $marks != *N || $marks =~ ^N+$ ]] || wrong+=" the new header without all its files;"
     [[ $marks != *O || $marks =~ ^O+$ ]] || wrong+=" the older header over other files or none;"
     if [[ $marks =~ ^N+$ ]]; then

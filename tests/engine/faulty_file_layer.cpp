@@ -57,6 +57,9 @@ void PrintTo(FaultyFileLayer::CopyMode mode, std::ostream* os) {
         case FaultyFileLayer::CopyMode::Skip:
             *os << "Skip";
             break;
+        case FaultyFileLayer::CopyMode::Shared:
+            *os << "Shared";
+            break;
     }
 }
 
@@ -157,6 +160,7 @@ Status FaultyFileLayer::copy(File& from, File& to, std::size_t n, char* buffer) 
     if (count(Op::Copy, from.path() + " -> " + to.path(), n)) return Status::SysError(m_faultErr);
     switch (m_copyMode) {
         case CopyMode::Native:
+        case CopyMode::Shared:
             return FileLayer::copy(from, to, n, buffer);
         case CopyMode::ThroughBuffer:
             return copyThroughBuffer(from, to, n, buffer);
@@ -201,6 +205,10 @@ Status FaultyFileLayer::flushFileSystem(File& folder) {
 Status FaultyFileLayer::flushFolder(File& folder) {
     if (count(Op::FlushFolder, folder.path())) return Status::SysError(m_faultErr);
     return FileLayer::flushFolder(folder);
+}
+
+bool FaultyFileLayer::sharesExtents(File& folder) {
+    return m_copyMode == CopyMode::Shared || FileLayer::sharesExtents(folder);
 }
 
 bool FaultyFileLayer::identify(File& file, morvane::FileId* out) {

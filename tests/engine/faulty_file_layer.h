@@ -46,6 +46,7 @@ class FaultyFileLayer : public morvane::FileLayer {
         ThroughBuffer,  // the layer's read/write path, copyThroughBuffer
         ReadWrite,      // this layer's read() then write(), so that each can be made to fail
         Skip,           // moves both offsets and extends the target without moving data
+        Shared,         // the POSIX layer's own copy, as on a file system that shares extents
     };
 
     void setCopyMode(CopyMode mode) { m_copyMode = mode; }
@@ -102,6 +103,7 @@ class FaultyFileLayer : public morvane::FileLayer {
     morvane::Status flushFolder(morvane::File& folder) override;
     morvane::Status close(morvane::File& file) override;
     bool identify(morvane::File& file, morvane::FileId* out) override;
+    bool sharesExtents(morvane::File& folder) override;
     using morvane::FileLayer::identify;
     std::unique_ptr<char[]> allocateBlock(std::size_t bytes) override;
 

@@ -68,7 +68,8 @@ TEST_P(RoundTripTest, GlueGivesBackTheOriginal) {
     EXPECT_EQ(
         runCommand("cd " + chunks.path() + " && sha256sum -c --quiet --ignore-missing rt.sha256"),
         "exit 0:");
-    if (c.mode != CopyMode::Native) {
+    const bool verified = c.mode == CopyMode::Native || c.mode == CopyMode::Shared;
+    if (!verified) {
         ASSERT_EQ(::unlink(chunks.file("rt.sha256").c_str()), 0);
     }
 
@@ -78,7 +79,7 @@ TEST_P(RoundTripTest, GlueGivesBackTheOriginal) {
     glu.setHeaderFilePath(chunks.path());
     glu.setChunkPrefix("rt");
     ASSERT_TRUE(Succeeded(glu.analyze(), glu));
-    EXPECT_EQ(glu.ChecksumFileName(), c.mode == CopyMode::Native ? "rt.sha256" : "");
+    EXPECT_EQ(glu.ChecksumFileName(), verified ? "rt.sha256" : "");
     EXPECT_EQ(glu.BigFileName(), "original.dat");
     EXPECT_EQ(glu.BigFileSize(), c.fileSize);
     EXPECT_EQ(glu.NumOfChunks(), num);
@@ -91,7 +92,7 @@ TEST_P(RoundTripTest, GlueGivesBackTheOriginal) {
     const Bytes back = readFile(restored.file("original.dat"));
     ASSERT_EQ(back.size(), source.size());
     EXPECT_TRUE(back == source) << "restored file differs from the original";
-    if (c.mode == CopyMode::Native) {
+    if (verified) {
         EXPECT_EQ(runCommand("cd " + restored.path() + " && sha256sum -c --ignore-missing " +
                              chunks.file("rt.sha256")),
                   "exit 0:original.dat: OK\n");
@@ -117,7 +118,11 @@ INSTANTIATE_TEST_SUITE_P(
         RoundTrip{"unevenSmallChunks", 1000003, 4099, CopyMode::Native},
         RoundTrip{"blockPlusOneThroughBuffer", 2 * B + 2, static_cast<int32_t>(B + 1),
                   CopyMode::ThroughBuffer},
-        RoundTrip{"oneByteChunksThroughBuffer", 64, 1, CopyMode::ThroughBuffer}),
+        RoundTrip{"oneByteChunksThroughBuffer", 64, 1, CopyMode::ThroughBuffer},
+        // The kernel copies while the hashes read each block beside it.
+        RoundTrip{"sharedExtentsInBlockPlusOne", 3 * B - 1, static_cast<int32_t>(B + 1),
+                  CopyMode::Shared},
+        RoundTrip{"sharedExtentsSmallChunks", 100003, 4096, CopyMode::Shared}),
     [](const ::testing::TestParamInfo<RoundTrip>& info) { return std::string(info.param.label); });
 
 }  // namespace
