@@ -1,5 +1,6 @@
 #include "engine/file_layer.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,6 +213,58 @@ bool FileLayer::identify(File& file, FileId* out) {
 
 std::unique_ptr<char[]> FileLayer::allocateBlock(std::size_t bytes) {
     return std::unique_ptr<char[]>(new (std::nothrow) char[bytes]);
+}
+
+Status FileLayer::openReadWrite(const std::string& path, std::unique_ptr<File>* out) {
+    return openFile(path, O_RDWR | O_CREAT | O_TRUNC, out);
+}
+
+Status FileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n,
+                         std::size_t* got) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pread(file.fd(), buffer + done, std::min(n - done, kMaxIo),
+                                  offset + static_cast<int64_t>(done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (r == 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    *got = done;
+    return Status::OK();
+}
+
+Status FileLayer::writeAt(File& file, int64_t offset, const char* buffer, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::pwrite(file.fd(), buffer + done, std::min(n - done, kWritePiece),
+                                   offset + static_cast<int64_t>(done));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (w == 0) return Status::SysError(ENOSPC);
+        done += static_cast<std::size_t>(w);
+    }
+    return Status::OK();
+}
+
+Status FileLayer::listFolder(const std::string& path, std::vector<std::string>* names) {
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return Status::SysError(errno);
+    std::unique_ptr<DIR, int (*)(DIR*)> closer(folder, ::closedir);
+    names->clear();
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(folder);
+        if (entry == nullptr) break;
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(name);
+    }
+    if (errno != 0) return Status::SysError(errno);
+    return Status::OK();
 }
 
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {

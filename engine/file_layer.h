@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/status.h"
 
@@ -106,6 +107,21 @@ class FileLayer {
     // A buffer of `bytes` bytes for block copies; nullptr when the memory
     // cannot be had.
     virtual std::unique_ptr<char[]> allocateBlock(std::size_t bytes);
+
+    // Positioned access and folder listing, for files written out of order
+    // (recovery data) and for finding a set's files.
+
+    // Opens a file for reading and writing, creating it when missing and
+    // emptying it when present.
+    virtual Status openReadWrite(const std::string& path, std::unique_ptr<File>* out);
+    // Reads up to `n` bytes at `offset` without moving the file's offset;
+    // `*got` is less than `n` only at the end of the file.
+    virtual Status readAt(File& file, int64_t offset, char* buffer, std::size_t n,
+                          std::size_t* got);
+    // Writes all `n` bytes at `offset` without moving the file's offset.
+    virtual Status writeAt(File& file, int64_t offset, const char* buffer, std::size_t n);
+    // The names of the entries of folder `path`, without "." and "..".
+    virtual Status listFolder(const std::string& path, std::vector<std::string>* names);
 
   protected:
     // The read/write path of copy(): one read() and one write() per piece.
