@@ -1,6 +1,9 @@
 #include "engine/recovery/galois_field16.h"
 
+// GF-Complete is a C library whose header declares no C linkage.
+extern "C" {
 #include <gf_complete.h>
+}
 
 #include <climits>
 #include <mutex>
