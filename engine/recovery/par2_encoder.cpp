@@ -128,8 +128,8 @@ Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* f
     Md5Digest sliceHash{};
     if (!slice.finish(&sliceHash)) return digestFailure();
     info.sliceHashes = {sliceHash};
-    info.sliceCrcs = {paddedCrc(crc32_z(0, reinterpret_cast<const Bytef*>(data), n), n,
-                                m_sliceSize)};
+    info.sliceCrcs = {
+        paddedCrc(crc32_z(0, reinterpret_cast<const Bytef*>(data), n), n, m_sliceSize)};
     info.length = n;
     info.id = fileIdOf(info.hash16k, info.length, info.name);
     return Status::OK();
@@ -354,8 +354,7 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
 }
 
 Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
-                               const char* data, std::size_t bytes, bool overwrite,
-                               char* scratch) {
+                               const char* data, std::size_t bytes, bool overwrite, char* scratch) {
     const Target& t = m_targets[recoveryIndex];
     char* region = alignedLike(scratch, data);
     const std::size_t even = evenUp(bytes);
@@ -369,11 +368,8 @@ Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int
     return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
 }
 
-Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex) {
+Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* data) {
     InputFile& in = m_inputs[chunk - 1];
-    std::unique_ptr<char[]> buffer = m_layer.allocateBlock(BlockSize + kScratchSlack);
-    if (!buffer) return Status::SysError(ENOMEM);
-    char* data = buffer.get();
     std::vector<uint16_t> deltas(m_targets.size());
     for (uint32_t e = 0; e < deltas.size(); ++e) {
         deltas[e] = constant(toIndex, e) ^ constant(fromIndex, e);
@@ -381,8 +377,8 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
     Md5Stream md5;
     const int64_t start = int64_t{chunk - 1} * m_plan.avgChunkSize;
     for (uint64_t done = 0; done < in.info.length;) {
-        const std::size_t n = static_cast<std::size_t>(
-            std::min<uint64_t>(BlockSize, in.info.length - done));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<uint64_t>(BlockSize, in.info.length - done));
         std::size_t got = 0;
         Status s = m_layer.readAt(*m_source, start + int64_t(done), data, n, &got);
         if (!s.ok()) return s;
@@ -436,13 +432,15 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
             if (!s.ok()) return s;
         }
     }
-    if (m_targets.size() > 1) {
-        for (int32_t k = 1; k <= n; ++k) {
-            const InputFile& in = m_inputs[k - 1];
-            if (in.index == in.guessedIndex) continue;
-            s = correctChunk(k, in.guessedIndex, in.index);
-            if (!s.ok()) return s;
+    std::unique_ptr<char[]> buffer;
+    for (int32_t k = 1; k <= n && m_targets.size() > 1; ++k) {
+        const InputFile& in = m_inputs[k - 1];
+        if (in.index == in.guessedIndex) continue;
+        if (!buffer && !(buffer = m_layer.allocateBlock(BlockSize))) {
+            return Status::SysError(ENOMEM);
         }
+        s = correctChunk(k, in.guessedIndex, in.index, buffer.get());
+        if (!s.ok()) return s;
     }
     s = addSmallInput(m_inputs[n], m_plan.headerBytes.data(), m_plan.headerBytes.size());
     if (s.ok()) s = addSmallInput(sums, checksumFile.data(), checksumFile.size());
@@ -490,7 +488,8 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
             const std::size_t n =
                 static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
             std::size_t got = 0;
-            Status s = layer.readAt(*files[e], dataOffsets[e] + int64_t(done), buffer.get(), n, &got);
+            Status s =
+                layer.readAt(*files[e], dataOffsets[e] + int64_t(done), buffer.get(), n, &got);
             if (!s.ok()) return s;
             if (got < n) return earlyEnd(files[e]->path());
             md5.update(buffer.get(), n);
@@ -513,7 +512,8 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     // Same order as the sizes the layout was made with.
     std::vector<std::vector<char>> describing{makePacket(kMainPacket, setId, mainBody)};
     for (const InputFile& in : m_inputs) {
-        describing.push_back(makePacket(kFileDescriptionPacket, setId, fileDescriptionBody(in.info)));
+        describing.push_back(
+            makePacket(kFileDescriptionPacket, setId, fileDescriptionBody(in.info)));
     }
     for (const InputFile& in : m_inputs) {
         describing.push_back(makePacket(kSliceChecksumPacket, setId, sliceChecksumBody(in.info)));
@@ -539,8 +539,8 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     if (lanes == 2) {
         try {
             helper = std::thread([&] {
-                other = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2,
-                                            &hashes);
+                other =
+                    hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2, &hashes);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());

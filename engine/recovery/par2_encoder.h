@@ -75,7 +75,9 @@ class Par2Encoder : public BlockConsumer {
                       const char* data, std::size_t bytes, bool overwrite, char* scratch);
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
-    Status correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex);
+    // Moves a chunk's share of every recovery slice from the constant it was
+    // encoded with to its real one, reading it again into `buffer` (BlockSize).
+    Status correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* buffer);
     // Adds an input that is not copied as blocks (header, checksum file).
     Status addSmallInput(const InputFile& in, const char* data, std::size_t bytes);
     // Writes every packet but the recovery data; `order` lists the inputs

@@ -35,7 +35,8 @@ uint32_t paddedCrc(uint32_t crc, uint64_t length, uint64_t sliceSize) {
     if (sliceSize <= length) return crc;
     const uint64_t zeros = sliceSize - length;
     if (length == 0) return crcOfZeros(zeros);
-    return static_cast<uint32_t>(crc32_combine(crc, crcOfZeros(zeros), static_cast<z_off_t>(zeros)));
+    return static_cast<uint32_t>(
+        crc32_combine(crc, crcOfZeros(zeros), static_cast<z_off_t>(zeros)));
 }
 
 }  // namespace morvane

@@ -46,9 +46,18 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
         return layer.openReadWrite(dir + name, out);
     });
     if (!s.ok()) return s;
+    // Chunks stay in memory until their blocks are consumed; the helper waits
+    // every few chunks, as a run waits before reusing a buffer.
+    constexpr int32_t kChunksInFlight = 64;
+    std::vector<Bytes> chunks(kChunksInFlight);
     int64_t sequence = 0;
     for (int32_t k = 1; k <= plan.numOfChunks; ++k) {
-        const Bytes chunk = readFile(dir + morvane::chunkFileName(prefix, k));
+        if (k % kChunksInFlight == 0) {
+            s = encoder.waitUntilDone(sequence);
+            if (!s.ok()) return s;
+        }
+        Bytes& chunk = chunks[k % kChunksInFlight];
+        chunk = readFile(dir + morvane::chunkFileName(prefix, k));
         for (std::size_t offset = 0; offset < chunk.size(); offset += pieceBytes) {
             morvane::Block block;
             block.data = chunk.data() + offset;
@@ -58,10 +67,10 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
             block.offset = static_cast<int64_t>(offset);
             block.endsChunk = offset + block.bytes == chunk.size();
             encoder.take(block);
-            s = encoder.waitUntilDone(block.sequence);
-            if (!s.ok()) return s;
         }
     }
+    s = encoder.waitUntilDone(sequence);
+    if (!s.ok()) return s;
     return encoder.finish(readFile(dir + morvane::checksumFileName(prefix)));
 }
 
