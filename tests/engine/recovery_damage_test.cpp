@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "engine/file_layer.h"
@@ -215,6 +216,150 @@ INSTANTIATE_TEST_SUITE_P(
                },
                {"dm_1.div", "dm_9999.div"},
                ""}));
+
+}  // namespace
+}  // namespace morvane_test
+
+namespace morvane_test {
+namespace {
+
+using morvane::Md5Digest;
+using morvane::Par2FileInfo;
+using Packets = std::vector<std::vector<char>>;
+
+Par2FileInfo describedFile(const std::string& name, uint64_t length, unsigned char hashByte) {
+    Par2FileInfo f;
+    f.name = name;
+    f.length = length;
+    f.hash.fill(hashByte);
+    f.id = morvane::fileIdOf(f.hash16k, f.length, f.name);
+    return f;
+}
+
+// A main packet for `files` and their descriptions, under the set ID the main packet gives.
+Packets describedSet(uint64_t sliceSize, const std::vector<Par2FileInfo>& files, Md5Digest* setId) {
+    std::vector<Md5Digest> ids;
+    for (const Par2FileInfo& f : files) ids.push_back(f.id);
+    std::sort(ids.begin(), ids.end(), morvane::fileIdLess);
+    const std::vector<char> body = morvane::mainPacketBody(sliceSize, ids);
+    morvane::md5Of(body.data(), body.size(), setId);
+    Packets packets{morvane::makePacket(morvane::kMainPacket, *setId, body)};
+    for (const Par2FileInfo& f : files) {
+        packets.push_back(morvane::makePacket(morvane::kFileDescriptionPacket, *setId,
+                                              morvane::fileDescriptionBody(f)));
+    }
+    return packets;
+}
+
+std::vector<char> recoveryPacket(const Md5Digest& setId, uint32_t exponent, std::size_t bytes,
+                                 char fill) {
+    std::vector<char> body(4 + bytes, fill);
+    morvane::putLe32(body.data(), exponent);
+    return morvane::makePacket(morvane::kRecoverySlicePacket, setId, body);
+}
+
+struct Hostile {
+    const char* label;
+    std::function<Packets()> packets;
+    // A part of problem() or, for a usable set, of canRebuild's reason for "h_1.div".
+    std::string refusal;
+};
+
+void PrintTo(const Hostile& h, std::ostream* os) {
+    *os << h.label;
+}
+
+class HostileRecoveryTest : public ::testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileRecoveryTest, IsRefusedWithoutReadingWhatItClaims) {
+    TempDir set;
+    Bytes file;
+    for (const std::vector<char>& p : GetParam().packets()) file.append(p.data(), p.size());
+    writeFile(set.file("h.par2"), file);
+    morvane::FileLayer layer;
+    Par2Set par2;
+    ASSERT_TRUE(par2.read(layer, set.folder(), "h").ok());
+    std::string why;
+    EXPECT_FALSE(morvane::canRebuild(par2, {"h_1.div"}, &why));
+    EXPECT_NE(why.find(GetParam().refusal), std::string::npos) << why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, HostileRecoveryTest,
+    ::testing::Values(
+        Hostile{"packet length that overflows",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(8, {describedFile("h_1.div", 8, 1)}, &id);
+                    morvane::putLe64(p[0].data() + 8, ~uint64_t{3});
+                    return p;
+                },
+                "no intact main packet"},
+        Hostile{"slice size of a terabyte",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(uint64_t{1} << 40,
+                                             {describedFile("h_1.div", uint64_t{1} << 40, 1)}, &id);
+                    std::vector<char> slice = recoveryPacket(id, 0, 64, 'x');
+                    morvane::putLe64(slice.data() + 8, (uint64_t{1} << 40) + 68);
+                    p.push_back(slice);
+                    return p;
+                },
+                "the recovery data holds 0"},
+        Hostile{"billions of files",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(8, {describedFile("h_1.div", 8, 1)}, &id);
+                    std::vector<char> body(p[0].begin() + 64, p[0].end());
+                    morvane::putLe32(body.data() + 8, 0xFFFFFFFFu);
+                    morvane::md5Of(body.data(), body.size(), &id);
+                    p[0] = morvane::makePacket(morvane::kMainPacket, id, body);
+                    return p;
+                },
+                "no intact main packet"},
+        Hostile{"billions of slices",
+                [] {
+                    Md5Digest id{};
+                    return describedSet(4, {describedFile("h_1.div", uint64_t{1} << 40, 1)}, &id);
+                },
+                "more slices than the format allows"},
+        Hostile{"repeated packets",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(8, {describedFile("h_1.div", 8, 1)}, &id);
+                    p.push_back(p[1]);
+                    p.push_back(p[0]);
+                    return p;
+                },
+                "the recovery data holds 0"},
+        Hostile{"descriptions that contradict each other",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(8, {describedFile("h_1.div", 8, 1)}, &id);
+                    p.push_back(morvane::makePacket(
+                        morvane::kFileDescriptionPacket, id,
+                        morvane::fileDescriptionBody(describedFile("h_1.div", 8, 2))));
+                    return p;
+                },
+                "contradicts itself"},
+        Hostile{"recovery slices that contradict each other",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(8, {describedFile("h_1.div", 8, 1)}, &id);
+                    p.push_back(recoveryPacket(id, 0, 8, 'a'));
+                    p.push_back(recoveryPacket(id, 0, 8, 'b'));
+                    return p;
+                },
+                "contradicts itself"},
+        Hostile{"a description missing",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(
+                        8, {describedFile("h_1.div", 8, 1), describedFile("h.hed", 8, 1)}, &id);
+                    p.pop_back();
+                    return p;
+                },
+                "lacks the description"}));
 
 }  // namespace
 }  // namespace morvane_test

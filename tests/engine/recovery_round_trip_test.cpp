@@ -69,3 +69,59 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace morvane_test
+
+#include "engine/file_layer.h"
+#include "engine/recovery/par2_repair.h"
+#include "engine/recovery/par2_set.h"
+
+namespace morvane_test {
+namespace {
+
+struct Par2Created {
+    const char* label;
+    // par2 create's options for slice size and recovery count.
+    const char* options;
+    std::vector<std::string> lost;
+};
+
+void PrintTo(const Par2Created& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class Par2CreatedTest : public ::testing::TestWithParam<Par2Created> {};
+
+TEST_P(Par2CreatedTest, RebuildsWithPar2CreateFiles) {
+    const Par2Created& c = GetParam();
+    TempDir work, set;
+    divideInto(work.path(), set.path(), "pc", randomBytes(250001, 99), 60000);
+    ASSERT_EQ(runCommand("cd " + set.path() + " && par2 create -q -q " + c.options +
+                         " pc.par2 pc_*.div pc.hed pc.sha256 >/dev/null"),
+              "exit 0:");
+    std::vector<Bytes> originals;
+    for (const std::string& name : c.lost) {
+        originals.push_back(readFile(set.file(name)));
+        ASSERT_EQ(::unlink(set.file(name).c_str()), 0);
+    }
+    morvane::FileLayer layer;
+    morvane::Par2Set par2;
+    ASSERT_TRUE(par2.read(layer, set.folder(), "pc").ok());
+    ASSERT_TRUE(par2.usable()) << par2.problem();
+    const morvane::Status s =
+        morvane::rebuildFiles(layer, par2, set.folder(), c.lost,
+                              [&](const std::string& name, std::unique_ptr<morvane::File>* out) {
+                                  return layer.openReadWrite(set.folder() + name, out);
+                              });
+    ASSERT_TRUE(s.ok()) << s.text();
+    for (std::size_t i = 0; i < c.lost.size(); ++i) {
+        EXPECT_EQ(readFile(set.file(c.lost[i])), originals[i]) << c.lost[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, Par2CreatedTest,
+    ::testing::Values(Par2Created{"one slice per file", "-s60000 -c2", {"pc_2.div", "pc.hed"}},
+                      Par2Created{"many slices per file", "-s4000 -c40", {"pc_5.div"}},
+                      Par2Created{"recovery numbered from 5", "-s60000 -c1 -f5", {"pc_1.div"}}));
+
+}  // namespace
+}  // namespace morvane_test
