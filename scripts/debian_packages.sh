@@ -21,12 +21,14 @@ install_missing_packages() {
 
 # Packages to build the program and its tests.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
-                qt6-base-dev libgl-dev libssl-dev fonts-dejavu-core fonts-dejavu-extra)
+                qt6-base-dev libgl-dev libssl-dev libgf-complete-dev zlib1g-dev
+                fonts-dejavu-core fonts-dejavu-extra)
 # Packages the tests need besides: a real X server and a window manager for
 # the end-to-end test, clang and its runtimes for the fuzz test, the
 # desktop-file and AppStream validators, dpkg-dev for the package, file to
 # read the icon's size, lintian (with man-db for the manual page) to check
 # the package, shared-mime-info to build the file type database from it,
-# e2fsprogs and mount (losetup) for the power-cut test's file system images.
+# e2fsprogs and mount (losetup) for the power-cut test's file system images,
+# par2 to check that other tools read and repair with the recovery data.
 TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
-               file lintian man-db shared-mime-info e2fsprogs mount)
+               file lintian man-db shared-mime-info e2fsprogs mount par2)

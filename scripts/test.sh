@@ -3,7 +3,8 @@
 #   build/        the program and the whole suite (engine, window, end to end)
 #   build-asan/   the engine and window tests under AddressSanitizer and
 #                 UndefinedBehaviorSanitizer
-#   build-fuzz/   the header fuzz test, with clang, for a bounded time
+#   build-fuzz/   the fuzz tests (header, recovery data), with clang, for a
+#                 bounded time each
 # Arguments are passed to the first ctest (for example -L engine).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
