@@ -82,7 +82,6 @@ struct Par2Encoder::HashState {
     Md5Stream head;
     Md5Stream full;
     Md5Stream slice;
-    uint32_t crc = 0;
 };
 
 Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan)
@@ -298,7 +297,6 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
         state.done = 0;
         state.headDone = false;
         state.ended = false;
-        state.crc = 0;
     } else if (state.ended || block.offset != state.done) {
         return outOfOrder();
     }
@@ -320,7 +318,6 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
         state.headDone = true;
     }
     if (used < block.bytes) state.full.update(block.data + used, block.bytes - used);
-    state.crc = crc32_z(state.crc, reinterpret_cast<const Bytef*>(block.data), block.bytes);
     state.done += static_cast<int64_t>(block.bytes);
     if (block.endsChunk != atEnd) return outOfOrder();
     if (!atEnd) return Status::OK();
@@ -331,7 +328,6 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
     Md5Digest sliceHash{};
     if (!state.slice.finish(&sliceHash)) return digestFailure();
     in.info.sliceHashes = {sliceHash};
-    in.info.sliceCrcs = {paddedCrc(state.crc, in.info.length, m_sliceSize)};
     state.ended = true;
     ++m_chunksHashed;
     return Status::OK();
@@ -341,7 +337,15 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     if (block.chunk < 1 || block.chunk > m_plan.numOfChunks || block.bytes > BlockSize) {
         return outOfOrder();
     }
-    const int32_t index = m_inputs[block.chunk - 1].guessedIndex;
+    // The CRC-32 is taken here rather than beside the MD5: it balances the
+    // two helpers. Blocks were checked to come in order by the hash helper.
+    InputFile& in = m_inputs[block.chunk - 1];
+    if (block.offset == 0) m_crc = 0;
+    m_crc = uint32_t(crc32_z(m_crc, reinterpret_cast<const Bytef*>(block.data), block.bytes));
+    if (block.endsChunk) {
+        in.info.sliceCrcs = {paddedCrc(m_crc, uint64_t(block.offset) + block.bytes, m_sliceSize)};
+    }
+    const int32_t index = in.guessedIndex;
     // Chunk 1 is the largest input that passes as blocks: it writes every
     // slice's first bytes, later chunks add to them.
     const bool first = block.chunk == 1;

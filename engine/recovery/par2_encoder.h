@@ -117,6 +117,8 @@ class Par2Encoder : public BlockConsumer {
     std::thread m_hashThread;
     std::thread m_encodeThread;
     int32_t m_chunksHashed = 0;
+    // The encode helper's CRC-32 of the chunk it is in.
+    uint32_t m_crc = 0;
 };
 
 }  // namespace morvane
