@@ -49,7 +49,8 @@ class Par2Set {
     const std::vector<Par2FileInfo>& files() const { return m_files; }
     // Recovery slices with distinct exponents, lowest exponent first.
     const std::vector<RecoverySliceRef>& recoverySlices() const { return m_recovery; }
-    // Input slices of files()[i]: ceil(length / sliceSize), at least... 0 for an empty file.
+    // Input slices of files()[i]: its length divided by the slice size,
+    // rounded up (0 for an empty file).
     uint64_t slicesOf(std::size_t file) const;
     // The index of `name` in files(), or -1.
     int32_t fileIndex(const std::string& name) const;
