@@ -68,7 +68,7 @@ Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
     // Shared extents: the kernel copies while the consumers read the same
     // bytes from the page cache. Else the loop writes what it read.
     if (m_shareExtents) {
-        s = m_layer.readAt(from, m_sourceOffset, buffer, block.bytes);
+        s = readExactAt(m_layer, from, m_sourceOffset, buffer, block.bytes);
     } else {
         s = readExact(m_layer, from, buffer, block.bytes);
     }

@@ -90,7 +90,7 @@ Status FileLayer::createNew(const std::string& path, std::unique_ptr<File>* out)
     // A name created here is a new regular file: no FIFO to guard against.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return Status::SysError(errno);
     *out = std::make_unique<File>(fd, path);
@@ -137,21 +137,6 @@ Status FileLayer::position(File& file, int64_t* out) {
     const off_t at = ::lseek(file.fd(), 0, SEEK_CUR);
     if (at < 0) return Status::SysError(errno);
     *out = at;
-    return Status::OK();
-}
-
-Status FileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::pread(file.fd(), buffer + done, std::min(n - done, kMaxIo),
-                                  static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return Status::SysError(errno);
-        }
-        if (r == 0) return earlyEnd(file.path());
-        done += static_cast<std::size_t>(r);
-    }
     return Status::OK();
 }
 
@@ -311,9 +296,53 @@ Status FileLayer::randomBytes(unsigned char* buffer, std::size_t n) {
     return Status::OK();
 }
 
+Status FileLayer::openReadWrite(const std::string& path, std::unique_ptr<File>* out) {
+    return openFile(path, O_RDWR | O_CREAT | O_TRUNC, out);
+}
+
+Status FileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n,
+                         std::size_t* got) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pread(file.fd(), buffer + done, std::min(n - done, kMaxIo),
+                                  offset + static_cast<int64_t>(done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (r == 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    *got = done;
+    return Status::OK();
+}
+
+Status FileLayer::writeAt(File& file, int64_t offset, const char* buffer, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t w = ::pwrite(file.fd(), buffer + done, std::min(n - done, kPieceSize),
+                                   offset + static_cast<int64_t>(done));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (w == 0) return Status::SysError(ENOSPC);
+        done += static_cast<std::size_t>(w);
+    }
+    return Status::OK();
+}
+
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {
     std::size_t got = 0;
     Status s = layer.read(file, buffer, n, &got);
+    if (!s.ok()) return s;
+    if (got < n) return earlyEnd(file.path());
+    return Status::OK();
+}
+
+Status readExactAt(FileLayer& layer, File& file, int64_t offset, char* buffer, std::size_t n) {
+    std::size_t got = 0;
+    Status s = layer.readAt(file, offset, buffer, n, &got);
     if (!s.ok()) return s;
     if (got < n) return earlyEnd(file.path());
     return Status::OK();

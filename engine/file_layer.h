@@ -68,9 +68,6 @@ class FileLayer {
     virtual Status read(File& file, char* buffer, std::size_t n, std::size_t* got);
     // The current offset of `file`.
     virtual Status position(File& file, int64_t* out);
-    // Reads exactly `n` bytes at `offset` without moving the file's offset;
-    // an early end is ENODATA.
-    virtual Status readAt(File& file, int64_t offset, char* buffer, std::size_t n);
     // Writes all `n` bytes (in pieces of at most kPieceSize).
     virtual Status write(File& file, const char* buffer, std::size_t n);
     // Copies exactly `n` bytes from the current offset of `from` to that of
@@ -133,6 +130,16 @@ class FileLayer {
     // Fills `buffer` with `n` bytes nobody can guess.
     virtual Status randomBytes(unsigned char* buffer, std::size_t n);
 
+    // Opens a file for reading and writing, creating it when missing and
+    // emptying it when present.
+    virtual Status openReadWrite(const std::string& path, std::unique_ptr<File>* out);
+    // Reads up to `n` bytes at `offset` without moving the file's offset;
+    // `*got` is less than `n` only at the end of the file.
+    virtual Status readAt(File& file, int64_t offset, char* buffer, std::size_t n,
+                          std::size_t* got);
+    // Writes all `n` bytes at `offset` without moving the file's offset.
+    virtual Status writeAt(File& file, int64_t offset, const char* buffer, std::size_t n);
+
   protected:
     // The read/write path of copy(): one read() and one write() per piece.
     Status copyThroughBuffer(File& from, File& to, std::size_t n, char* buffer);
@@ -140,6 +147,8 @@ class FileLayer {
 
 // Reads exactly `n` bytes, or fails with ENODATA when the file ends early.
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n);
+// The same at `offset`, without moving the file's offset.
+Status readExactAt(FileLayer& layer, File& file, int64_t offset, char* buffer, std::size_t n);
 
 // ENODATA with a text saying that `path` ended before the expected bytes.
 Status earlyEnd(const std::string& path);

@@ -21,7 +21,8 @@ install_missing_packages() {
 
 # Packages to build the program and its tests.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
-                qt6-base-dev libgl-dev libssl-dev fonts-dejavu-core fonts-dejavu-extra)
+                qt6-base-dev libgl-dev libssl-dev libgf-complete-dev zlib1g-dev
+                fonts-dejavu-core fonts-dejavu-extra)
 # Packages the tests need besides: a real X server and a window manager for
 # the end-to-end test, clang and its runtimes for the fuzz test, the
 # desktop-file and AppStream validators, dpkg-dev for the package, file to
@@ -29,6 +30,7 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
 # the package, shared-mime-info to build the file type database from it,
 # e2fsprogs and mount (losetup) for the power-cut and kill tests' file system
 # images, python3-fuse and fuse3 (its mount helper) for the kill test's slow
-# file system.
+# file system, par2 to check that other tools read and repair with the
+# recovery data.
 TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
-               file lintian man-db shared-mime-info e2fsprogs mount python3-fuse fuse3)
+               file lintian man-db shared-mime-info e2fsprogs mount python3-fuse fuse3 par2)

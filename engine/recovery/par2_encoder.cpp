@@ -1,0 +1,599 @@
+#include "engine/recovery/par2_encoder.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "engine/block_plan.h"
+#include "engine/checksum_file.h"
+#include "engine/division_header.h"
+#include "engine/file_layer.h"
+#include "engine/recovery/galois_field16.h"
+#include "engine/recovery/md5_stream.h"
+#include "engine/recovery/par2_layout.h"
+#include "engine/recovery/par2_packets.h"
+#include "engine/recovery/slice_checksums.h"
+
+namespace morvane {
+
+namespace {
+
+const std::string kCreatorText = "Created by Morvane.";
+
+constexpr std::size_t kScratchSlack = 2 * GaloisField16::kRegionAlignment + 2;
+
+Status digestFailure() {
+    return Status::SysError(EIO, "MD5 computation failed");
+}
+
+Status sourceChanged() {
+    return Status::SysError(EIO, "The large file changed while it was divided");
+}
+
+Status outOfOrder() {
+    return Status::SysError(EINVAL, "Recovery data got the blocks out of order");
+}
+
+// A pointer into `buffer` at the same address as `like` modulo the region
+// alignment; the buffer needs kScratchSlack bytes beyond what is used.
+char* alignedLike(char* buffer, const void* like) {
+    constexpr uintptr_t a = GaloisField16::kRegionAlignment;
+    const uintptr_t want = reinterpret_cast<uintptr_t>(like) % a;
+    const uintptr_t have = reinterpret_cast<uintptr_t>(buffer) % a;
+    return buffer + (want + a - have) % a;
+}
+
+std::size_t evenUp(std::size_t n) {
+    return n + (n & 1);
+}
+
+}  // namespace
+
+int64_t checksumFileLength(const std::string& prefix, int32_t numOfChunks,
+                           const std::string& bigFileName) {
+    const Sha256Digest any{};
+    int64_t bytes = static_cast<int64_t>(checksumLine(any, bigFileName).size());
+    for (int32_t k = 1; k <= numOfChunks; ++k) {
+        bytes += static_cast<int64_t>(checksumLine(any, chunkFileName(prefix, k)).size());
+    }
+    return bytes;
+}
+
+struct Par2Encoder::Target {
+    File* file = nullptr;
+    int64_t packetOffset = 0;
+    int64_t dataOffset = 0;
+};
+
+struct Par2Encoder::InputFile {
+    Par2FileInfo info;
+    int32_t guessedIndex = 0;
+    int32_t index = 0;
+};
+
+struct Par2Encoder::HashState {
+    int32_t chunk = 0;
+    int64_t done = 0;
+    bool headDone = false;
+    bool ended = true;
+    Md5Stream head;
+    Md5Stream full;
+    Md5Stream slice;
+};
+
+Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan)
+    : m_layer(layer), m_plan(std::move(plan)), m_field(std::make_unique<GaloisField16>()) {}
+
+Par2Encoder::~Par2Encoder() {
+    stopHelpers();
+}
+
+void Par2Encoder::stopHelpers() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_hashThread.joinable()) m_hashThread.join();
+    if (m_encodeThread.joinable()) m_encodeThread.join();
+}
+
+std::vector<std::string> Par2Encoder::outputNames() const {
+    std::vector<std::string> names{recoveryIndexName(m_plan.prefix)};
+    for (const RecoveryVolume& v : recoveryVolumes(m_plan.prefix, m_plan.recoveryChunks)) {
+        names.push_back(v.name);
+    }
+    return names;
+}
+
+uint16_t Par2Encoder::constant(int32_t inputIndex, uint32_t exponent) const {
+    const uint64_t power = uint64_t{inputSliceExponent(inputIndex)} * exponent % 65535;
+    return m_field->power(2, static_cast<uint32_t>(power));
+}
+
+Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* file) {
+    Par2FileInfo& info = file->info;
+    Md5Stream md5;
+    md5.update(data, std::min<std::size_t>(n, kHashedHeadBytes));
+    if (!md5.finish(&info.hash16k)) return digestFailure();
+    md5.update(data, n);
+    Md5Stream slice;
+    slice.copyFrom(md5);
+    if (!md5.finish(&info.hash)) return digestFailure();
+    slice.updateZeros(m_sliceSize - n);
+    Md5Digest sliceHash{};
+    if (!slice.finish(&sliceHash)) return digestFailure();
+    info.sliceHashes = {sliceHash};
+    info.sliceCrcs = {
+        paddedCrc(crc32_z(0, reinterpret_cast<const Bytef*>(data), n), n, m_sliceSize)};
+    info.length = n;
+    info.id = fileIdOf(info.hash16k, info.length, info.name);
+    return Status::OK();
+}
+
+Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
+    const RecoveryPlan& p = m_plan;
+    if (p.numOfChunks < 1 || p.avgChunkSize < 1 || p.lastChunkSize < 1 ||
+        p.lastChunkSize > p.avgChunkSize || p.recoveryChunks < 1 ||
+        p.recoveryChunks > maxRecoveryChunks(p.numOfChunks) || p.headerBytes.empty() ||
+        p.checksumFileBytes < 1 || p.prefix.empty()) {
+        return Status::SysError(EINVAL, "Recovery data cannot be made for this division");
+    }
+    if (!m_field->valid()) return Status::SysError(ENOMEM);
+    m_source = &source;
+    m_sliceSize = sliceSizeFor(std::max<uint64_t>(
+        {uint64_t(p.avgChunkSize), p.headerBytes.size(), uint64_t(p.checksumFileBytes)}));
+
+    // Chunks 1..N, the header, the checksum file.
+    const int32_t n = p.numOfChunks;
+    m_inputs.resize(static_cast<std::size_t>(n) + 2);
+    std::vector<char> head(kHashedHeadBytes);
+    for (int32_t k = 1; k <= n; ++k) {
+        InputFile& in = m_inputs[k - 1];
+        in.info.name = chunkFileName(p.prefix, k);
+        in.info.length = static_cast<uint64_t>(p.chunkBytes(k));
+        const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
+        std::size_t got = 0;
+        Status s = m_layer.readAt(source, int64_t{k - 1} * p.avgChunkSize, head.data(), want, &got);
+        if (!s.ok()) return s;
+        if (got < want) return earlyEnd(source.path());
+        if (!md5Of(head.data(), want, &in.info.hash16k)) return digestFailure();
+        in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
+    }
+    InputFile& header = m_inputs[n];
+    header.info.name = headerFileName(p.prefix);
+    Status s = hashWholeInput(p.headerBytes.data(), p.headerBytes.size(), &header);
+    if (!s.ok()) return s;
+    m_inputs[n + 1].info.name = checksumFileName(p.prefix);
+    m_inputs[n + 1].info.length = static_cast<uint64_t>(p.checksumFileBytes);
+
+    // Places while the checksum file's ID is unknown: it is guessed to sort
+    // below every file whose ID lies in the upper half of the range.
+    std::vector<int32_t> known(static_cast<std::size_t>(n) + 1);
+    for (int32_t i = 0; i <= n; ++i) known[i] = i;
+    std::sort(known.begin(), known.end(), [this](int32_t a, int32_t b) {
+        return fileIdLess(m_inputs[a].info.id, m_inputs[b].info.id);
+    });
+    for (int32_t rank = 0; rank <= n; ++rank) {
+        InputFile& in = m_inputs[known[rank]];
+        in.guessedIndex = rank + (in.info.id[15] >= 0x80 ? 1 : 0);
+    }
+
+    // Every output is opened now: the slices are accumulated in place.
+    std::vector<uint64_t> describing{kPacketHeaderBytes + 12 + 16 * uint64_t(n + 2)};
+    for (const InputFile& in : m_inputs) {
+        describing.push_back(kPacketHeaderBytes + fileDescriptionBody(in.info).size());
+    }
+    for (std::size_t i = 0; i < m_inputs.size(); ++i) {
+        describing.push_back(kPacketHeaderBytes + 16 + 20);
+    }
+    const uint64_t creatorBytes = kPacketHeaderBytes + creatorBody(kCreatorText).size();
+    m_fileNames = outputNames();
+    m_targets.resize(static_cast<std::size_t>(p.recoveryChunks));
+    const std::vector<RecoveryVolume> volumes = recoveryVolumes(p.prefix, p.recoveryChunks);
+    for (const std::string& name : m_fileNames) {
+        std::unique_ptr<File> file;
+        s = openOutput(name, &file);
+        if (!s.ok()) return s;
+        m_files.push_back(std::move(file));
+    }
+    m_layouts.clear();
+    for (std::size_t v = 0; v < volumes.size(); ++v) {
+        m_layouts.push_back(layoutVolume(volumes[v].count, m_sliceSize, describing, creatorBytes));
+        for (const VolumeLayout::Entry& e : m_layouts.back().entries) {
+            if (e.describing >= 0) continue;
+            Target& t = m_targets[volumes[v].firstExponent + e.recovery];
+            t.file = m_files[v + 1].get();
+            t.packetOffset = static_cast<int64_t>(e.offset);
+            t.dataOffset = t.packetOffset + kPacketHeaderBytes + 4;
+        }
+    }
+    m_describingSizes = describing;
+
+    m_scratch = m_layer.allocateBlock(BlockSize + kScratchSlack);
+    if (!m_scratch) return Status::SysError(ENOMEM);
+    try {
+        m_hashThread = std::thread([this] { runHashLane(); });
+        m_encodeThread = std::thread([this] { runEncodeLane(); });
+    } catch (const std::system_error& e) {
+        return Status::SysError(e.code().value());
+    }
+    return Status::OK();
+}
+
+void Par2Encoder::take(const Block& block) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_taken == 0) m_firstSequence = block.sequence;
+        if (m_queue.empty()) m_queueBase = m_taken;
+        m_queue.push_back(block);
+        ++m_taken;
+    }
+    m_changed.notify_all();
+}
+
+Status Par2Encoder::waitUntilDone(int64_t sequence) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    // Blocks are counted from 1 in the order taken.
+    const int64_t count = sequence - m_firstSequence + 1;
+    m_changed.wait(lock, [&] {
+        return !m_failure.ok() || (m_hashed >= count && m_encoded >= count) || m_stopping;
+    });
+    return m_failure;
+}
+
+void Par2Encoder::runHashLane() {
+    HashState state;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_stopping || m_hashed < m_taken; });
+        if (m_stopping) return;
+        const Block block = m_queue[static_cast<std::size_t>(m_hashed - m_queueBase)];
+        const bool failed = !m_failure.ok();
+        lock.unlock();
+        Status s = failed ? Status::OK() : hashBlock(block, state);
+        lock.lock();
+        if (!s.ok() && m_failure.ok()) m_failure = s;
+        ++m_hashed;
+        trimQueue();
+        m_changed.notify_all();
+    }
+}
+
+void Par2Encoder::runEncodeLane() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_changed.wait(lock, [&] { return m_stopping || m_encoded < m_taken; });
+        if (m_stopping) return;
+        const Block block = m_queue[static_cast<std::size_t>(m_encoded - m_queueBase)];
+        const bool failed = !m_failure.ok();
+        lock.unlock();
+        Status s = failed ? Status::OK() : encodeBlock(block, m_scratch.get());
+        lock.lock();
+        if (!s.ok() && m_failure.ok()) m_failure = s;
+        ++m_encoded;
+        trimQueue();
+        m_changed.notify_all();
+    }
+}
+
+void Par2Encoder::trimQueue() {
+    while (!m_queue.empty() && m_queueBase < std::min(m_hashed, m_encoded)) {
+        m_queue.pop_front();
+        ++m_queueBase;
+    }
+}
+
+Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
+    if (block.chunk < 1 || block.chunk > m_plan.numOfChunks) return outOfOrder();
+    if (block.chunk != state.chunk) {
+        if (!state.ended || block.chunk != state.chunk + 1 || block.offset != 0) {
+            return outOfOrder();
+        }
+        state.chunk = block.chunk;
+        state.done = 0;
+        state.headDone = false;
+        state.ended = false;
+    } else if (state.ended || block.offset != state.done) {
+        return outOfOrder();
+    }
+    InputFile& in = m_inputs[block.chunk - 1];
+    if (uint64_t(state.done) + block.bytes > in.info.length) return outOfOrder();
+
+    std::size_t used = 0;
+    if (!state.headDone) {
+        used = std::min<std::size_t>(block.bytes, kHashedHeadBytes - state.done);
+        state.head.update(block.data, used);
+    }
+    const bool atEnd = uint64_t(state.done) + block.bytes == in.info.length;
+    if (!state.headDone && (state.done + used == kHashedHeadBytes || atEnd)) {
+        // The whole-file digest goes on from the 16 KiB one: no byte is hashed twice.
+        state.full.copyFrom(state.head);
+        Md5Digest head{};
+        if (!state.head.finish(&head)) return digestFailure();
+        if (head != in.info.hash16k) return sourceChanged();
+        state.headDone = true;
+    }
+    if (used < block.bytes) state.full.update(block.data + used, block.bytes - used);
+    state.done += static_cast<int64_t>(block.bytes);
+    if (block.endsChunk != atEnd) return outOfOrder();
+    if (!atEnd) return Status::OK();
+
+    state.slice.copyFrom(state.full);
+    if (!state.full.finish(&in.info.hash)) return digestFailure();
+    state.slice.updateZeros(m_sliceSize - in.info.length);
+    Md5Digest sliceHash{};
+    if (!state.slice.finish(&sliceHash)) return digestFailure();
+    in.info.sliceHashes = {sliceHash};
+    state.ended = true;
+    ++m_chunksHashed;
+    return Status::OK();
+}
+
+Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
+    if (block.chunk < 1 || block.chunk > m_plan.numOfChunks || block.bytes > BlockSize) {
+        return outOfOrder();
+    }
+    // The CRC-32 is taken here rather than beside the MD5: it balances the
+    // two helpers. Blocks were checked to come in order by the hash helper.
+    InputFile& in = m_inputs[block.chunk - 1];
+    if (block.offset == 0) m_crc = 0;
+    m_crc = uint32_t(crc32_z(m_crc, reinterpret_cast<const Bytef*>(block.data), block.bytes));
+    if (block.endsChunk) {
+        in.info.sliceCrcs = {paddedCrc(m_crc, uint64_t(block.offset) + block.bytes, m_sliceSize)};
+    }
+    const int32_t index = in.guessedIndex;
+    // Chunk 1 is the largest input that passes as blocks: it writes every
+    // slice's first bytes, later chunks add to them.
+    const bool first = block.chunk == 1;
+    for (uint32_t e = 0; e < m_targets.size(); ++e) {
+        Status s = accumulate(e, constant(index, e), block.offset, block.data, block.bytes, first,
+                              scratch);
+        if (!s.ok()) return s;
+    }
+    return Status::OK();
+}
+
+Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
+                               const char* data, std::size_t bytes, bool overwrite, char* scratch) {
+    const Target& t = m_targets[recoveryIndex];
+    char* region = alignedLike(scratch, data);
+    const std::size_t even = evenUp(bytes);
+    if (!overwrite) {
+        std::size_t got = 0;
+        Status s = m_layer.readAt(*t.file, t.dataOffset + offset, region, even, &got);
+        if (!s.ok()) return s;
+        if (got < even) return earlyEnd(t.file->path());
+    }
+    m_field->multiplyRegion(data, region, coefficient, bytes, !overwrite);
+    return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
+}
+
+Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* data) {
+    InputFile& in = m_inputs[chunk - 1];
+    std::vector<uint16_t> deltas(m_targets.size());
+    for (uint32_t e = 0; e < deltas.size(); ++e) {
+        deltas[e] = constant(toIndex, e) ^ constant(fromIndex, e);
+    }
+    Md5Stream md5;
+    const int64_t start = int64_t{chunk - 1} * m_plan.avgChunkSize;
+    for (uint64_t done = 0; done < in.info.length;) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<uint64_t>(BlockSize, in.info.length - done));
+        std::size_t got = 0;
+        Status s = m_layer.readAt(*m_source, start + int64_t(done), data, n, &got);
+        if (!s.ok()) return s;
+        if (got < n) return earlyEnd(m_source->path());
+        md5.update(data, n);
+        for (uint32_t e = 1; e < deltas.size(); ++e) {
+            if (deltas[e] == 0) continue;
+            s = accumulate(e, deltas[e], int64_t(done), data, n, false, m_scratch.get());
+            if (!s.ok()) return s;
+        }
+        done += n;
+    }
+    Md5Digest hash{};
+    if (!md5.finish(&hash)) return digestFailure();
+    if (hash != in.info.hash) return sourceChanged();
+    return Status::OK();
+}
+
+Status Par2Encoder::finish(const std::string& checksumFile) {
+    Status s = waitUntilDone(m_firstSequence + m_taken - 1);
+    stopHelpers();
+    if (!s.ok()) return s;
+    const int32_t n = m_plan.numOfChunks;
+    if (m_chunksHashed != n) return outOfOrder();
+    if (int64_t(checksumFile.size()) != m_plan.checksumFileBytes) {
+        return Status::SysError(EINVAL, "The checksum file has another length than planned");
+    }
+    InputFile& sums = m_inputs[n + 1];
+    s = hashWholeInput(checksumFile.data(), checksumFile.size(), &sums);
+    if (!s.ok()) return s;
+
+    std::vector<int32_t> order(m_inputs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = int32_t(i);
+    std::sort(order.begin(), order.end(), [this](int32_t a, int32_t b) {
+        return fileIdLess(m_inputs[a].info.id, m_inputs[b].info.id);
+    });
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        m_inputs[order[rank]].index = int32_t(rank);
+        if (rank > 0 && m_inputs[order[rank]].info.id == m_inputs[order[rank - 1]].info.id) {
+            return Status::SysError(EINVAL, "Two files of the set have the same File ID");
+        }
+    }
+
+    // Bytes beyond chunk 1 that the header or the checksum file reach.
+    const std::size_t covered = evenUp(std::size_t(m_plan.chunkBytes(1)));
+    if (covered < m_sliceSize) {
+        const std::vector<char> zeros(m_sliceSize - covered);
+        for (const Target& t : m_targets) {
+            s = m_layer.writeAt(*t.file, t.dataOffset + int64_t(covered), zeros.data(),
+                                zeros.size());
+            if (!s.ok()) return s;
+        }
+    }
+    std::unique_ptr<char[]> buffer;
+    for (int32_t k = 1; k <= n && m_targets.size() > 1; ++k) {
+        const InputFile& in = m_inputs[k - 1];
+        if (in.index == in.guessedIndex) continue;
+        if (!buffer && !(buffer = m_layer.allocateBlock(BlockSize))) {
+            return Status::SysError(ENOMEM);
+        }
+        s = correctChunk(k, in.guessedIndex, in.index, buffer.get());
+        if (!s.ok()) return s;
+    }
+    s = addSmallInput(m_inputs[n], m_plan.headerBytes.data(), m_plan.headerBytes.size());
+    if (s.ok()) s = addSmallInput(sums, checksumFile.data(), checksumFile.size());
+    if (s.ok()) s = writeDescription(order);
+    for (std::unique_ptr<File>& file : m_files) {
+        const Status closed = m_layer.close(*file);
+        if (s.ok()) s = closed;
+    }
+    return s;
+}
+
+Status Par2Encoder::addSmallInput(const InputFile& in, const char* data, std::size_t bytes) {
+    std::vector<char> buffer(bytes + kScratchSlack);
+    const char* aligned = alignedLike(buffer.data(), m_scratch.get());
+    std::memcpy(const_cast<char*>(aligned), data, bytes);
+    for (uint32_t e = 0; e < m_targets.size(); ++e) {
+        Status s = accumulate(e, constant(in.index, e), 0, aligned, bytes, false, m_scratch.get());
+        if (!s.ok()) return s;
+    }
+    return Status::OK();
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+namespace {
+
+// MD5 of recovery slice packets `first`, `first` + step, ... over the set
+// ID, the type, the exponent and the data read back from their files.
+Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
+                           const std::vector<int64_t>& dataOffsets, uint64_t sliceSize,
+                           const Md5Digest& setId, std::size_t first, std::size_t step,
+                           std::vector<Md5Digest>* hashes) {
+    std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
+    if (!buffer) return Status::SysError(ENOMEM);
+    for (std::size_t e = first; e < files.size(); e += step) {
+        Md5Stream md5;
+        md5.update(setId.data(), setId.size());
+        md5.update(kRecoverySlicePacket.data(), kRecoverySlicePacket.size());
+        char exponent[4];
+        putLe32(exponent, static_cast<uint32_t>(e));
+        md5.update(exponent, sizeof exponent);
+        for (uint64_t done = 0; done < sliceSize;) {
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
+            std::size_t got = 0;
+            Status s =
+                layer.readAt(*files[e], dataOffsets[e] + int64_t(done), buffer.get(), n, &got);
+            if (!s.ok()) return s;
+            if (got < n) return earlyEnd(files[e]->path());
+            md5.update(buffer.get(), n);
+            done += n;
+        }
+        if (!md5.finish(&(*hashes)[e])) return digestFailure();
+    }
+    return Status::OK();
+}
+
+}  // namespace
+
+Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
+    std::vector<Md5Digest> sortedIds;
+    for (int32_t i : order) sortedIds.push_back(m_inputs[i].info.id);
+    const std::vector<char> mainBody = mainPacketBody(m_sliceSize, sortedIds);
+    Md5Digest setId{};
+    if (!md5Of(mainBody.data(), mainBody.size(), &setId)) return digestFailure();
+
+    // Same order as the sizes the layout was made with.
+    std::vector<std::vector<char>> describing{makePacket(kMainPacket, setId, mainBody)};
+    for (const InputFile& in : m_inputs) {
+        describing.push_back(
+            makePacket(kFileDescriptionPacket, setId, fileDescriptionBody(in.info)));
+    }
+    for (const InputFile& in : m_inputs) {
+        describing.push_back(makePacket(kSliceChecksumPacket, setId, sliceChecksumBody(in.info)));
+    }
+    for (std::size_t i = 0; i < describing.size(); ++i) {
+        if (describing[i].size() != m_describingSizes[i]) {
+            return Status::SysError(EINVAL, "Recovery packet sizes changed during the run");
+        }
+    }
+    const std::vector<char> creator = makePacket(kCreatorPacket, setId, creatorBody(kCreatorText));
+
+    // The recovery packets' hashes need their data read back: two helpers.
+    std::vector<File*> files;
+    std::vector<int64_t> offsets;
+    for (const Target& t : m_targets) {
+        files.push_back(t.file);
+        offsets.push_back(t.dataOffset);
+    }
+    std::vector<Md5Digest> hashes(m_targets.size());
+    Status other;
+    std::thread helper;
+    const std::size_t lanes = m_targets.size() > 1 ? 2 : 1;
+    if (lanes == 2) {
+        try {
+            helper = std::thread([&] {
+                other =
+                    hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2, &hashes);
+            });
+        } catch (const std::system_error& e) {
+            return Status::SysError(e.code().value());
+        }
+    }
+    Status s = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 0, lanes, &hashes);
+    if (helper.joinable()) helper.join();
+    if (s.ok()) s = other;
+    if (!s.ok()) return s;
+
+    for (std::size_t e = 0; e < m_targets.size(); ++e) {
+        std::vector<char> header =
+            makePacketHeader(kRecoverySlicePacket, setId, 4 + m_sliceSize, hashes[e]);
+        header.resize(header.size() + 4);
+        putLe32(header.data() + kPacketHeaderBytes, static_cast<uint32_t>(e));
+        s = m_layer.writeAt(*m_targets[e].file, m_targets[e].packetOffset, header.data(),
+                            header.size());
+        if (!s.ok()) return s;
+    }
+    // Each run of description packets between two recovery packets goes out
+    // in one write.
+    for (std::size_t v = 0; v < m_layouts.size(); ++v) {
+        File& file = *m_files[v + 1];
+        std::vector<char> run;
+        int64_t runOffset = 0;
+        auto flushRun = [&]() {
+            Status r = m_layer.writeAt(file, runOffset, run.data(), run.size());
+            run.clear();
+            return r;
+        };
+        for (const VolumeLayout::Entry& e : m_layouts[v].entries) {
+            if (e.describing < 0) {
+                if (!run.empty() && !(s = flushRun()).ok()) return s;
+                continue;
+            }
+            if (run.empty()) runOffset = int64_t(e.offset);
+            const std::vector<char>& packet = describing[std::size_t(e.describing)];
+            run.insert(run.end(), packet.begin(), packet.end());
+        }
+        if (run.empty()) runOffset = int64_t(m_layouts[v].creatorOffset);
+        run.insert(run.end(), creator.begin(), creator.end());
+        if (!(s = flushRun()).ok()) return s;
+    }
+    std::vector<char> index;
+    for (const std::vector<char>& packet : describing) {
+        index.insert(index.end(), packet.begin(), packet.end());
+    }
+    index.insert(index.end(), creator.begin(), creator.end());
+    return m_layer.write(*m_files[0], index.data(), index.size());
+}
+
+}  // namespace morvane

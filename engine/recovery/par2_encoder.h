@@ -1,0 +1,124 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/block_consumer.h"
+#include "engine/recovery/par2_layout.h"
+#include "engine/recovery/recovery_plan.h"
+#include "engine/status.h"
+
+namespace morvane {
+
+class File;
+class FileLayer;
+class GaloisField16;
+
+// Writes a division's recovery data as it is copied: `<prefix>.par2` and
+// the volumes of recoveryVolumes(), protecting every chunk, the header and
+// the checksum file, each as one input slice.
+//
+// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads; the
+// recovery slices are accumulated in their files, so memory stays at a few
+// blocks whatever the slice size. Call order: start, take / waitUntilDone
+// for every block of the run in order, finish.
+//
+// A slice's constant follows its file's place among the File IDs, and the
+// checksum file's ID is known only at the end. Each chunk is encoded at
+// start with the place it has when the checksum file sorts on the side its
+// own ID makes likelier; finish corrects the chunks for which that guess
+// was wrong by reading them again from the large file. With one recovery
+// chunk (exponent 0, every constant raised to 0 is 1) no chunk is read again.
+class Par2Encoder : public BlockConsumer {
+  public:
+    Par2Encoder(FileLayer& layer, RecoveryPlan plan);
+    // Stops the helpers; what they have not done is dropped.
+    ~Par2Encoder() override;
+    Par2Encoder(const Par2Encoder&) = delete;
+    Par2Encoder& operator=(const Par2Encoder&) = delete;
+
+    // Reads the first 16 KiB of every chunk from `source` (the large file),
+    // opens every recovery file through `openOutput` and starts the helpers.
+    // `source` must stay open until finish returns. Fails with EINVAL for a
+    // plan the format cannot describe (see maxRecoveryChunks), ENOMEM, or
+    // the error of a read or an open.
+    Status start(File& source, const OutputOpener& openOutput);
+    void take(const Block& block) override;
+    Status waitUntilDone(int64_t sequence) override;
+    // Takes the checksum file's bytes after the last block and completes
+    // and closes every recovery file. Fails with EINVAL when the blocks did
+    // not cover every chunk in order or the checksum file has another length
+    // than planned, with EIO when the large file changed under the run, or
+    // with the error of a read or write.
+    Status finish(const std::string& checksumFile);
+
+    // Names of the files start opens, the set's description first.
+    std::vector<std::string> outputNames() const;
+
+  private:
+    struct Target;
+    struct InputFile;
+    struct HashState;
+
+    void runHashLane();
+    void runEncodeLane();
+    Status hashBlock(const Block& block, HashState& state);
+    Status encodeBlock(const Block& block, char* scratch);
+    // dst slice region [offset, offset + bytes) += coefficient(exponent) * data.
+    Status accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
+                      const char* data, std::size_t bytes, bool overwrite, char* scratch);
+    uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
+    Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
+    // Moves a chunk's share of every recovery slice from the constant it was
+    // encoded with to its real one, reading it again into `buffer` (BlockSize).
+    Status correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* buffer);
+    // Adds an input that is not copied as blocks (header, checksum file).
+    Status addSmallInput(const InputFile& in, const char* data, std::size_t bytes);
+    // Writes every packet but the recovery data; `order` lists the inputs
+    // by File ID.
+    Status writeDescription(const std::vector<int32_t>& order);
+    // Under m_mutex: drops the blocks both helpers are done with.
+    void trimQueue();
+    void stopHelpers();
+
+    FileLayer& m_layer;
+    RecoveryPlan m_plan;
+    std::unique_ptr<GaloisField16> m_field;
+    File* m_source = nullptr;
+    uint64_t m_sliceSize = 0;
+
+    // Chunks 1..N at [0, N), then the header and the checksum file.
+    std::vector<InputFile> m_inputs;
+    std::vector<std::unique_ptr<File>> m_files;
+    std::vector<std::string> m_fileNames;
+    // Where recovery slice e's data lies.
+    std::vector<Target> m_targets;
+    std::vector<VolumeLayout> m_layouts;
+    std::vector<uint64_t> m_describingSizes;
+    // The encode helper's buffer, later finish's.
+    std::unique_ptr<char[]> m_scratch;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Block> m_queue;
+    int64_t m_queueBase = 0;  // sequence of m_queue.front()
+    int64_t m_firstSequence = 1;
+    int64_t m_taken = 0;
+    int64_t m_hashed = 0;
+    int64_t m_encoded = 0;
+    Status m_failure;
+    bool m_stopping = false;
+    std::thread m_hashThread;
+    std::thread m_encodeThread;
+    int32_t m_chunksHashed = 0;
+    // The encode helper's CRC-32 of the chunk it is in.
+    uint32_t m_crc = 0;
+};
+
+}  // namespace morvane

@@ -1,0 +1,351 @@
+#include "engine/recovery/par2_repair.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <set>
+
+#include "engine/file_layer.h"
+#include "engine/recovery/galois_field16.h"
+#include "engine/recovery/md5_stream.h"
+#include "engine/recovery/par2_packets.h"
+#include "engine/recovery/par2_set.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr std::size_t kAlign = GaloisField16::kRegionAlignment;
+// Memory for the stripes of all lost slices together.
+constexpr uint64_t kStripeBudget = 64 << 20;
+constexpr uint64_t kMinStripe = 4096;
+constexpr uint64_t kMaxStripe = 16 << 20;
+// Present files kept open between stripes when there are at most this many.
+constexpr std::size_t kKeptOpen = 256;
+
+// A buffer whose first byte lies on a kAlign boundary.
+class AlignedBuffer {
+  public:
+    bool allocate(FileLayer& layer, std::size_t bytes) {
+        m_memory = layer.allocateBlock(bytes + kAlign);
+        if (!m_memory) return false;
+        const uintptr_t at = reinterpret_cast<uintptr_t>(m_memory.get());
+        m_data = m_memory.get() + (kAlign - at % kAlign) % kAlign;
+        return true;
+    }
+    char* data() const { return m_data; }
+
+  private:
+    std::unique_ptr<char[]> m_memory;
+    char* m_data = nullptr;
+};
+
+struct InputSlice {
+    std::size_t file = 0;
+    uint64_t slice = 0;
+    int32_t index = 0;
+};
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return text;
+}
+
+uint16_t constantPower(const GaloisField16& field, int32_t index, uint32_t exponent) {
+    const uint64_t power = uint64_t{inputSliceExponent(index)} * exponent % 65535;
+    return field.power(2, static_cast<uint32_t>(power));
+}
+
+// Inverts the n x n matrix in `rows` (rows `stride` words apart) into
+// `inverse`, with row operations done as region multiplications. False
+// when it is singular.
+bool invert(const GaloisField16& field, std::vector<uint16_t>& rows, std::vector<uint16_t>& inverse,
+            std::size_t n, std::size_t stride) {
+    const std::size_t rowBytes = stride * 2;
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        while (pivot < n && rows[pivot * stride + c] == 0) ++pivot;
+        if (pivot == n) return false;
+        if (pivot != c) {
+            std::swap_ranges(rows.begin() + pivot * stride, rows.begin() + (pivot + 1) * stride,
+                             rows.begin() + c * stride);
+            std::swap_ranges(inverse.begin() + pivot * stride,
+                             inverse.begin() + (pivot + 1) * stride, inverse.begin() + c * stride);
+        }
+        const uint16_t scale = field.divide(1, rows[c * stride + c]);
+        std::vector<uint16_t> scaled(stride);
+        auto rowOf = [&](std::vector<uint16_t>& m, std::size_t r) {
+            return reinterpret_cast<char*>(m.data() + r * stride);
+        };
+        for (std::vector<uint16_t>* m : {&rows, &inverse}) {
+            field.multiplyRegion(rowOf(*m, c), reinterpret_cast<char*>(scaled.data()), scale,
+                                 rowBytes, false);
+            std::copy(scaled.begin(), scaled.end(), m->begin() + c * stride);
+        }
+        for (std::size_t r = 0; r < n; ++r) {
+            const uint16_t factor = rows[r * stride + c];
+            if (r == c || factor == 0) continue;
+            field.multiplyRegion(rowOf(rows, c), rowOf(rows, r), factor, rowBytes, true);
+            field.multiplyRegion(rowOf(inverse, c), rowOf(inverse, r), factor, rowBytes, true);
+        }
+    }
+    return true;
+}
+
+class Rebuild {
+  public:
+    Rebuild(FileLayer& layer, const Par2Set& set, const std::string& folder)
+        : m_layer(layer), m_set(set), m_folder(folder) {}
+
+    // One attempt with the recovery slices `use`. `*bad` is set to the
+    // position in `use` of a slice whose data failed its MD5.
+    Status run(const std::vector<InputSlice>& lost, const std::vector<InputSlice>& present,
+               const std::vector<std::size_t>& use, std::vector<std::unique_ptr<File>>& outputs,
+               std::ptrdiff_t* bad);
+
+  private:
+    Status readPresent(const InputSlice& in, uint64_t at, std::size_t bytes, char* out,
+                       std::vector<std::unique_ptr<File>>& open);
+
+    FileLayer& m_layer;
+    const Par2Set& m_set;
+    const std::string& m_folder;
+    GaloisField16 m_field;
+};
+
+Status Rebuild::readPresent(const InputSlice& in, uint64_t at, std::size_t bytes, char* out,
+                            std::vector<std::unique_ptr<File>>& open) {
+    const Par2FileInfo& info = m_set.files()[in.file];
+    std::unique_ptr<File>& file = open[in.file];
+    if (!file) {
+        Status s = m_layer.openRead(m_folder + info.name, &file);
+        if (!s.ok()) return s;
+        int64_t size = 0;
+        s = m_layer.size(*file, &size);
+        if (!s.ok()) return s;
+        if (uint64_t(size) != info.length) {
+            return Status::SysError(EIO, "File damaged: " + info.name);
+        }
+    }
+    const uint64_t start = in.slice * m_set.sliceSize() + at;
+    const uint64_t inFile =
+        start >= info.length ? 0 : std::min<uint64_t>(bytes, info.length - start);
+    std::size_t got = 0;
+    if (inFile > 0) {
+        Status s = m_layer.readAt(*file, int64_t(start), out, std::size_t(inFile), &got);
+        if (!s.ok()) return s;
+        if (got < inFile) return Status::SysError(EIO, "File damaged: " + info.name);
+    }
+    std::memset(out + inFile, 0, bytes - inFile);
+    return Status::OK();
+}
+
+Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<InputSlice>& present,
+                    const std::vector<std::size_t>& use,
+                    std::vector<std::unique_ptr<File>>& outputs, std::ptrdiff_t* bad) {
+    *bad = -1;
+    if (!m_field.valid()) return Status::SysError(ENOMEM);
+    const std::size_t n = lost.size();
+    const std::vector<RecoverySliceRef>& recovery = m_set.recoverySlices();
+
+    // recovery r = sum over inputs of constant^exponent(r) * input: the
+    // lost part of that sum, as a matrix to invert.
+    const std::size_t stride = (n + 7) / 8 * 8;
+    std::vector<uint16_t> matrix(n * stride, 0);
+    std::vector<uint16_t> inverse(n * stride, 0);
+    for (std::size_t r = 0; r < n; ++r) {
+        inverse[r * stride + r] = 1;
+        for (std::size_t j = 0; j < n; ++j) {
+            matrix[r * stride + j] =
+                constantPower(m_field, lost[j].index, recovery[use[r]].exponent);
+        }
+    }
+    if (!invert(m_field, matrix, inverse, n, stride)) {
+        return Status::SysError(ENODATA, "The recovery slices cannot rebuild these files");
+    }
+
+    const uint64_t sliceSize = m_set.sliceSize();
+    uint64_t stripe = std::clamp<uint64_t>(kStripeBudget / (n + 2), kMinStripe, kMaxStripe);
+    stripe = std::min(stripe / kAlign * kAlign, sliceSize);
+    std::vector<AlignedBuffer> sums(n);
+    AlignedBuffer input, output;
+    for (AlignedBuffer& b : sums) {
+        if (!b.allocate(m_layer, stripe)) return Status::SysError(ENOMEM);
+    }
+    if (!input.allocate(m_layer, stripe) || !output.allocate(m_layer, stripe)) {
+        return Status::SysError(ENOMEM);
+    }
+
+    std::vector<std::unique_ptr<File>> recoveryFiles(n);
+    std::vector<Md5Stream> recoveryHashes(n);
+    for (std::size_t r = 0; r < n; ++r) {
+        const RecoverySliceRef& ref = recovery[use[r]];
+        Status s = m_layer.openRead(ref.path, &recoveryFiles[r]);
+        if (!s.ok()) return s;
+        char exponent[4];
+        putLe32(exponent, ref.exponent);
+        recoveryHashes[r].update(m_set.setId().data(), 16);
+        recoveryHashes[r].update(kRecoverySlicePacket.data(), kRecoverySlicePacket.size());
+        recoveryHashes[r].update(exponent, sizeof exponent);
+    }
+    std::vector<uint32_t> crcs(present.size(), 0);
+    std::vector<std::unique_ptr<File>> open(m_set.files().size());
+
+    for (uint64_t at = 0; at < sliceSize; at += stripe) {
+        const std::size_t bytes = std::size_t(std::min(stripe, sliceSize - at));
+        for (std::size_t r = 0; r < n; ++r) {
+            const RecoverySliceRef& ref = recovery[use[r]];
+            std::size_t got = 0;
+            Status s = m_layer.readAt(*recoveryFiles[r],
+                                      ref.packetOffset + int64_t(kPacketHeaderBytes + 4 + at),
+                                      sums[r].data(), bytes, &got);
+            if (!s.ok()) return s;
+            if (got < bytes) return earlyEnd(ref.path);
+            recoveryHashes[r].update(sums[r].data(), bytes);
+        }
+        for (std::size_t i = 0; i < present.size(); ++i) {
+            Status s = readPresent(present[i], at, bytes, input.data(), open);
+            if (!s.ok()) return s;
+            crcs[i] =
+                uint32_t(crc32_z(crcs[i], reinterpret_cast<const Bytef*>(input.data()), bytes));
+            for (std::size_t r = 0; r < n; ++r) {
+                const uint16_t c =
+                    constantPower(m_field, present[i].index, recovery[use[r]].exponent);
+                m_field.multiplyRegion(input.data(), sums[r].data(), c, bytes, true);
+            }
+            if (open.size() > kKeptOpen) open[present[i].file].reset();
+        }
+        for (std::size_t j = 0; j < n; ++j) {
+            for (std::size_t r = 0; r < n; ++r) {
+                m_field.multiplyRegion(sums[r].data(), output.data(), inverse[j * stride + r],
+                                       bytes, r > 0);
+            }
+            const Par2FileInfo& info = m_set.files()[lost[j].file];
+            const uint64_t start = lost[j].slice * sliceSize + at;
+            if (start >= info.length) continue;
+            const std::size_t keep = std::size_t(std::min<uint64_t>(bytes, info.length - start));
+            Status s = m_layer.writeAt(*outputs[lost[j].file], int64_t(start), output.data(), keep);
+            if (!s.ok()) return s;
+        }
+    }
+    for (std::size_t r = 0; r < n; ++r) {
+        Md5Digest hash{};
+        if (!recoveryHashes[r].finish(&hash))
+            return Status::SysError(EIO, "MD5 computation failed");
+        if (hash != recovery[use[r]].packetHash) {
+            *bad = std::ptrdiff_t(r);
+            return Status::SysError(EIO, "A recovery slice is damaged");
+        }
+    }
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        const Par2FileInfo& info = m_set.files()[present[i].file];
+        if (present[i].slice < info.sliceCrcs.size() &&
+            crcs[i] != info.sliceCrcs[present[i].slice]) {
+            return Status::SysError(EIO, "File damaged: " + info.name);
+        }
+    }
+    return Status::OK();
+}
+
+// The inputs of `set` in slice order, split into those of `lostFiles` and the rest.
+void splitSlices(const Par2Set& set, const std::set<std::size_t>& lostFiles,
+                 std::vector<InputSlice>* lost, std::vector<InputSlice>* present) {
+    int32_t index = 0;
+    for (std::size_t f = 0; f < set.files().size(); ++f) {
+        for (uint64_t s = 0; s < set.slicesOf(f); ++s) {
+            (lostFiles.count(f) ? lost : present)->push_back(InputSlice{f, s, index++});
+        }
+    }
+}
+
+}  // namespace
+
+bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::string* why) {
+    if (!set.usable()) {
+        *why = set.problem();
+        return false;
+    }
+    uint64_t needed = 0;
+    std::vector<std::string> unknown;
+    for (const std::string& name : lost) {
+        const int32_t f = set.fileIndex(name);
+        if (f < 0) {
+            unknown.push_back(name);
+        } else {
+            needed += set.slicesOf(std::size_t(f));
+        }
+    }
+    if (!unknown.empty()) {
+        *why = "The recovery data does not protect " + joinNames(unknown);
+        return false;
+    }
+    const std::size_t have = set.recoverySlices().size();
+    if (needed > have) {
+        *why = "Missing or damaged: " + joinNames(lost) + " (" + std::to_string(needed) +
+               " recovery slices needed); the recovery data holds " + std::to_string(have);
+        return false;
+    }
+    why->clear();
+    return true;
+}
+
+Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
+                    const std::vector<std::string>& lost, const OutputOpener& openOutput) {
+    std::string why;
+    if (!canRebuild(set, lost, &why)) return Status::SysError(ENODATA, why);
+    std::set<std::size_t> lostFiles;
+    std::vector<std::unique_ptr<File>> outputs(set.files().size());
+    for (const std::string& name : lost) {
+        const std::size_t f = std::size_t(set.fileIndex(name));
+        if (!lostFiles.insert(f).second) continue;
+        Status s = openOutput(name, &outputs[f]);
+        if (!s.ok()) return s;
+    }
+    std::vector<InputSlice> lostSlices, present;
+    splitSlices(set, lostFiles, &lostSlices, &present);
+
+    std::vector<std::size_t> usable(set.recoverySlices().size());
+    for (std::size_t i = 0; i < usable.size(); ++i) usable[i] = i;
+    Rebuild rebuild(layer, set, folder);
+    for (;;) {
+        if (usable.size() < lostSlices.size()) {
+            return Status::SysError(ENODATA, "Missing or damaged: " + joinNames(lost) +
+                                                 "; too few intact recovery slices");
+        }
+        const std::vector<std::size_t> use(usable.begin(), usable.begin() + lostSlices.size());
+        std::ptrdiff_t bad = -1;
+        Status s = rebuild.run(lostSlices, present, use, outputs, &bad);
+        if (s.ok()) break;
+        if (bad < 0) return s;
+        usable.erase(usable.begin() + bad);
+    }
+
+    // Every rebuilt file is read back and checked against its MD5.
+    std::unique_ptr<char[]> buffer = layer.allocateBlock(1 << 20);
+    if (!buffer) return Status::SysError(ENOMEM);
+    for (std::size_t f : lostFiles) {
+        const Par2FileInfo& info = set.files()[f];
+        Md5Stream md5;
+        for (uint64_t done = 0; done < info.length;) {
+            const std::size_t n = std::size_t(std::min<uint64_t>(1 << 20, info.length - done));
+            std::size_t got = 0;
+            Status s = layer.readAt(*outputs[f], int64_t(done), buffer.get(), n, &got);
+            if (!s.ok()) return s;
+            if (got < n) return earlyEnd(outputs[f]->path());
+            md5.update(buffer.get(), n);
+            done += n;
+        }
+        Md5Digest hash{};
+        if (!md5.finish(&hash) || hash != info.hash) {
+            return Status::SysError(EIO, "Rebuilt file does not match its MD5: " + info.name);
+        }
+        Status s = layer.close(*outputs[f]);
+        if (!s.ok()) return s;
+    }
+    return Status::OK();
+}
+
+}  // namespace morvane

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/recovery/recovery_plan.h"
+#include "engine/status.h"
+
+namespace morvane {
+
+class FileLayer;
+class Par2Set;
+
+// Whether the recovery data of `set` can rebuild the files named in `lost`
+// (names as the set describes them). When it cannot, `why` says what is
+// missing and what the recovery data covers.
+bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::string* why);
+
+// Rebuilds the files of `set` named in `lost` from the recovery slices and
+// every other file of the set, read once from `folder` (ending in "/").
+// Each rebuilt file is written to a file opened through `openOutput` with
+// its name, then read back and checked against its MD5; the caller puts it
+// in place. Anonymous memory stays at a few megabytes per lost slice.
+//
+// A recovery slice whose data does not match its packet MD5 is set aside
+// and the rebuild starts again with another one while enough remain. Fails
+// with ENODATA when the recovery data does not cover what is lost (the
+// text says why), EIO when a file that should be intact does not match its
+// slice checksums or a rebuilt file does not match its MD5, or the error of
+// a read or write.
+Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
+                    const std::vector<std::string>& lost, const OutputOpener& openOutput);
+
+}  // namespace morvane

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/status.h"
+
+namespace morvane {
+
+class File;
+
+// What a division with recovery data writes, as far as it is known before
+// the run: the chunks, the header's bytes and the checksum file's length.
+struct RecoveryPlan {
+    std::string prefix;
+    int32_t numOfChunks = 0;
+    int32_t avgChunkSize = 0;
+    int32_t lastChunkSize = 0;
+    std::vector<char> headerBytes;
+    int64_t checksumFileBytes = 0;
+    int32_t recoveryChunks = 0;
+
+    int32_t chunkBytes(int32_t chunk) const {
+        return chunk == numOfChunks ? lastChunkSize : avgChunkSize;
+    }
+};
+
+// Opens the file a run writes under the final name `finalName` (a name in
+// the set's folder): an empty regular file that can be read and written.
+// The caller decides where it really lives and renames it later.
+using OutputOpener =
+    std::function<Status(const std::string& finalName, std::unique_ptr<File>* out)>;
+
+// Length of the checksum file a division writes for `numOfChunks` chunks of
+// `prefix` and the large file `bigFileName`.
+int64_t checksumFileLength(const std::string& prefix, int32_t numOfChunks,
+                           const std::string& bigFileName);
+
+}  // namespace morvane
