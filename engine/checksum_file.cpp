@@ -106,7 +106,7 @@ int64_t checksumFileSize(const std::string& prefix, int32_t numOfChunks,
 Status writeChecksumFile(FileLayer& layer, File& file, const std::string& prefix,
                          int32_t numOfChunks, const std::string& bigFileName,
                          const std::function<Status(Sha256Digest*)>& nextChunk,
-                         const std::function<Status(Sha256Digest*)>& whole) {
+                         const std::function<Status(Sha256Digest*)>& whole, std::string* copy) {
     std::string text;
     Sha256Digest digest;
     Status s;
@@ -115,12 +115,14 @@ Status writeChecksumFile(FileLayer& layer, File& file, const std::string& prefix
         if (s.ok()) text += checksumLine(digest, chunkFileName(prefix, n));
         if (s.ok() && text.size() >= kPieceSize) {
             s = layer.write(file, text.data(), text.size());
+            if (copy) *copy += text;
             text.clear();
         }
     }
     if (s.ok()) s = whole(&digest);
     if (s.ok()) text += checksumLine(digest, bigFileName);
     if (s.ok()) s = layer.write(file, text.data(), text.size());
+    if (copy) *copy += text;
     return s;
 }
 

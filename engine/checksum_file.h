@@ -29,12 +29,13 @@ int64_t checksumFileSize(const std::string& prefix, int32_t numOfChunks,
                          const std::string& bigFileName);
 
 // Writes that checksum file to `file`, in pieces: the digest of each chunk
-// in order from `nextChunk`, then the whole file's from `whole`. Returns
-// the first failure of theirs or of a write.
+// in order from `nextChunk`, then the whole file's from `whole`; keeps its
+// text in `*copy` unless that is nullptr. Returns the first failure of
+// theirs or of a write.
 Status writeChecksumFile(FileLayer& layer, File& file, const std::string& prefix,
                          int32_t numOfChunks, const std::string& bigFileName,
                          const std::function<Status(Sha256Digest*)>& nextChunk,
-                         const std::function<Status(Sha256Digest*)>& whole);
+                         const std::function<Status(Sha256Digest*)>& whole, std::string* copy);
 
 // What a checksum file says of one division: a digest per chunk, and the
 // whole file's when it has a line for it.

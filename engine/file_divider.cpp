@@ -11,6 +11,8 @@
 #include "engine/hash_lanes.h"
 #include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
+#include "engine/recovery/par2_encoder.h"
+#include "engine/recovery/par2_layout.h"
 
 namespace morvane {
 
@@ -136,8 +138,9 @@ bool FileDivider::runDivision() {
 
     if (auto* o = m_errors.observer()) o->onGenHeader();
     OutputSet outputs(m_layer, &m_stopRequested);
-    Status s = writeHeader(outputs);
-    if (s.ok()) s = writeChunks(outputs);
+    std::vector<char> header;
+    Status s = writeHeader(outputs, &header);
+    if (s.ok()) s = writeChunks(outputs, header);
     if (s.ok()) s = outputs.commit();
     if (!s.ok()) outputs.abandon();
     if (!m_errors.check(s, m_stopRequested)) return false;
@@ -163,21 +166,45 @@ bool FileDivider::isOutputName(const std::string& stem, bool cut) const {
                    ? m_chunkPrefix.compare(0, stem.size(), stem) == 0
                    : stem.compare(0, m_chunkPrefix.size(), m_chunkPrefix) == 0;
     }
-    return stem == headerFileName(m_chunkPrefix) || stem == checksumFileName(m_chunkPrefix) ||
-           chunkNumberOf(stem, m_chunkPrefix, m_numOfChunks) > 0;
+    if (stem == headerFileName(m_chunkPrefix) || stem == checksumFileName(m_chunkPrefix) ||
+        stem == recoveryIndexName(m_chunkPrefix) ||
+        chunkNumberOf(stem, m_chunkPrefix, m_numOfChunks) > 0) {
+        return true;
+    }
+    for (const RecoveryVolume& volume : recoveryVolumes(m_chunkPrefix, m_recoveryChunks)) {
+        if (stem == volume.name) return true;
+    }
+    return false;
 }
 
-Status FileDivider::writeHeader(OutputSet& outputs) {
-    DivisionHeader header;
-    header.BigFileName = m_bigFileName;
-    header.AvgChunkSize = m_avgChunkSize;
-    header.LastChunkSize = m_lastChunkSize;
-    header.NumOfChunks = m_numOfChunks;
-    std::vector<char> bytes;
-    if (!encodeHeader(header, &bytes)) return Status::SysError(ENAMETOOLONG);
+int32_t FileDivider::MaxRecoveryChunks() const {
+    return m_numOfChunks > 0 ? maxRecoveryChunks(m_numOfChunks) : 0;
+}
+
+int64_t FileDivider::RecoveryBytes(int32_t count) const {
+    if (m_numOfChunks < 1) return 0;
+    const uint64_t largest = std::max<uint64_t>(
+        {static_cast<uint64_t>(m_avgChunkSize), 2 + m_bigFileName.size() + kHeaderFixedBytes - 2,
+         static_cast<uint64_t>(checksumFileSize(m_chunkPrefix.empty() ? "x" : m_chunkPrefix,
+                                                m_numOfChunks, m_bigFileName))});
+    return static_cast<int64_t>(sliceSizeFor(largest)) * count;
+}
+
+Status FileDivider::writeHeader(OutputSet& outputs, std::vector<char>* header) {
+    DivisionHeader record;
+    record.BigFileName = m_bigFileName;
+    record.AvgChunkSize = m_avgChunkSize;
+    record.LastChunkSize = m_lastChunkSize;
+    record.NumOfChunks = m_numOfChunks;
+    std::vector<char>& bytes = *header;
+    if (!encodeHeader(record, &bytes)) return Status::SysError(ENAMETOOLONG);
+    if (m_recoveryChunks < 0 || m_recoveryChunks > MaxRecoveryChunks()) {
+        return Status::SysError(EINVAL, "Recovery data cannot be made for this division");
+    }
 
     const int64_t total = m_bigFileSize + static_cast<int64_t>(bytes.size()) +
-                          checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName);
+                          checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName) +
+                          RecoveryBytes(m_recoveryChunks);
     Status s = outputs.begin(m_chunkPath, total, [this](const std::string& stem, bool cut) {
         return isOutputName(stem, cut);
     });
@@ -188,13 +215,23 @@ Status FileDivider::writeHeader(OutputSet& outputs) {
     return s;
 }
 
-Status FileDivider::writeChunks(OutputSet& outputs) {
+Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& header) {
     m_currentOp = 0;
     computeOps();
 
     CopyLoop loop(*m_layer, m_stopRequested, m_bytesDone);
     HashLanes hashes(HashLanes::kChunkLane | HashLanes::kWholeLane);
+    RecoveryPlan plan;
+    plan.prefix = m_chunkPrefix;
+    plan.numOfChunks = m_numOfChunks;
+    plan.avgChunkSize = m_avgChunkSize;
+    plan.lastChunkSize = m_lastChunkSize;
+    plan.headerBytes = header;
+    plan.checksumFileBytes = checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName);
+    plan.recoveryChunks = m_recoveryChunks;
+    Par2Encoder recovery(*m_layer, plan);
     loop.addConsumer(&hashes);
+    if (m_recoveryChunks > 0) loop.addConsumer(&recovery);
     loop.setOutputs(&outputs);
     loop.setShareExtents(outputs.sharesExtents());
     Status s = loop.start();
@@ -203,6 +240,11 @@ Status FileDivider::writeChunks(OutputSet& outputs) {
 
     std::unique_ptr<File> source;
     s = m_layer->openRead(bigFileFullName(), &source);
+    if (s.ok() && m_recoveryChunks > 0) {
+        s = recovery.start(*source, [&outputs](const std::string& name, std::unique_ptr<File>* out) {
+            return outputs.createDetached(name, out);
+        });
+    }
     const auto notify = [this] {
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
@@ -217,20 +259,25 @@ Status FileDivider::writeChunks(OutputSet& outputs) {
         }
         if (s.ok()) s = outputs.retire(*chunk);
     }
-    if (s.ok()) s = m_layer->close(*source);
     if (s.ok()) s = loop.drain();
     if (s.ok() && m_stopRequested) s = CopyLoop::stopped();
 
     // Written once every chunk is: the last line needs every byte of the file.
     File* file = nullptr;
     if (s.ok()) s = outputs.create(checksumFileName(m_chunkPrefix), false, &file);
+    std::string checksums;
     if (s.ok()) {
         s = writeChecksumFile(
             *m_layer, *file, m_chunkPrefix, m_numOfChunks, m_bigFileName,
             [&](Sha256Digest* digest) { return hashes.takeChunkDigest(digest); },
-            [&](Sha256Digest* digest) { return hashes.wholeDigest(digest); });
+            [&](Sha256Digest* digest) { return hashes.wholeDigest(digest); },
+            m_recoveryChunks > 0 ? &checksums : nullptr);
     }
     if (s.ok()) s = outputs.retire(*file);
+    // The recovery data covers the checksum file, and reads the large file
+    // again for the few chunks it has to correct.
+    if (s.ok() && m_recoveryChunks > 0) s = recovery.finish(checksums);
+    if (s.ok()) s = m_layer->close(*source);
     return s;
 }
 

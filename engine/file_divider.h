@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/block_plan.h"
 #include "engine/error_reporter.h"
@@ -59,6 +60,19 @@ class FileDivider {
     int32_t CurrentChunk() const { return m_currentChunk; }
     int64_t CurrentOp() const { return m_currentOp; }
 
+    // Recovery chunks the division writes beside the set (PAR2 files that
+    // rebuild any RecoveryChunks lost or damaged files of it); 0, the
+    // default, writes none. A run refuses more than MaxRecoveryChunks with
+    // a system error (EINVAL) before writing anything.
+    int32_t RecoveryChunks() const { return m_recoveryChunks; }
+    void setRecoveryChunks(int32_t count) { m_recoveryChunks = count; }
+    // The most recovery chunks the current plan can have; 0 when the set has
+    // too many chunks for recovery data.
+    int32_t MaxRecoveryChunks() const;
+    // Bytes the recovery files take beside the set for `count` recovery
+    // chunks of the current plan (without the few kilobytes of description).
+    int64_t RecoveryBytes(int32_t count) const;
+
     // Asks the run in progress to end. Callable from any thread, also from
     // inside a notification. The run then ends within a second, removes
     // every file it made, changes no existing file, raises neither onError
@@ -100,8 +114,8 @@ class FileDivider {
     bool outputsAreDistinctFromSource();
     // True when `stem` names one of the run's outputs (its beginning when `cut`).
     bool isOutputName(const std::string& stem, bool cut) const;
-    Status writeHeader(OutputSet& outputs);
-    Status writeChunks(OutputSet& outputs);
+    Status writeHeader(OutputSet& outputs, std::vector<char>* bytes);
+    Status writeChunks(OutputSet& outputs, const std::vector<char>& header);
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     std::shared_ptr<FileLayer> m_layer;
@@ -117,6 +131,7 @@ class FileDivider {
     int32_t m_currentChunk = -1;
     int64_t m_numOfOps = 0;
     int64_t m_currentOp = 0;
+    int32_t m_recoveryChunks = 0;
     ErrorReporter<FileDividerEvents> m_errors;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int64_t> m_bytesDone{0};

@@ -205,6 +205,19 @@ Status OutputSet::create(const std::string& name, bool last, File** out) {
     return Status::OK();
 }
 
+Status OutputSet::createDetached(const std::string& name, std::unique_ptr<File>* out) {
+    auto output = std::make_unique<Output>();
+    output->name = name;
+    Status s;
+    do {
+        output->temporary = temporaryName(name);
+        s = m_layer->createNew(m_folderPath + output->temporary, out);
+    } while (s.number() == EEXIST);
+    if (!s.ok()) return s;
+    m_outputs.push_back(std::move(output));
+    return Status::OK();
+}
+
 OutputSet::Output* OutputSet::find(File& file) {
     for (auto it = m_outputs.rbegin(); it != m_outputs.rend(); ++it) {
         if ((*it)->file.get() == &file) return it->get();
@@ -284,7 +297,7 @@ Status OutputSet::renameOutputs(bool last, bool* placed) {
 Status OutputSet::commit() {
     Status s = flushAll();
     for (auto& output : m_outputs) {
-        if (s.ok() && output->file->isOpen()) s = m_layer->close(*output->file);
+        if (s.ok() && output->file && output->file->isOpen()) s = m_layer->close(*output->file);
     }
     // Up to here a stop leaves nothing; once the renames begin they finish.
     if (s.ok() && m_stop && *m_stop) s = Status::SysError(ECANCELED);

@@ -64,6 +64,9 @@ class OutputSet {
     // the file; `*out` stays valid until the run ends. `last`: renamed
     // after all the others.
     Status create(const std::string& name, bool last, File** out);
+    // As create, for a file whose writer keeps it and closes it (before
+    // commit). It is flushed with the others and renamed in creation order.
+    Status createDetached(const std::string& name, std::unique_ptr<File>* out);
     // Notes that `bytes` more bytes were written to `file`.
     void wrote(File& file, int64_t bytes);
     // Hands a completely written file to writeback and closes it.

@@ -52,16 +52,6 @@ std::size_t evenUp(std::size_t n) {
 
 }  // namespace
 
-int64_t checksumFileLength(const std::string& prefix, int32_t numOfChunks,
-                           const std::string& bigFileName) {
-    const Sha256Digest any{};
-    int64_t bytes = static_cast<int64_t>(checksumLine(any, bigFileName).size());
-    for (int32_t k = 1; k <= numOfChunks; ++k) {
-        bytes += static_cast<int64_t>(checksumLine(any, chunkFileName(prefix, k)).size());
-    }
-    return bytes;
-}
-
 struct Par2Encoder::Target {
     File* file = nullptr;
     int64_t packetOffset = 0;

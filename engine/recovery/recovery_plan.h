@@ -34,9 +34,4 @@ struct RecoveryPlan {
 using OutputOpener =
     std::function<Status(const std::string& finalName, std::unique_ptr<File>* out)>;
 
-// Length of the checksum file a division writes for `numOfChunks` chunks of
-// `prefix` and the large file `bigFileName`.
-int64_t checksumFileLength(const std::string& prefix, int32_t numOfChunks,
-                           const std::string& bigFileName);
-
 }  // namespace morvane

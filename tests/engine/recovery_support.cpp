@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/block_plan.h"
+#include "engine/checksum_file.h"
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/recovery/par2_encoder.h"
@@ -35,7 +36,7 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
     plan.lastChunkSize = header.LastChunkSize;
     plan.headerBytes = headerBytes;
     plan.checksumFileBytes =
-        morvane::checksumFileLength(prefix, header.NumOfChunks, header.BigFileName);
+        morvane::checksumFileSize(prefix, header.NumOfChunks, header.BigFileName);
     plan.recoveryChunks = recoveryChunks;
 
     std::unique_ptr<morvane::File> source;
