@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "ui/desktop.h"
@@ -102,11 +103,26 @@ class frmMain : public QMainWindow {
     void setStatus(const QString& text);
     void yieldToEventLoop();
     void showMessage(const QString& text, MessageIcon icon);
+    // Shows the open or save dialog with `title` and the filter written as
+    // `filterText`: an open dialog wants an existing file, a save dialog
+    // proposes `fileName` and asks before an existing file is replaced.
+    std::optional<QString> chooseFile(FileDialogRequest::Kind kind, const QString& title,
+                                      const QString& filterText,
+                                      const QString& fileName = QString());
     // Runs `handler` unless the window is busy, and keeps it busy meanwhile.
     void runWhenIdle(void (frmMain::*handler)());
     // The path openPath() would open now, made absolute; empty when it
     // would refuse it.
     QString openablePath(const QString& path) const;
+    // Opens the panel for the file `chosen` in a dialog: `analyze` makes the
+    // panel's engine for the file's name and folder and fills the panel;
+    // when it fails, the failure message is shown, `release` drops the
+    // engine and an open panel closes. `otherItem` opens the other panel and
+    // stays disabled while this one is open.
+    void openChosen(const QString& chosen, QGroupBox* panel, QAction* otherItem,
+                    const QString& failure,
+                    const std::function<bool(const QString&, const QString&)>& analyze,
+                    const std::function<void()>& release);
     QString engineErrorText(bool isSysErr, int code, const std::string& description) const;
     QString progressText(int64_t currentOp, int64_t numOfOps, int32_t currentChunk,
                          int32_t numOfChunks) const;

@@ -24,10 +24,6 @@ namespace {
 constexpr int32_t kUnitSizes[] = {1, 1024, 1048576};
 constexpr int32_t kAdvisedMaxChunks = 1000;
 
-QString bytesText(int64_t value) {
-    return formatGrouped(value) + QStringLiteral(" bytes");
-}
-
 }  // namespace
 
 void DividerObserver::onGenHeader() {
@@ -88,14 +84,9 @@ void frmMain::createDividePanel(QWidget* client) {
 }
 
 void frmMain::mnuDivide_Click() {
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Open;
-    request.title = QStringLiteral("File to be divided");
-    request.filter = filterFromText(QStringLiteral("All Files (*.*) | *.*"));
-    request.fileMustExist = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Open, QStringLiteral("File to be divided"),
+                   QStringLiteral("All Files (*.*) | *.*"));
     if (chosen) divideChosen(*chosen);
 }
 
@@ -108,31 +99,21 @@ void frmMain::divideChosen(const QString& chosen) {
     }
     m_unitIndex = 0;
     lngUnitSize = 1;
-    mnuGlue->setEnabled(false);
-    objDiv = std::make_unique<FileDivider>();
-    objDiv->setObserver(m_dividerObserver.get());
-
-    strDivFileName = nameOf(chosen);
-    strDivFilePath = chosen.left(chosen.size() - strDivFileName.size());
-    strDivBaseName = baseNameOf(strDivFileName);
-
-    objDiv->setBigFileName(toEngineText(strDivFileName));
-    objDiv->setBigFilePath(toEngineText(strDivFilePath));
-    if (objDiv->analyze()) {
-        showDivideInfo();
-        showWelcome(false);
-        fraDiv->show();
-        mnuGlue->setEnabled(false);
-        return;
-    }
-    showMessage(QStringLiteral("File Analysis Failed"), MessageIcon::Error);
-    mnuGlue->setEnabled(true);
-    objDiv.reset();
-    // The open panel would show a file that no divider stands for any more.
-    if (!fraDiv->isHidden()) {
-        fraDiv->hide();
-        showWelcome(true);
-    }
+    openChosen(
+        chosen, fraDiv, mnuGlue, QStringLiteral("File Analysis Failed"),
+        [this](const QString& name, const QString& folder) {
+            objDiv = std::make_unique<FileDivider>();
+            objDiv->setObserver(m_dividerObserver.get());
+            strDivFileName = name;
+            strDivFilePath = folder;
+            strDivBaseName = baseNameOf(strDivFileName);
+            objDiv->setBigFileName(toEngineText(strDivFileName));
+            objDiv->setBigFilePath(toEngineText(strDivFilePath));
+            if (!objDiv->analyze()) return false;
+            showDivideInfo();
+            return true;
+        },
+        [this] { objDiv.reset(); });
 }
 
 void frmMain::showDivideInfo() {
@@ -244,15 +225,10 @@ void frmMain::commitChunkSize() {
 void frmMain::cmdDiv_Click() {
     // After a failed analysis there is no divider to run.
     if (!objDiv) return;
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Save;
-    request.title = QStringLiteral("Divide as");
-    request.filter = filterFromText(QStringLiteral("Division Header Files (*.hed) | *.hed"));
-    request.confirmOverwrite = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    request.fileName = strDivBaseName + QStringLiteral(".hed");
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Save, QStringLiteral("Divide as"),
+                   QStringLiteral("Division Header Files (*.hed) | *.hed"),
+                   strDivBaseName + QStringLiteral(".hed"));
     if (!chosen) return;
 
     const QString headerName = nameOf(*chosen);

@@ -16,10 +16,6 @@ namespace morvane {
 
 namespace {
 
-QString bytesText(int64_t value) {
-    return formatGrouped(value) + QStringLiteral(" bytes");
-}
-
 // A name that came out of a header file, made safe to propose as a file
 // name: its last path component (either separator counts), without
 // control characters.
@@ -77,44 +73,29 @@ void frmMain::createGluePanel(QWidget* client) {
 }
 
 void frmMain::mnuGlue_Click() {
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Open;
-    request.title = QStringLiteral("Open header file");
-    request.filter = filterFromText(QStringLiteral("Division Header Files (*.hed) | *.hed"));
-    request.fileMustExist = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Open, QStringLiteral("Open header file"),
+                   QStringLiteral("Division Header Files (*.hed) | *.hed"));
     if (chosen) glueChosen(*chosen);
 }
 
 void frmMain::glueChosen(const QString& chosen) {
-    mnuDivide->setEnabled(false);
-    objGlu = std::make_unique<FileGlue>();
-    objGlu->setObserver(m_glueObserver.get());
-
-    strGluHeaderName = nameOf(chosen);
-    strGluHeaderPath = chosen.left(chosen.size() - strGluHeaderName.size());
-    strGluPrefix = baseNameOf(strGluHeaderName);
-
-    objGlu->setHeaderFileName(toEngineText(strGluHeaderName));
-    objGlu->setHeaderFilePath(toEngineText(strGluHeaderPath));
-    objGlu->setChunkPrefix(toEngineText(strGluPrefix));
-    if (objGlu->analyze()) {
-        showGlueInfo();
-        showWelcome(false);
-        fraGlu->show();
-        mnuDivide->setEnabled(false);
-        return;
-    }
-    showMessage(QStringLiteral("Header File Analysis Failed."), MessageIcon::Error);
-    mnuDivide->setEnabled(true);
-    objGlu.reset();
-    // The open panel would describe a header that no engine stands for any more.
-    if (!fraGlu->isHidden()) {
-        fraGlu->hide();
-        showWelcome(true);
-    }
+    openChosen(
+        chosen, fraGlu, mnuDivide, QStringLiteral("Header File Analysis Failed."),
+        [this](const QString& name, const QString& folder) {
+            objGlu = std::make_unique<FileGlue>();
+            objGlu->setObserver(m_glueObserver.get());
+            strGluHeaderName = name;
+            strGluHeaderPath = folder;
+            strGluPrefix = baseNameOf(strGluHeaderName);
+            objGlu->setHeaderFileName(toEngineText(strGluHeaderName));
+            objGlu->setHeaderFilePath(toEngineText(strGluHeaderPath));
+            objGlu->setChunkPrefix(toEngineText(strGluPrefix));
+            if (!objGlu->analyze()) return false;
+            showGlueInfo();
+            return true;
+        },
+        [this] { objGlu.reset(); });
 }
 
 void frmMain::showGlueInfo() {
@@ -138,15 +119,9 @@ QString frmMain::proposedOutputName() const {
 void frmMain::cmdGlu_Click() {
     // After a failed analysis there is no engine to run.
     if (!objGlu) return;
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Save;
-    request.title = QStringLiteral("Glue as");
-    request.filter = filterFromText(QStringLiteral("All Files (*.*) | *.*"));
-    request.confirmOverwrite = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    request.fileName = proposedOutputName();
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Save, QStringLiteral("Glue as"),
+                   QStringLiteral("All Files (*.*) | *.*"), proposedOutputName());
     if (!chosen) return;
 
     const QString outputName = nameOf(*chosen);

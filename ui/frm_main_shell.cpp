@@ -337,6 +337,28 @@ bool frmMain::openPath(const QString& path) {
     return true;
 }
 
+void frmMain::openChosen(const QString& chosen, QGroupBox* panel, QAction* otherItem,
+                         const QString& failure,
+                         const std::function<bool(const QString&, const QString&)>& analyze,
+                         const std::function<void()>& release) {
+    otherItem->setEnabled(false);
+    const QString name = nameOf(chosen);
+    if (analyze(name, chosen.left(chosen.size() - name.size()))) {
+        showWelcome(false);
+        panel->show();
+        otherItem->setEnabled(false);
+        return;
+    }
+    showMessage(failure, MessageIcon::Error);
+    otherItem->setEnabled(true);
+    release();
+    // The open panel would show a file that no engine stands for any more.
+    if (!panel->isHidden()) {
+        panel->hide();
+        showWelcome(true);
+    }
+}
+
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
     if (offersCopy(event) && !openablePath(draggedFile(event->mimeData())).isEmpty()) {
         event->setDropAction(Qt::CopyAction);
@@ -366,6 +388,23 @@ void frmMain::setStatus(const QString& text) {
 
 void frmMain::yieldToEventLoop() {
     QCoreApplication::processEvents();
+}
+
+std::optional<QString> frmMain::chooseFile(FileDialogRequest::Kind kind, const QString& title,
+                                           const QString& filterText, const QString& fileName) {
+    FileDialogRequest request;
+    request.kind = kind;
+    request.title = title;
+    request.filter = filterFromText(filterText);
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    if (kind == FileDialogRequest::Kind::Open) {
+        request.fileMustExist = true;
+    } else {
+        request.confirmOverwrite = true;
+        request.fileName = fileName;
+    }
+    return cdlOpenSave.show(this, request);
 }
 
 void frmMain::showMessage(const QString& text, MessageIcon icon) {
