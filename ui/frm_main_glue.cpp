@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include "engine/file_glue.h"
-#include "ui/busy_cursor.h"
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
 #include "ui/glue_observer.h"
@@ -32,16 +31,16 @@ QString safeFileName(const QString& stored) {
 }  // namespace
 
 void GlueObserver::onError() {
-    m_form.objGlu_onError();
+    m_form.deliver(&frmMain::objGlu_onError, snapshotOf(*m_form.objGlu));
 }
 void GlueObserver::onNewDivision() {
-    m_form.objGlu_onNewDivision();
+    m_form.deliver(&frmMain::objGlu_onNewDivision, snapshotOf(*m_form.objGlu));
 }
 void GlueObserver::onComplete() {
-    m_form.objGlu_onComplete();
+    m_form.deliver(&frmMain::objGlu_onComplete, snapshotOf(*m_form.objGlu));
 }
 void GlueObserver::onClearErr() {
-    m_form.objGlu_onClearErr();
+    m_form.deliver(&frmMain::objGlu_onClearErr, snapshotOf(*m_form.objGlu));
 }
 
 void frmMain::createGluePanel(QWidget* client) {
@@ -83,7 +82,7 @@ void frmMain::glueChosen(const QString& chosen) {
     openChosen(
         chosen, fraGlu, mnuDivide, QStringLiteral("Header File Analysis Failed."),
         [this](const QString& name, const QString& folder) {
-            objGlu = std::make_unique<FileGlue>();
+            objGlu = std::make_unique<FileGlue>(m_fileLayer);
             objGlu->setObserver(m_glueObserver.get());
             strGluHeaderName = name;
             strGluHeaderPath = folder;
@@ -127,20 +126,43 @@ void frmMain::cmdGlu_Click() {
     const QString outputName = nameOf(*chosen);
     objGlu->setBigFileName(toEngineText(outputName));
     objGlu->setBigFilePath(toEngineText(chosen->left(chosen->size() - outputName.size())));
-    bool checked = false;
-    bool glued = false;
-    {
-        const BusyCursor working;
-        checked = objGlu->checkExistence();
-        glued = checked && objGlu->glueFile();
-    }
-    if (!checked) {
+    FileGlue* glue = objGlu.get();
+    // Set once the chunks are found, before the glue starts: the engine is
+    // asked to stop only from then on, so that one kept after a failed
+    // check has no stop left pending.
+    auto gluing = std::make_shared<std::atomic<bool>>(false);
+    startRun(
+        RunKind::Glue, glue->BigFileSize(), outputName,
+        [glue, gluing](const std::atomic<bool>& stopRequested) {
+            RunOutcome outcome;
+            outcome.checked = glue->checkExistence();
+            if (!outcome.checked) return outcome;
+            gluing->store(true);
+            if (stopRequested) {
+                outcome.stopped = true;
+                return outcome;
+            }
+            outcome.done = glue->glueFile();
+            outcome.stopped = glue->Stopped();
+            return outcome;
+        },
+        [glue, gluing] {
+            if (*gluing) glue->requestStop();
+        },
+        [glue] { return glue->BytesDone(); });
+}
+
+void frmMain::glueEnded(const RunOutcome& outcome) {
+    if (!outcome.checked) {
         showMessage(QStringLiteral("Error has occurred when checking chunk existence.\n"
                                    "Files not glued."),
                     MessageIcon::Error);
         return;
     }
-    if (!glued) showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
+    if (outcome.stopped)
+        setStatus(QStringLiteral("Glue stopped."));
+    else if (!outcome.done)
+        showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
 
     fraGlu->hide();
     showWelcome(true);
@@ -154,27 +176,20 @@ void frmMain::cmdGCancel_Click() {
     mnuDivide->setEnabled(true);
 }
 
-void frmMain::objGlu_onError() {
-    const bool isSysErr = objGlu->IsSysErr();
-    setStatus(engineErrorText(isSysErr, objGlu->ErrorCode(), objGlu->ErrorDescription()));
-    yieldToEventLoop();
+void frmMain::objGlu_onError(const EngineSnapshot& engine) {
+    setStatus(engineErrorText(engine));
 }
 
-void frmMain::objGlu_onNewDivision() {
-    const int64_t currentOp = objGlu->CurrentOp();
-    const int64_t numOfOps = objGlu->NumOfOps();
-    setStatus(progressText(currentOp, numOfOps, objGlu->CurrentChunk(), objGlu->NumOfChunks()));
-    yieldToEventLoop();
+void frmMain::objGlu_onNewDivision(const EngineSnapshot& engine) {
+    setStatus(progressText(engine));
 }
 
-void frmMain::objGlu_onComplete() {
+void frmMain::objGlu_onComplete(const EngineSnapshot&) {
     setStatus(QStringLiteral("File Successfully Glued Together!"));
-    yieldToEventLoop();
 }
 
-void frmMain::objGlu_onClearErr() {
+void frmMain::objGlu_onClearErr(const EngineSnapshot&) {
     setStatus(QStringLiteral("Status"));
-    yieldToEventLoop();
 }
 
 }  // namespace morvane

@@ -409,6 +409,7 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
         cursors << (cursor ? cursor->shape() : -1);
     });
     QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+    runToEnd();
     EXPECT_EQ(cursors.mid(2, 4), QList<int>(4, Qt::BusyCursor));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
@@ -441,6 +442,7 @@ TEST_F(DividePanelTest, AHeaderNameWithoutPrefixFailsTheRunAndClosesThePanel) {
     openPanelOn(QStringLiteral("movie.avi"), 1000);
     desktop.fileAnswers.push_back(path(QStringLiteral(".hed")));
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 3  Invalid Chunk Prefix"));
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -455,6 +457,7 @@ TEST_F(DividePanelTest, ANameWithoutDotGetsTheHeaderExtension) {
     openPanelOn(QStringLiteral("movie.avi"), 1000);
     desktop.fileAnswers.push_back(path(QStringLiteral("pieces")));
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pieces.hed"))));
     EXPECT_EQ(contents(QStringLiteral("pieces_1.div")), contents(QStringLiteral("movie.avi")));
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
@@ -464,6 +467,7 @@ TEST_F(DividePanelTest, AFailedWriteIsReportedAndClosesThePanel) {
     openPanelOn(QStringLiteral("movie.avi"), 1000);
     desktop.fileAnswers.push_back(path(QStringLiteral("no-such-folder/movie.hed")));
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")))
         << label("lblStatus")->text().toStdString();
     ASSERT_EQ(desktop.messages.size(), 1u);

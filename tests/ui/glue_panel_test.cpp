@@ -105,6 +105,7 @@ TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
     desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
     const int before = statuses.size();
     QTest::mouseClick(button("cmdGlu"), Qt::LeftButton);
+    runToEnd();
 
     ASSERT_EQ(desktop.fileRequests.size(), 2u);
     const FileDialogRequest& request = desktop.fileRequests[1];
@@ -148,6 +149,7 @@ TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
     const QCursor* cursorAtMessage = nullptr;
     desktop.onMessage = [&](const auto&) { cursorAtMessage = QGuiApplication::overrideCursor(); };
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(cursorAtMessage, nullptr) << "the busy cursor ends with the run";
     desktop.onMessage = nullptr;
 
@@ -172,6 +174,7 @@ TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
     QFile::copy(path(QStringLiteral("data_2.div")), path(QStringLiteral("data_3.div")));
     desktop.fileAnswers.push_back(path(QStringLiteral("out.bin")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Glued Together!"));
     EXPECT_EQ(QFileInfo(path(QStringLiteral("out.bin"))).size(), 87000000);
 }
@@ -185,6 +188,7 @@ TEST_F(GluePanelTest, AHeaderNamedOnlyByItsExtensionOpensButDoesNotGlue) {
 
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 3  Invalid Chunk Prefix"));
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -198,6 +202,7 @@ TEST_F(GluePanelTest, GluesASmallDivisionByteForByte) {
     EXPECT_EQ(label("lblGLastChunkSize")->text(), QStringLiteral("2 bytes"));
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(contents(QStringLiteral("letters.txt")), QByteArray("abcdefghij"));
 }
 
@@ -218,6 +223,7 @@ TEST_F(GluePanelTest, ChecksumsAreShownAndADamagedChunkIsNamed) {
     EXPECT_EQ(label("lblGChecksum")->text(), QStringLiteral("s.sha256"));
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 14  Chunk File Damaged: s_2.div"));
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -265,6 +271,7 @@ TEST_F(GluePanelTest, AGlueThatFailsDuringTheRunReportsAndClosesThePanel) {
     chooseHeader(path(QStringLiteral("short.hed")));
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: ")));
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to glue files together."));

@@ -11,8 +11,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 
+#include "engine/file_layer.h"
 #include "scripted_desktop.h"
 #include "ui/frm_main.h"
 
@@ -22,6 +27,35 @@ inline const QString kAdviceMessage = QStringLiteral(
     "Increase the chunk size will reduce the number of chunks produced.");
 inline const QString kChunkCheckMessage =
     QStringLiteral("Error has occurred when checking chunk existence.\nFiles not glued.");
+
+// The POSIX file layer at the pace of a slow disk: every write and copy
+// takes as long as `bytesPerSecond` allows (0: no delay), and every flush of
+// the file system `flushDelayMs` more. It can also hold a run's thread after
+// a given write or copy until the test lets it go on.
+class SlowFileLayer : public morvane::FileLayer {
+  public:
+    morvane::Status write(morvane::File& file, const char* buffer, std::size_t n) override;
+    morvane::Status copy(morvane::File& from, morvane::File& to, std::size_t n,
+                         char* buffer) override;
+    morvane::Status flushFileSystem(morvane::File& folder) override;
+
+    // The `nth` write or copy of exactly `bytes` bytes from now on waits,
+    // once done, until release() (at most 30 s).
+    void holdAfter(std::size_t bytes, int nth = 1);
+    void release();
+
+    std::atomic<double> bytesPerSecond{0.0};
+    std::atomic<int> flushDelayMs{0};
+
+  private:
+    void pace(std::size_t n);
+
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::size_t m_holdBytes = 0;
+    int m_holdCountdown = 0;
+    bool m_holding = false;
+};
 
 // A shown and active frmMain on a scripted desktop, a temporary folder, and
 // every text the status line received.
@@ -62,11 +96,21 @@ class WindowTest : public ::testing::Test {
     bool drop(const QList<QUrl>& urls);
     // Types `text` into the chunk-size box (replacing it) and leaves it by Tab.
     void typeChunkSize(const QString& text);
+    // Waits until the run started last has ended and the window has taken
+    // its end.
+    void runToEnd();
+    // Holds the next run after the `nth` write or copy of `blockBytes`
+    // bytes; the first time the status line then shows `text`, runs `act`
+    // from the event loop, as input arriving at that moment, and lets the
+    // run go on.
+    void whenStatusShows(const QString& text, std::size_t blockBytes, int nth,
+                         std::function<void()> act);
     // Texts the status line received since `from`.
     QStringList statusesSince(int from) const { return statuses.mid(from); }
 
     QTemporaryDir dir;
     ScriptedDesktop desktop;
+    std::shared_ptr<SlowFileLayer> fileLayer = std::make_shared<SlowFileLayer>();
     std::unique_ptr<morvane::frmMain> window;
     QStringList statuses;
 };
