@@ -1,5 +1,8 @@
+#include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QTest>
 #include <QToolTip>
 
@@ -436,6 +439,82 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
     // The divider is gone with the run: dividing again means choosing again.
     button("cmdDiv")->click();
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
+}
+
+TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
+    openPanelOn(QStringLiteral("movie.avi"), 25000000);
+    typeChunkSize(QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    auto* bar = child<QProgressBar>("prgRun");
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(button("cmdStop")->isVisible());
+    int shownValue = -1;
+    QString shownLeft, spokenValue, spokenLeft;
+    QAccessible::Role role = QAccessible::NoRole;
+    // With the first block done, after more than a second.
+    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), 10000000, 2, [&] {
+        QTest::qWait(1200);
+        shownValue = bar->value();
+        shownLeft = label("lblTimeLeft")->text();
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(bar);
+        ASSERT_NE(spoken, nullptr);
+        role = spoken->role();
+        ASSERT_NE(spoken->valueInterface(), nullptr);
+        spokenValue = spoken->valueInterface()->currentValue().toString();
+        spokenLeft = spoken->text(QAccessible::Description);
+    });
+    button("cmdDiv")->click();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(button("cmdStop")->isVisible());
+    runToEnd();
+
+    EXPECT_EQ(shownValue, 40);
+    EXPECT_EQ(role, QAccessible::ProgressBar);
+    EXPECT_EQ(spokenValue, QStringLiteral("40"));
+    EXPECT_EQ(shownLeft, QStringLiteral("A few seconds left"));
+    EXPECT_EQ(spokenLeft, shownLeft);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(label("lblTimeLeft")->isVisible());
+    EXPECT_EQ(label("lblStatus")->width(), 595) << "the status line keeps its row after the run";
+    // The taskbar follows the share done and is cleared at the end; the
+    // machine stays awake for the run only; an active window is not told.
+    ASSERT_GE(desktop.runProgress.size(), 3u);
+    EXPECT_EQ(desktop.runProgress.front(), std::optional<double>(0.0));
+    EXPECT_TRUE(std::find(desktop.runProgress.begin(), desktop.runProgress.end(),
+                          std::optional<double>(0.4)) != desktop.runProgress.end());
+    EXPECT_EQ(desktop.runProgress.back(), std::nullopt);
+    EXPECT_EQ(desktop.sleepRequests, (QStringList{"inhibit: Dividing movie.avi", "allow"}));
+    EXPECT_TRUE(desktop.notifications.empty());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+}
+
+TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
+    openPanelOn(QStringLiteral("movie.avi"), 25000000);
+    typeChunkSize(QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 10000000, 1, [&] {
+        EXPECT_EQ(button("cmdStop")->accessibleName(), QStringLiteral("Stop"));
+        // Pressed twice: the second press changes nothing.
+        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+    });
+    const int before = statuses.size();
+    button("cmdDiv")->click();
+    runToEnd();
+
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Division stopped."));
+    EXPECT_EQ(statusesSince(before).filter(QStringLiteral("Success")), QStringList());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_FALSE(button("cmdStop")->isVisible());
+    EXPECT_EQ(desktop.sleepRequests.last(), QStringLiteral("allow"));
+    // The divider went with the run.
+    button("cmdDiv")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(), "movie.avi")
+        << "the stopped division left files behind";
 }
 
 TEST_F(DividePanelTest, AHeaderNameWithoutPrefixFailsTheRunAndClosesThePanel) {

@@ -1,4 +1,5 @@
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -139,6 +140,32 @@ TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
         ASSERT_TRUE(output.seek(qint64(k - 1) * 25000000));
         EXPECT_EQ(output.read(7), "chunk " + QByteArray::number(k));
     }
+}
+
+TEST_F(GluePanelTest, StopByItsAccessKeyEndsAGlueAndLeavesNothing) {
+    makeWorkedExample(QStringLiteral("data"));
+    chooseHeader(path(QStringLiteral("data.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
+    whenStatusShows(QStringLiteral("Processing 1 of 4 Chunks. (9.1%)"), 10485760, 1, [&] {
+        QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+        QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+    });
+    const int before = statuses.size();
+    button("cmdGlu")->click();
+    runToEnd();
+
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Glue stopped."));
+    EXPECT_EQ(statusesSince(before).filter(QStringLiteral("Success")), QStringList());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    // The engine went with the run.
+    button("cmdGlu")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("restored.bin"))))
+        << "the stopped glue left its output behind";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 5);
 }
 
 TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {

@@ -1,11 +1,13 @@
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -179,6 +181,66 @@ TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
     EXPECT_EQ(contents(QStringLiteral("copy.avi")), contents(QStringLiteral("movie.avi")));
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_TRUE(window->isVisible());
+}
+
+// A 10 ms timer on the window's thread, and the longest it waited between
+// two of its ticks: how long the window could not have answered.
+class TickGaps {
+  public:
+    TickGaps() {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 longestMs() const { return m_longest; }
+
+  private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
+
+// Onto a disk of 10 MB/s, whose final flush takes a second more.
+TEST_F(ReentrancyTest, TheWindowAnswersThroughoutARunOntoASlowDisk) {
+    fileLayer->bytesPerSecond = 10e6;
+    fileLayer->flushDelayMs = 1000;
+    openDividePanel(30000000, QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    QElapsedTimer run;
+    run.start();
+    const TickGaps gaps;
+    button("cmdDiv")->click();
+    runToEnd();
+    std::printf("run of %lld ms, longest stall of the window's thread %lld ms\n",
+                static_cast<long long>(run.elapsed()), static_cast<long long>(gaps.longestMs()));
+    RecordProperty("longest_stall_ms", static_cast<int>(gaps.longestMs()));
+    EXPECT_GE(run.elapsed(), 3000) << "the disk was not slow";
+    EXPECT_LT(gaps.longestMs(), 100);
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+}
+
+TEST_F(ReentrancyTest, StopTakesEffectWithinASecondOnASlowDisk) {
+    fileLayer->bytesPerSecond = 10e6;
+    openDividePanel(30000000, QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    button("cmdDiv")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return label("lblStatus")->text() == QStringLiteral("Processing 2 of 3 Chunks. (66.7%)");
+    }));
+    QElapsedTimer stopping;
+    stopping.start();
+    button("cmdStop")->click();
+    runToEnd();
+    std::printf("stopped %lld ms after Stop\n", static_cast<long long>(stopping.elapsed()));
+    RecordProperty("stop_latency_ms", static_cast<int>(stopping.elapsed()));
+    EXPECT_LT(stopping.elapsed(), 1000);
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Division stopped."));
 }
 
 // A run of several chunks of several blocks each: 30 MiB in chunks of
