@@ -27,6 +27,7 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
 # desktop-file and AppStream validators, dpkg-dev for the package, file to
 # read the icon's size, lintian (with man-db for the manual page) to check
 # the package, shared-mime-info to build the file type database from it,
-# e2fsprogs and mount (losetup) for the power-cut test's file system images.
+# e2fsprogs and mount (losetup) for the power-cut test's file system images,
+# dbus-daemon (dbus-run-session) for the window's session bus test.
 TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
-               file lintian man-db shared-mime-info e2fsprogs mount)
+               file lintian man-db shared-mime-info e2fsprogs mount dbus-daemon)
