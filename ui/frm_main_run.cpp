@@ -28,8 +28,8 @@ constexpr int kTimeLeftLeft = 5730;
 constexpr int kTimeLeftWidth = 2145;
 constexpr int kStopLeft = 7935;
 constexpr int kStopWidth = 1110;
-constexpr int kStopTop = 4755;
-constexpr int kStopHeight = 405;
+constexpr int kStopTop = 4770;
+constexpr int kStopHeight = 375;
 
 constexpr int kProgressRefreshMs = 150;
 // A run that took at least this long is announced when it ends while the

@@ -116,7 +116,11 @@ frmMain::frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer, QWidget
 }
 
 frmMain::~frmMain() {
-    m_run.reset();
+    if (m_run) {
+        m_run.reset();
+        m_desktop.showRunProgress(std::nullopt);
+        m_desktop.allowSleep();
+    }
     objDiv.reset();
     objGlu.reset();
 }

@@ -4,13 +4,16 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -55,6 +58,29 @@ class SlowFileLayer : public morvane::FileLayer {
     std::size_t m_holdBytes = 0;
     int m_holdCountdown = 0;
     bool m_holding = false;
+};
+
+// A 10 ms timer on the window's thread, and the longest it waited between
+// two of its ticks: how long the window could not have answered.
+class TickGaps {
+  public:
+    TickGaps() {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 longestMs() const { return m_longest; }
+
+  private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
 };
 
 // A shown and active frmMain on a scripted desktop, a temporary folder, and
