@@ -154,6 +154,19 @@ TEST_F(ReentrancyTest, ClosingDuringADivisionAndYesStopsTheRunAndCloses) {
         << "the stopped run left files behind";
 }
 
+TEST_F(ReentrancyTest, DestroyingTheWindowDuringARunStopsItAndWaitsForIt) {
+    fileLayer->bytesPerSecond = 50e6;
+    openDividePanel(25000000, QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    button("cmdDiv")->click();
+    ASSERT_TRUE(window->isRunning());
+    window.reset();
+    // The run's thread has ended with its engine: nothing holds the layer.
+    EXPECT_EQ(fileLayer.use_count(), 1);
+    EXPECT_EQ(desktop.sleepRequests.last(), QStringLiteral("allow"));
+    EXPECT_EQ(desktop.runProgress.back(), std::nullopt);
+}
+
 TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
     makeFile(QStringLiteral("movie.avi"), 25000000);
     chooseFileToDivide(path(QStringLiteral("movie.avi")));
