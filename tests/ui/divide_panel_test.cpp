@@ -451,8 +451,8 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     int shownValue = -1;
     QString shownLeft, spokenValue, spokenLeft;
     QAccessible::Role role = QAccessible::NoRole;
-    // With the first block done, after more than a second.
-    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), 10000000, 2, [&] {
+    // With the first chunk done and the second begun, after more than a second.
+    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), 10001000, [&] {
         QTest::qWait(1200);
         shownValue = bar->value();
         shownLeft = label("lblTimeLeft")->text();
@@ -468,9 +468,10 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     EXPECT_TRUE(button("cmdStop")->isVisible());
     runToEnd();
 
-    EXPECT_EQ(shownValue, 40);
+    EXPECT_GE(shownValue, 40);
+    EXPECT_LT(shownValue, 50);
     EXPECT_EQ(role, QAccessible::ProgressBar);
-    EXPECT_EQ(spokenValue, QStringLiteral("40"));
+    EXPECT_EQ(spokenValue, QString::number(shownValue));
     EXPECT_EQ(shownLeft, QStringLiteral("A few seconds left"));
     EXPECT_EQ(spokenLeft, shownLeft);
     EXPECT_FALSE(bar->isVisible());
@@ -480,8 +481,9 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     // machine stays awake for the run only; an active window is not told.
     ASSERT_GE(desktop.runProgress.size(), 3u);
     EXPECT_EQ(desktop.runProgress.front(), std::optional<double>(0.0));
-    EXPECT_TRUE(std::find(desktop.runProgress.begin(), desktop.runProgress.end(),
-                          std::optional<double>(0.4)) != desktop.runProgress.end());
+    EXPECT_TRUE(std::any_of(
+        desktop.runProgress.begin(), desktop.runProgress.end(),
+        [](std::optional<double> shown) { return shown && *shown >= 0.4 && *shown < 0.5; }));
     EXPECT_EQ(desktop.runProgress.back(), std::nullopt);
     EXPECT_EQ(desktop.sleepRequests, (QStringList{"inhibit: Dividing movie.avi", "allow"}));
     EXPECT_TRUE(desktop.notifications.empty());
@@ -492,7 +494,7 @@ TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
     openPanelOn(QStringLiteral("movie.avi"), 25000000);
     typeChunkSize(QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 10000000, 1, [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 1000, [&] {
         EXPECT_EQ(button("cmdStop")->accessibleName(), QStringLiteral("Stop"));
         // Pressed twice: the second press changes nothing.
         QTest::mouseClick(button("cmdStop"), Qt::LeftButton);

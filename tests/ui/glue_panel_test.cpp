@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "window_fixture.h"
@@ -146,9 +147,12 @@ TEST_F(GluePanelTest, StopByItsAccessKeyEndsAGlueAndLeavesNothing) {
     makeWorkedExample(QStringLiteral("data"));
     chooseHeader(path(QStringLiteral("data.hed")));
     desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
-    whenStatusShows(QStringLiteral("Processing 1 of 4 Chunks. (9.1%)"), 10485760, 1, [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 4 Chunks. (9.1%)"), 1000, [&] {
+        // An access key clicks its button a moment later, as a person sees it.
+        const QSignalSpy clicks(button("cmdStop"), &QPushButton::clicked);
         QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
         QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return clicks.count() > 0; }));
     });
     const int before = statuses.size();
     button("cmdGlu")->click();

@@ -210,7 +210,7 @@ TEST_P(RealFaultTest, ShowsTheErrorAndLosesNothing) {
             break;
         case When::FirstBlock:
             // The run waits after its first block until the fault has struck.
-            fileLayer->holdAfter(kChunk);
+            fileLayer->holdAfter(kChunk - 1);
             QObject::connect(window.get(), &morvane::frmMain::statusChanged, &hooks,
                              [&](const QString& text) {
                                  if (struck || text != kFirstBlock) return;

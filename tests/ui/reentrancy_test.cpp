@@ -18,8 +18,11 @@
 
 namespace {
 
-// A block of the 25,000,000-byte file divided into chunks of 10,000,000.
-constexpr std::size_t kBlock = 10000000;
+// Bytes written or copied by the time a run of chunks of 10,000,000 bytes is
+// inside its first or its second chunk: a division has also written its
+// header, of a few bytes.
+constexpr int64_t kIntoChunk1 = 1000;
+constexpr int64_t kIntoChunk2 = 10001000;
 
 // While a run goes on, its notifications reach the window from the run's
 // thread and the window takes input meanwhile: these tests give input at
@@ -38,7 +41,7 @@ TEST_F(ReentrancyTest, InputDuringADivisionStartsNothingAndReleasesNothing) {
     // Answers for dialogs the guard must not open stay in the script.
     desktop.fileAnswers = {path(QStringLiteral("movie.hed")), path(QStringLiteral("other.hed"))};
     bool busyMeanwhile = false;
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kBlock, 1, [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         busyMeanwhile = window->isBusy();
         button("cmdDiv")->click();
         action("mnuDivide")->trigger();
@@ -75,7 +78,7 @@ TEST_F(ReentrancyTest, AFileDroppedOrGivenDuringARunIsRefused) {
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     makeFile(QStringLiteral("other.avi"), 10);
     bool refused = false;
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kBlock, 1, [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         refused = !drop({QUrl::fromLocalFile(path(QStringLiteral("other.avi")))}) &&
                   !window->openPath(path(QStringLiteral("other.avi")));
     });
@@ -94,7 +97,7 @@ TEST_F(ReentrancyTest, CancelDuringADivisionClosesThePanelAndTheRunGoesOn) {
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     QStringList afterCancel;
     bool stopInView = false;
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kBlock, 1, [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         QTest::mouseClick(button("cmdDCancel"), Qt::LeftButton);
         EXPECT_TRUE(welcomeShown());
         EXPECT_TRUE(action("mnuGlue")->isEnabled());
@@ -120,7 +123,7 @@ TEST_F(ReentrancyTest, ClosingDuringADivisionAsksAndNoLetsTheRunGoOn) {
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     desktop.questionAnswers = {false};
     bool visibleAfterClose = false;
-    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), kBlock, 2, [&] {
+    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), kIntoChunk2, [&] {
         action("mnuExit")->trigger();
         visibleAfterClose = window->isVisible();
     });
@@ -138,7 +141,7 @@ TEST_F(ReentrancyTest, ClosingDuringADivisionAndYesStopsTheRunAndCloses) {
     openDividePanel(25000000, QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     desktop.questionAnswers = {true};
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kBlock, 1, [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         window->close();
         // Asked once: a second request while the run stops asks nothing.
         window->close();
@@ -177,7 +180,7 @@ TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
 
     chooseHeader(path(QStringLiteral("movie.hed")));
     desktop.fileAnswers = {path(QStringLiteral("copy.avi")), path(QStringLiteral("movie.hed"))};
-    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), kBlock, 2, [&] {
+    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), kIntoChunk2, [&] {
         action("mnuGlue")->trigger();  // would replace the running engine
         button("cmdGlu")->click();
         QTest::mouseClick(button("cmdGCancel"), Qt::LeftButton);

@@ -55,10 +55,10 @@ morvane::Status SlowFileLayer::flushFileSystem(morvane::File& folder) {
     return FileLayer::flushFileSystem(folder);
 }
 
-void SlowFileLayer::holdAfter(std::size_t bytes, int nth) {
+void SlowFileLayer::holdAfter(int64_t moreThan) {
     const std::lock_guard<std::mutex> lock(m_mutex);
-    m_holdBytes = bytes;
-    m_holdCountdown = nth;
+    m_holdBeyond = moreThan;
+    m_counted = 0;
     m_holding = true;
 }
 
@@ -66,7 +66,7 @@ void SlowFileLayer::release() {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_holding = false;
-        m_holdBytes = 0;
+        m_holdBeyond = -1;
     }
     m_released.notify_all();
 }
@@ -75,8 +75,10 @@ void SlowFileLayer::pace(std::size_t n) {
     const double rate = bytesPerSecond;
     if (rate > 0) std::this_thread::sleep_for(std::chrono::duration<double>(n / rate));
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_holdBytes == 0 || n != m_holdBytes || --m_holdCountdown > 0) return;
-    m_holdBytes = 0;
+    if (m_holdBeyond < 0) return;
+    m_counted += static_cast<int64_t>(n);
+    if (m_counted <= m_holdBeyond) return;
+    m_holdBeyond = -1;
     m_released.wait_for(lock, std::chrono::seconds(30), [this] { return !m_holding; });
 }
 
@@ -85,9 +87,8 @@ void WindowTest::runToEnd() {
         << "the run did not end";
 }
 
-void WindowTest::whenStatusShows(const QString& text, std::size_t blockBytes, int nth,
-                                 std::function<void()> act) {
-    fileLayer->holdAfter(blockBytes, nth);
+void WindowTest::whenStatusShows(const QString& text, int64_t moreThan, std::function<void()> act) {
+    fileLayer->holdAfter(moreThan);
     auto done = std::make_shared<bool>(false);
     QObject::connect(window.get(), &morvane::frmMain::statusChanged, window.get(),
                      [this, text, act, done](const QString& shown) {

@@ -42,9 +42,9 @@ class SlowFileLayer : public morvane::FileLayer {
                          char* buffer) override;
     morvane::Status flushFileSystem(morvane::File& folder) override;
 
-    // The `nth` write or copy of exactly `bytes` bytes from now on waits,
-    // once done, until release() (at most 30 s).
-    void holdAfter(std::size_t bytes, int nth = 1);
+    // The write or copy that takes the bytes written and copied from now on
+    // past `moreThan` waits, once done, until release() (at most 30 s).
+    void holdAfter(int64_t moreThan);
     void release();
 
     std::atomic<double> bytesPerSecond{0.0};
@@ -55,8 +55,8 @@ class SlowFileLayer : public morvane::FileLayer {
 
     std::mutex m_mutex;
     std::condition_variable m_released;
-    std::size_t m_holdBytes = 0;
-    int m_holdCountdown = 0;
+    int64_t m_holdBeyond = -1;
+    int64_t m_counted = 0;
     bool m_holding = false;
 };
 
@@ -125,12 +125,11 @@ class WindowTest : public ::testing::Test {
     // Waits until the run started last has ended and the window has taken
     // its end.
     void runToEnd();
-    // Holds the next run after the `nth` write or copy of `blockBytes`
-    // bytes; the first time the status line then shows `text`, runs `act`
-    // from the event loop, as input arriving at that moment, and lets the
-    // run go on.
-    void whenStatusShows(const QString& text, std::size_t blockBytes, int nth,
-                         std::function<void()> act);
+    // Holds the next run once it has written or copied more than
+    // `moreThan` bytes; the first time the status line then shows `text`,
+    // runs `act` from the event loop, as input arriving at that moment, and
+    // lets the run go on.
+    void whenStatusShows(const QString& text, int64_t moreThan, std::function<void()> act);
     // Texts the status line received since `from`.
     QStringList statusesSince(int from) const { return statuses.mid(from); }
 
