@@ -7,8 +7,10 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "engine/division_header.h"
@@ -158,14 +160,25 @@ TEST_F(ReentrancyTest, ClosingDuringADivisionAndYesStopsTheRunAndCloses) {
 }
 
 TEST_F(ReentrancyTest, DestroyingTheWindowDuringARunStopsItAndWaitsForIt) {
-    fileLayer->bytesPerSecond = 50e6;
     openDividePanel(25000000, QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    // The run is held in its first chunk for a moment after the window is told to go.
+    fileLayer->holdAfter(kIntoChunk1);
     button("cmdDiv")->click();
-    ASSERT_TRUE(window->isRunning());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileLayer->holding(); }));
+    std::thread releaser([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        fileLayer->release();
+    });
+    QElapsedTimer destroying;
+    destroying.start();
     window.reset();
-    // The run's thread has ended with its engine: nothing holds the layer.
-    EXPECT_EQ(fileLayer.use_count(), 1);
+    const qint64 waited = destroying.elapsed();
+    releaser.join();
+    EXPECT_GE(waited, 250) << "the window went before its run";
+    const int64_t calls = fileLayer->dataCalls;
+    QTest::qWait(300);
+    EXPECT_EQ(fileLayer->dataCalls, calls) << "the run wrote after the window had gone";
     EXPECT_EQ(desktop.sleepRequests.last(), QStringLiteral("allow"));
     EXPECT_EQ(desktop.runProgress.back(), std::nullopt);
 }

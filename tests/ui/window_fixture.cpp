@@ -72,6 +72,7 @@ void SlowFileLayer::release() {
 }
 
 void SlowFileLayer::pace(std::size_t n) {
+    ++dataCalls;
     const double rate = bytesPerSecond;
     if (rate > 0) std::this_thread::sleep_for(std::chrono::duration<double>(n / rate));
     std::unique_lock<std::mutex> lock(m_mutex);
@@ -79,7 +80,9 @@ void SlowFileLayer::pace(std::size_t n) {
     m_counted += static_cast<int64_t>(n);
     if (m_counted <= m_holdBeyond) return;
     m_holdBeyond = -1;
+    m_waiting = true;
     m_released.wait_for(lock, std::chrono::seconds(30), [this] { return !m_holding; });
+    m_waiting = false;
 }
 
 void WindowTest::runToEnd() {

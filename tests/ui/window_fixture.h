@@ -46,9 +46,13 @@ class SlowFileLayer : public morvane::FileLayer {
     // past `moreThan` waits, once done, until release() (at most 30 s).
     void holdAfter(int64_t moreThan);
     void release();
+    // True while a run's thread waits in the hold.
+    bool holding() const { return m_waiting; }
 
     std::atomic<double> bytesPerSecond{0.0};
     std::atomic<int> flushDelayMs{0};
+    // Writes and copies begun so far.
+    std::atomic<int64_t> dataCalls{0};
 
   private:
     void pace(std::size_t n);
@@ -58,6 +62,7 @@ class SlowFileLayer : public morvane::FileLayer {
     int64_t m_holdBeyond = -1;
     int64_t m_counted = 0;
     bool m_holding = false;
+    std::atomic<bool> m_waiting{false};
 };
 
 // A 10 ms timer on the window's thread, and the longest it waited between
