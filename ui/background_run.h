@@ -36,7 +36,6 @@ class BackgroundRun {
 
     // Asks the run to end early; asking again changes nothing.
     void requestStop();
-    bool stopRequested() const { return m_stopRequested; }
     // Waits until the run's thread has ended.
     void wait();
 

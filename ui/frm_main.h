@@ -154,7 +154,7 @@ class frmMain : public QMainWindow {
     void refreshProgress();
     void cmdStop_Click();
     void runEnded(const RunOutcome& outcome);
-    // What a run's end says outside the window: its message and the file.
+    // The outcome of a run in words, for a notification outside the window.
     QString runResultText(const RunOutcome& outcome) const;
     void divisionEnded(const RunOutcome& outcome);
     void glueEnded(const RunOutcome& outcome);
