@@ -95,18 +95,6 @@ INSTANTIATE_TEST_SUITE_P(
         TimeLeftCase{3569, "About 59 minutes left"}, TimeLeftCase{3571, "About 1 hour left"},
         TimeLeftCase{5400, "About 2 hours left"}, TimeLeftCase{1e9, "About 277778 hours left"}));
 
-TEST(RunProgress, CountsTheShareDoneAndWaitsAMomentBeforeTellingTheTimeLeft) {
-    RunProgress progress;
-    progress.start(25000000);
-    EXPECT_EQ(progress.percent(10000000), 40);
-    EXPECT_EQ(progress.percent(24999999), 99);
-    EXPECT_EQ(progress.fraction(30000000), 1.0);
-    EXPECT_EQ(progress.timeLeft(10000000), QString()) << "told before a second had passed";
-    RunProgress empty;
-    empty.start(0);
-    EXPECT_EQ(empty.percent(0), 0);
-}
-
 struct LeadingCase {
     const char* text;
     double value;

@@ -120,25 +120,6 @@ TEST_F(ReentrancyTest, CancelDuringADivisionClosesThePanelAndTheRunGoesOn) {
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
 }
 
-TEST_F(ReentrancyTest, ClosingDuringADivisionAsksAndNoLetsTheRunGoOn) {
-    openDividePanel(25000000, QStringLiteral("10000000"));
-    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
-    desktop.questionAnswers = {false};
-    bool visibleAfterClose = false;
-    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), kIntoChunk2, [&] {
-        action("mnuExit")->trigger();
-        visibleAfterClose = window->isVisible();
-    });
-    button("cmdDiv")->click();
-    runToEnd();
-    EXPECT_EQ(desktop.questions, QStringList{"A division is going on. Stop it and quit?"});
-    EXPECT_TRUE(visibleAfterClose);
-    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
-    EXPECT_EQ(QFileInfo(path(QStringLiteral("movie_3.div"))).size(), 5000000);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(window->isVisible());
-}
-
 TEST_F(ReentrancyTest, ClosingDuringADivisionAndYesStopsTheRunAndCloses) {
     openDividePanel(25000000, QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
@@ -229,24 +210,6 @@ TEST_F(ReentrancyTest, TheWindowAnswersThroughoutARunOntoASlowDisk) {
     EXPECT_GE(run.elapsed(), 3000) << "the disk was not slow";
     EXPECT_LT(gaps.longestMs(), 100);
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
-}
-
-TEST_F(ReentrancyTest, StopTakesEffectWithinASecondOnASlowDisk) {
-    fileLayer->bytesPerSecond = 10e6;
-    openDividePanel(30000000, QStringLiteral("10000000"));
-    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
-    button("cmdDiv")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return label("lblStatus")->text() == QStringLiteral("Processing 2 of 3 Chunks. (66.7%)");
-    }));
-    QElapsedTimer stopping;
-    stopping.start();
-    button("cmdStop")->click();
-    runToEnd();
-    std::printf("stopped %lld ms after Stop\n", static_cast<long long>(stopping.elapsed()));
-    RecordProperty("stop_latency_ms", static_cast<int>(stopping.elapsed()));
-    EXPECT_LT(stopping.elapsed(), 1000);
-    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Division stopped."));
 }
 
 // A run of several chunks of several blocks each: 30 MiB in chunks of
