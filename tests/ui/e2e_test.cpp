@@ -327,8 +327,9 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("lblTimeLeft"))
                     ->text()
                     .startsWith(QStringLiteral("About ")));
-    if (!pictures.isEmpty())
+    if (!pictures.isEmpty()) {
         EXPECT_TRUE(window.grab().save(pictures + QStringLiteral("/window-run.png")));
+    }
 
     QString question;
     whenModal([&](QWidget* modal) {
