@@ -1,7 +1,7 @@
 // Times a division and a glue driven through the real window (offscreen,
 // dialogs answered by a script) against the same work done by the engine
-// alone in the same process, to show what the status line and its yields
-// cost.
+// alone in the same process, to show what the window's run thread, status
+// line and progress cost.
 //
 //   morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR]
 #include <unistd.h>
@@ -50,7 +50,19 @@ class AnsweringDesktop : public morvane::Desktop {
         die("the window showed a message: " + text.toStdString());
     }
     bool openUrl(const QUrl&) override { return false; }
+    bool askYesNo(QWidget*, const QString& text) override {
+        die("the window asked: " + text.toStdString());
+    }
+    void showRunProgress(std::optional<double>) override {}
+    void notifyRunEnded(const QString&, const QString&) override {}
+    void inhibitSleep(const QString&) override {}
+    void allowSleep() override {}
 };
+
+// Waits for the window's run to end, answering the window meanwhile.
+void waitForRun(const morvane::frmMain& window) {
+    while (window.isBusy()) QTest::qWait(1);
+}
 
 double seconds(const std::function<void()>& work) {
     ::sync();
@@ -109,6 +121,7 @@ void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std
     QTest::keyClick(box, Qt::Key_Return);
     desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
     window.findChild<QPushButton*>("cmdDiv")->click();
+    waitForRun(window);
 }
 
 void windowGlue(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir) {
@@ -116,6 +129,7 @@ void windowGlue(morvane::frmMain& window, AnsweringDesktop& desktop, const std::
     window.findChild<QAction*>("mnuGlue")->trigger();
     desktop.answers.push_back(QString::fromStdString(dir + "/window.bin"));
     window.findChild<QPushButton*>("cmdGlu")->click();
+    waitForRun(window);
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
 # e2fsprogs and mount (losetup) for the power-cut and kill tests' file system
 # images, python3-fuse and fuse3 (its mount helper) for the kill test's slow
 # file system, par2 to check that other tools read and repair with the
-# recovery data.
+# recovery data, dbus-daemon (dbus-run-session) for the session bus test.
 TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
-               file lintian man-db shared-mime-info e2fsprogs mount python3-fuse fuse3 par2)
+               file lintian man-db shared-mime-info e2fsprogs mount python3-fuse fuse3 par2
+               dbus-daemon)

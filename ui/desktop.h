@@ -8,9 +8,9 @@ class QUrl;
 class QWidget;
 
 // What the window asks of the desktop and cannot do by itself: file
-// dialogs, message boxes and opening an address with the user's default
-// program. The window receives one Desktop and uses nothing else for these,
-// so a test can answer in place of a person.
+// dialogs, message boxes, opening an address with the user's default
+// program, and the taskbar, notifications and sleep inhibitor of a run. The window receives one
+// Desktop and uses nothing else for these, so a test can answer in place of a person.
 namespace morvane {
 
 // A dialog's file type filter: the text shown to the user and the name
@@ -60,6 +60,17 @@ class Desktop {
     // Asks the desktop to open `target` with the user's default program.
     // False when no program could be started for it.
     virtual bool openUrl(const QUrl& target) = 0;
+    // Asks `text` in a modal message box with Yes and No buttons; true for Yes.
+    virtual bool askYesNo(QWidget* owner, const QString& text) = 0;
+
+    // While a run goes on: its share done (0 to 1) on the taskbar or dock;
+    // nothing hides it.
+    virtual void showRunProgress(std::optional<double> fraction) = 0;
+    // Tells the user, outside the window, that a run has ended.
+    virtual void notifyRunEnded(const QString& summary, const QString& body) = 0;
+    // Keeps the machine from suspending, for `reason`, until allowSleep().
+    virtual void inhibitSleep(const QString& reason) = 0;
+    virtual void allowSleep() = 0;
 };
 
 }  // namespace morvane

@@ -3,10 +3,15 @@
 #include <QMainWindow>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
+#include "ui/background_run.h"
 #include "ui/desktop.h"
+#include "ui/engine_snapshot.h"
 #include "ui/open_save_dialog.h"
+#include "ui/run_progress.h"
 
 class QAction;
 class QComboBox;
@@ -16,34 +21,44 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace morvane {
 
+class BusyCursor;
 class DividerObserver;
 class FileDivider;
 class FileGlue;
+class FileLayer;
 class GlueObserver;
 
 // The program's only window: the File menu, the welcome area, the divide
 // panel fraDiv, the glue panel fraGlu and the status line lblStatus.
 //
-// Every control's objectName is its name below. The engines run inside the
-// handlers that start them; their notifications write the status line and
-// let the event loop run once, so input arrives in the middle of a run.
-// While any handler that drives an engine is in progress the window starts
-// nothing else, and a close request waits until that handler has ended.
+// Every control's objectName is its name below. A division or a glue runs
+// on a thread of its own; the engine's notifications reach the handlers on
+// the window's thread, in order, and the window answers throughout. While a
+// run or any handler that drives an engine is in progress the window starts
+// nothing else. Closing the window during a run asks whether to stop it.
 class frmMain : public QMainWindow {
     Q_OBJECT
 
   public:
-    explicit frmMain(Desktop& desktop, QWidget* parent = nullptr);
+    // The engines work through `fileLayer`; nullptr means the POSIX one.
+    explicit frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer = nullptr,
+                     QWidget* parent = nullptr);
+    // Stops a run still going on and waits for it.
     ~frmMain() override;
 
     // Moves the window so that it stands centred on its screen.
     void centreOnScreen();
-    // True while a handler that drives an engine has not returned.
-    bool isBusy() const { return m_busyDepth > 0; }
+    // True while a run or a handler that drives an engine has not ended.
+    bool isBusy() const { return m_busyDepth > 0 || isRunning(); }
+    // True from the start of a division or a glue until the window has
+    // taken its end.
+    bool isRunning() const { return m_run != nullptr; }
     // Opens `path` as if it had been chosen in a file dialog: a name ending
     // in ".hed" (any letter case) under "Gl&ue File", any other under
     // "D&ivide File", with the same messages and status line; the dialog
@@ -100,16 +115,50 @@ class frmMain : public QMainWindow {
     void loadUnits();
     void mnuExit_Click();
     void setStatus(const QString& text);
-    void yieldToEventLoop();
     void showMessage(const QString& text, MessageIcon icon);
+    // Shows the open or save dialog with `title` and the filter written as
+    // `filterText`: an open dialog wants an existing file, a save dialog
+    // proposes `fileName` and asks before an existing file is replaced.
+    std::optional<QString> chooseFile(FileDialogRequest::Kind kind, const QString& title,
+                                      const QString& filterText,
+                                      const QString& fileName = QString());
     // Runs `handler` unless the window is busy, and keeps it busy meanwhile.
     void runWhenIdle(void (frmMain::*handler)());
     // The path openPath() would open now, made absolute; empty when it
     // would refuse it.
     QString openablePath(const QString& path) const;
-    QString engineErrorText(bool isSysErr, int code, const std::string& description) const;
-    QString progressText(int64_t currentOp, int64_t numOfOps, int32_t currentChunk,
-                         int32_t numOfChunks) const;
+    // Opens the panel for the file `chosen` in a dialog: `analyze` makes the
+    // panel's engine for the file's name and folder and fills the panel;
+    // when it fails, the failure message is shown, `release` drops the
+    // engine and an open panel closes. `otherItem` opens the other panel and
+    // stays disabled while this one is open.
+    void openChosen(const QString& chosen, QGroupBox* panel, QAction* otherItem,
+                    const QString& failure,
+                    const std::function<bool(const QString&, const QString&)>& analyze,
+                    const std::function<void()>& release);
+    QString engineErrorText(const EngineSnapshot& engine) const;
+    QString progressText(const EngineSnapshot& engine) const;
+
+    // Runs.
+    enum class RunKind { Division, Glue };
+    void createRunStrip(QWidget* client);
+    // Hands a notification's snapshot to `handler`: at once on the window's
+    // thread, queued from a run's thread.
+    void deliver(void (frmMain::*handler)(const EngineSnapshot&), EngineSnapshot snapshot);
+    // Starts `job` on its own thread for a run over `total` bytes of the
+    // file `fileName`; `stopEngine` asks the engine to stop and `bytesDone`
+    // reads its count of bytes copied, both from the window's thread.
+    void startRun(RunKind kind, int64_t total, const QString& fileName, BackgroundRun::Job job,
+                  std::function<void()> stopEngine, std::function<int64_t()> bytesDone);
+    void showRunStrip(bool visible);
+    void refreshProgress();
+    void cmdStop_Click();
+    void runEnded(const RunOutcome& outcome);
+    // The outcome of a run in words, for a notification outside the window.
+    QString runResultText(const RunOutcome& outcome) const;
+    void divisionEnded(const RunOutcome& outcome);
+    void glueEnded(const RunOutcome& outcome);
+    void askToStopAndQuit();
 
     // Divide panel.
     void mnuDivide_Click();
@@ -124,11 +173,11 @@ class frmMain : public QMainWindow {
     bool actOnAccessKey(QPushButton* button);
     void cmdDiv_Click();
     void cmdDCancel_Click();
-    void objDiv_onGenHeader();
-    void objDiv_onNewDivision();
-    void objDiv_onComplete();
-    void objDiv_onError();
-    void objDiv_onClearErr();
+    void objDiv_onGenHeader(const EngineSnapshot& engine);
+    void objDiv_onNewDivision(const EngineSnapshot& engine);
+    void objDiv_onComplete(const EngineSnapshot& engine);
+    void objDiv_onError(const EngineSnapshot& engine);
+    void objDiv_onClearErr(const EngineSnapshot& engine);
 
     // Glue panel.
     void mnuGlue_Click();
@@ -137,16 +186,17 @@ class frmMain : public QMainWindow {
     void cmdGlu_Click();
     void cmdGCancel_Click();
     QString proposedOutputName() const;
-    void objGlu_onError();
-    void objGlu_onNewDivision();
-    void objGlu_onComplete();
-    void objGlu_onClearErr();
+    void objGlu_onError(const EngineSnapshot& engine);
+    void objGlu_onNewDivision(const EngineSnapshot& engine);
+    void objGlu_onComplete(const EngineSnapshot& engine);
+    void objGlu_onClearErr(const EngineSnapshot& engine);
 
     // Links.
     void lblEmail_Click();
     void lblUpdates_Click();
 
     Desktop& m_desktop;
+    std::shared_ptr<FileLayer> m_fileLayer;
     OpenSaveDialog cdlOpenSave;
 
     // Declared before the engines so that they outlive them.
@@ -154,6 +204,18 @@ class frmMain : public QMainWindow {
     std::unique_ptr<GlueObserver> m_glueObserver;
     std::unique_ptr<FileDivider> objDiv;
     std::unique_ptr<FileGlue> objGlu;
+    // The run going on; declared after the engines so that it ends first.
+    std::unique_ptr<BackgroundRun> m_run;
+    RunKind m_runKind = RunKind::Division;
+    QString m_runFileName;
+    RunProgress m_progress;
+    std::function<int64_t()> m_bytesDone;
+    std::unique_ptr<BusyCursor> m_busyCursor;
+    // The percentage last shown on the taskbar.
+    int m_shownPercent = -1;
+    // The close question is up; a run that ends meanwhile is taken after it.
+    bool m_asking = false;
+    std::optional<RunOutcome> m_deferredOutcome;
 
     int32_t lngUnitSize = 0;
     QString strDivFileName;
@@ -175,6 +237,10 @@ class frmMain : public QMainWindow {
     QLabel* lblEmail = nullptr;
     QLabel* lblUpdates = nullptr;
     QLabel* lblStatus = nullptr;
+    QProgressBar* prgRun = nullptr;
+    QLabel* lblTimeLeft = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QTimer* tmrProgress = nullptr;
 
     QGroupBox* fraDiv = nullptr;
     QLabel* lblDFilenameA = nullptr;

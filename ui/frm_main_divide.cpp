@@ -10,7 +10,6 @@
 #include <iterator>
 
 #include "engine/file_divider.h"
-#include "ui/busy_cursor.h"
 #include "ui/divider_observer.h"
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
@@ -24,26 +23,22 @@ namespace {
 constexpr int32_t kUnitSizes[] = {1, 1024, 1048576};
 constexpr int32_t kAdvisedMaxChunks = 1000;
 
-QString bytesText(int64_t value) {
-    return formatGrouped(value) + QStringLiteral(" bytes");
-}
-
 }  // namespace
 
 void DividerObserver::onGenHeader() {
-    m_form.objDiv_onGenHeader();
+    m_form.deliver(&frmMain::objDiv_onGenHeader, snapshotOf(*m_form.objDiv));
 }
 void DividerObserver::onNewDivision() {
-    m_form.objDiv_onNewDivision();
+    m_form.deliver(&frmMain::objDiv_onNewDivision, snapshotOf(*m_form.objDiv));
 }
 void DividerObserver::onComplete() {
-    m_form.objDiv_onComplete();
+    m_form.deliver(&frmMain::objDiv_onComplete, snapshotOf(*m_form.objDiv));
 }
 void DividerObserver::onError() {
-    m_form.objDiv_onError();
+    m_form.deliver(&frmMain::objDiv_onError, snapshotOf(*m_form.objDiv));
 }
 void DividerObserver::onClearErr() {
-    m_form.objDiv_onClearErr();
+    m_form.deliver(&frmMain::objDiv_onClearErr, snapshotOf(*m_form.objDiv));
 }
 
 void frmMain::createDividePanel(QWidget* client) {
@@ -88,14 +83,9 @@ void frmMain::createDividePanel(QWidget* client) {
 }
 
 void frmMain::mnuDivide_Click() {
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Open;
-    request.title = QStringLiteral("File to be divided");
-    request.filter = filterFromText(QStringLiteral("All Files (*.*) | *.*"));
-    request.fileMustExist = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Open, QStringLiteral("File to be divided"),
+                   QStringLiteral("All Files (*.*) | *.*"));
     if (chosen) divideChosen(*chosen);
 }
 
@@ -108,31 +98,21 @@ void frmMain::divideChosen(const QString& chosen) {
     }
     m_unitIndex = 0;
     lngUnitSize = 1;
-    mnuGlue->setEnabled(false);
-    objDiv = std::make_unique<FileDivider>();
-    objDiv->setObserver(m_dividerObserver.get());
-
-    strDivFileName = nameOf(chosen);
-    strDivFilePath = chosen.left(chosen.size() - strDivFileName.size());
-    strDivBaseName = baseNameOf(strDivFileName);
-
-    objDiv->setBigFileName(toEngineText(strDivFileName));
-    objDiv->setBigFilePath(toEngineText(strDivFilePath));
-    if (objDiv->analyze()) {
-        showDivideInfo();
-        showWelcome(false);
-        fraDiv->show();
-        mnuGlue->setEnabled(false);
-        return;
-    }
-    showMessage(QStringLiteral("File Analysis Failed"), MessageIcon::Error);
-    mnuGlue->setEnabled(true);
-    objDiv.reset();
-    // The open panel would show a file that no divider stands for any more.
-    if (!fraDiv->isHidden()) {
-        fraDiv->hide();
-        showWelcome(true);
-    }
+    openChosen(
+        chosen, fraDiv, mnuGlue, QStringLiteral("File Analysis Failed"),
+        [this](const QString& name, const QString& folder) {
+            objDiv = std::make_unique<FileDivider>(m_fileLayer);
+            objDiv->setObserver(m_dividerObserver.get());
+            strDivFileName = name;
+            strDivFilePath = folder;
+            strDivBaseName = baseNameOf(strDivFileName);
+            objDiv->setBigFileName(toEngineText(strDivFileName));
+            objDiv->setBigFilePath(toEngineText(strDivFilePath));
+            if (!objDiv->analyze()) return false;
+            showDivideInfo();
+            return true;
+        },
+        [this] { objDiv.reset(); });
 }
 
 void frmMain::showDivideInfo() {
@@ -244,15 +224,10 @@ void frmMain::commitChunkSize() {
 void frmMain::cmdDiv_Click() {
     // After a failed analysis there is no divider to run.
     if (!objDiv) return;
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Save;
-    request.title = QStringLiteral("Divide as");
-    request.filter = filterFromText(QStringLiteral("Division Header Files (*.hed) | *.hed"));
-    request.confirmOverwrite = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    request.fileName = strDivBaseName + QStringLiteral(".hed");
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Save, QStringLiteral("Divide as"),
+                   QStringLiteral("Division Header Files (*.hed) | *.hed"),
+                   strDivBaseName + QStringLiteral(".hed"));
     if (!chosen) return;
 
     const QString headerName = nameOf(*chosen);
@@ -260,12 +235,23 @@ void frmMain::cmdDiv_Click() {
     strDivChunkPath = chosen->left(chosen->size() - headerName.size());
     objDiv->setChunkPrefix(toEngineText(strDivPrefix));
     objDiv->setChunkPath(toEngineText(strDivChunkPath));
-    bool divided = false;
-    {
-        const BusyCursor working;
-        divided = objDiv->divideFile();
-    }
-    if (!divided) showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
+    FileDivider* divider = objDiv.get();
+    startRun(
+        RunKind::Division, divider->BigFileSize(), strDivFileName,
+        [divider](const std::atomic<bool>&) {
+            RunOutcome outcome;
+            outcome.done = divider->divideFile();
+            outcome.stopped = divider->Stopped();
+            return outcome;
+        },
+        [divider] { divider->requestStop(); }, [divider] { return divider->BytesDone(); });
+}
+
+void frmMain::divisionEnded(const RunOutcome& outcome) {
+    if (outcome.stopped)
+        setStatus(QStringLiteral("Division stopped."));
+    else if (!outcome.done)
+        showMessage(QStringLiteral("Failed to divide the file."), MessageIcon::Error);
 
     objDiv.reset();
     fraDiv->hide();
@@ -279,32 +265,24 @@ void frmMain::cmdDCancel_Click() {
     mnuGlue->setEnabled(true);
 }
 
-void frmMain::objDiv_onGenHeader() {
+void frmMain::objDiv_onGenHeader(const EngineSnapshot&) {
     setStatus(QStringLiteral("Generating Division Header File..."));
-    yieldToEventLoop();
 }
 
-void frmMain::objDiv_onNewDivision() {
-    const int64_t currentOp = objDiv->CurrentOp();
-    const int64_t numOfOps = objDiv->NumOfOps();
-    setStatus(progressText(currentOp, numOfOps, objDiv->CurrentChunk(), objDiv->NumOfChunks()));
-    yieldToEventLoop();
+void frmMain::objDiv_onNewDivision(const EngineSnapshot& engine) {
+    setStatus(progressText(engine));
 }
 
-void frmMain::objDiv_onComplete() {
+void frmMain::objDiv_onComplete(const EngineSnapshot&) {
     setStatus(QStringLiteral("File Successfully Divided!"));
-    yieldToEventLoop();
 }
 
-void frmMain::objDiv_onError() {
-    const bool isSysErr = objDiv->IsSysErr();
-    setStatus(engineErrorText(isSysErr, objDiv->ErrorCode(), objDiv->ErrorDescription()));
-    yieldToEventLoop();
+void frmMain::objDiv_onError(const EngineSnapshot& engine) {
+    setStatus(engineErrorText(engine));
 }
 
-void frmMain::objDiv_onClearErr() {
+void frmMain::objDiv_onClearErr(const EngineSnapshot&) {
     setStatus(QStringLiteral("Status"));
-    yieldToEventLoop();
 }
 
 }  // namespace morvane

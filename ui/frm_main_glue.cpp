@@ -6,7 +6,6 @@
 #include <QPushButton>
 
 #include "engine/file_glue.h"
-#include "ui/busy_cursor.h"
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
 #include "ui/glue_observer.h"
@@ -15,10 +14,6 @@
 namespace morvane {
 
 namespace {
-
-QString bytesText(int64_t value) {
-    return formatGrouped(value) + QStringLiteral(" bytes");
-}
 
 // A name that came out of a header file, made safe to propose as a file
 // name: its last path component (either separator counts), without
@@ -36,16 +31,16 @@ QString safeFileName(const QString& stored) {
 }  // namespace
 
 void GlueObserver::onError() {
-    m_form.objGlu_onError();
+    m_form.deliver(&frmMain::objGlu_onError, snapshotOf(*m_form.objGlu));
 }
 void GlueObserver::onNewDivision() {
-    m_form.objGlu_onNewDivision();
+    m_form.deliver(&frmMain::objGlu_onNewDivision, snapshotOf(*m_form.objGlu));
 }
 void GlueObserver::onComplete() {
-    m_form.objGlu_onComplete();
+    m_form.deliver(&frmMain::objGlu_onComplete, snapshotOf(*m_form.objGlu));
 }
 void GlueObserver::onClearErr() {
-    m_form.objGlu_onClearErr();
+    m_form.deliver(&frmMain::objGlu_onClearErr, snapshotOf(*m_form.objGlu));
 }
 
 void frmMain::createGluePanel(QWidget* client) {
@@ -77,44 +72,29 @@ void frmMain::createGluePanel(QWidget* client) {
 }
 
 void frmMain::mnuGlue_Click() {
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Open;
-    request.title = QStringLiteral("Open header file");
-    request.filter = filterFromText(QStringLiteral("Division Header Files (*.hed) | *.hed"));
-    request.fileMustExist = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Open, QStringLiteral("Open header file"),
+                   QStringLiteral("Division Header Files (*.hed) | *.hed"));
     if (chosen) glueChosen(*chosen);
 }
 
 void frmMain::glueChosen(const QString& chosen) {
-    mnuDivide->setEnabled(false);
-    objGlu = std::make_unique<FileGlue>();
-    objGlu->setObserver(m_glueObserver.get());
-
-    strGluHeaderName = nameOf(chosen);
-    strGluHeaderPath = chosen.left(chosen.size() - strGluHeaderName.size());
-    strGluPrefix = baseNameOf(strGluHeaderName);
-
-    objGlu->setHeaderFileName(toEngineText(strGluHeaderName));
-    objGlu->setHeaderFilePath(toEngineText(strGluHeaderPath));
-    objGlu->setChunkPrefix(toEngineText(strGluPrefix));
-    if (objGlu->analyze()) {
-        showGlueInfo();
-        showWelcome(false);
-        fraGlu->show();
-        mnuDivide->setEnabled(false);
-        return;
-    }
-    showMessage(QStringLiteral("Header File Analysis Failed."), MessageIcon::Error);
-    mnuDivide->setEnabled(true);
-    objGlu.reset();
-    // The open panel would describe a header that no engine stands for any more.
-    if (!fraGlu->isHidden()) {
-        fraGlu->hide();
-        showWelcome(true);
-    }
+    openChosen(
+        chosen, fraGlu, mnuDivide, QStringLiteral("Header File Analysis Failed."),
+        [this](const QString& name, const QString& folder) {
+            objGlu = std::make_unique<FileGlue>(m_fileLayer);
+            objGlu->setObserver(m_glueObserver.get());
+            strGluHeaderName = name;
+            strGluHeaderPath = folder;
+            strGluPrefix = baseNameOf(strGluHeaderName);
+            objGlu->setHeaderFileName(toEngineText(strGluHeaderName));
+            objGlu->setHeaderFilePath(toEngineText(strGluHeaderPath));
+            objGlu->setChunkPrefix(toEngineText(strGluPrefix));
+            if (!objGlu->analyze()) return false;
+            showGlueInfo();
+            return true;
+        },
+        [this] { objGlu.reset(); });
 }
 
 void frmMain::showGlueInfo() {
@@ -138,34 +118,51 @@ QString frmMain::proposedOutputName() const {
 void frmMain::cmdGlu_Click() {
     // After a failed analysis there is no engine to run.
     if (!objGlu) return;
-    FileDialogRequest request;
-    request.kind = FileDialogRequest::Kind::Save;
-    request.title = QStringLiteral("Glue as");
-    request.filter = filterFromText(QStringLiteral("All Files (*.*) | *.*"));
-    request.confirmOverwrite = true;
-    request.folderMustExist = true;
-    request.hideReadOnly = true;
-    request.fileName = proposedOutputName();
-    const std::optional<QString> chosen = cdlOpenSave.show(this, request);
+    const std::optional<QString> chosen =
+        chooseFile(FileDialogRequest::Kind::Save, QStringLiteral("Glue as"),
+                   QStringLiteral("All Files (*.*) | *.*"), proposedOutputName());
     if (!chosen) return;
 
     const QString outputName = nameOf(*chosen);
     objGlu->setBigFileName(toEngineText(outputName));
     objGlu->setBigFilePath(toEngineText(chosen->left(chosen->size() - outputName.size())));
-    bool checked = false;
-    bool glued = false;
-    {
-        const BusyCursor working;
-        checked = objGlu->checkExistence();
-        glued = checked && objGlu->glueFile();
-    }
-    if (!checked) {
+    FileGlue* glue = objGlu.get();
+    // Set once the chunks are found, before the glue starts: the engine is
+    // asked to stop only from then on, so that one kept after a failed
+    // check has no stop left pending.
+    auto gluing = std::make_shared<std::atomic<bool>>(false);
+    startRun(
+        RunKind::Glue, glue->BigFileSize(), outputName,
+        [glue, gluing](const std::atomic<bool>& stopRequested) {
+            RunOutcome outcome;
+            outcome.checked = glue->checkExistence();
+            if (!outcome.checked) return outcome;
+            gluing->store(true);
+            if (stopRequested) {
+                outcome.stopped = true;
+                return outcome;
+            }
+            outcome.done = glue->glueFile();
+            outcome.stopped = glue->Stopped();
+            return outcome;
+        },
+        [glue, gluing] {
+            if (*gluing) glue->requestStop();
+        },
+        [glue] { return glue->BytesDone(); });
+}
+
+void frmMain::glueEnded(const RunOutcome& outcome) {
+    if (!outcome.checked) {
         showMessage(QStringLiteral("Error has occurred when checking chunk existence.\n"
                                    "Files not glued."),
                     MessageIcon::Error);
         return;
     }
-    if (!glued) showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
+    if (outcome.stopped)
+        setStatus(QStringLiteral("Glue stopped."));
+    else if (!outcome.done)
+        showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
 
     fraGlu->hide();
     showWelcome(true);
@@ -179,27 +176,20 @@ void frmMain::cmdGCancel_Click() {
     mnuDivide->setEnabled(true);
 }
 
-void frmMain::objGlu_onError() {
-    const bool isSysErr = objGlu->IsSysErr();
-    setStatus(engineErrorText(isSysErr, objGlu->ErrorCode(), objGlu->ErrorDescription()));
-    yieldToEventLoop();
+void frmMain::objGlu_onError(const EngineSnapshot& engine) {
+    setStatus(engineErrorText(engine));
 }
 
-void frmMain::objGlu_onNewDivision() {
-    const int64_t currentOp = objGlu->CurrentOp();
-    const int64_t numOfOps = objGlu->NumOfOps();
-    setStatus(progressText(currentOp, numOfOps, objGlu->CurrentChunk(), objGlu->NumOfChunks()));
-    yieldToEventLoop();
+void frmMain::objGlu_onNewDivision(const EngineSnapshot& engine) {
+    setStatus(progressText(engine));
 }
 
-void frmMain::objGlu_onComplete() {
+void frmMain::objGlu_onComplete(const EngineSnapshot&) {
     setStatus(QStringLiteral("File Successfully Glued Together!"));
-    yieldToEventLoop();
 }
 
-void frmMain::objGlu_onClearErr() {
+void frmMain::objGlu_onClearErr(const EngineSnapshot&) {
     setStatus(QStringLiteral("Status"));
-    yieldToEventLoop();
 }
 
 }  // namespace morvane

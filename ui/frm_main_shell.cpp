@@ -25,6 +25,7 @@
 #include "engine/file_glue.h"
 #include "ui/app_icon.h"
 #include "ui/app_info.h"
+#include "ui/busy_cursor.h"
 #include "ui/divider_observer.h"
 #include "ui/elided_label.h"
 #include "ui/frm_main.h"
@@ -85,9 +86,10 @@ bool offersCopy(const QDropEvent* event) {
 
 }  // namespace
 
-frmMain::frmMain(Desktop& desktop, QWidget* parent)
+frmMain::frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer, QWidget* parent)
     : QMainWindow(parent),
       m_desktop(desktop),
+      m_fileLayer(std::move(fileLayer)),
       cdlOpenSave(desktop),
       m_dividerObserver(std::make_unique<DividerObserver>(*this)),
       m_glueObserver(std::make_unique<GlueObserver>(*this)) {
@@ -106,6 +108,7 @@ frmMain::frmMain(Desktop& desktop, QWidget* parent)
     createDividePanel(client);
     createGluePanel(client);
     createStatusLine(client);
+    createRunStrip(client);
     // The window keeps the size of its client area plus the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -113,6 +116,11 @@ frmMain::frmMain(Desktop& desktop, QWidget* parent)
 }
 
 frmMain::~frmMain() {
+    if (m_run) {
+        m_run.reset();
+        m_desktop.showRunProgress(std::nullopt);
+        m_desktop.allowSleep();
+    }
     objDiv.reset();
     objGlu.reset();
 }
@@ -293,6 +301,11 @@ void frmMain::mnuExit_Click() {
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (isRunning()) {
+        event->ignore();
+        askToStopAndQuit();
+        return;
+    }
     if (isBusy()) {
         // An engine is still working inside a handler: close when it returns.
         m_closePending = true;
@@ -337,6 +350,28 @@ bool frmMain::openPath(const QString& path) {
     return true;
 }
 
+void frmMain::openChosen(const QString& chosen, QGroupBox* panel, QAction* otherItem,
+                         const QString& failure,
+                         const std::function<bool(const QString&, const QString&)>& analyze,
+                         const std::function<void()>& release) {
+    otherItem->setEnabled(false);
+    const QString name = nameOf(chosen);
+    if (analyze(name, chosen.left(chosen.size() - name.size()))) {
+        showWelcome(false);
+        panel->show();
+        otherItem->setEnabled(false);
+        return;
+    }
+    showMessage(failure, MessageIcon::Error);
+    otherItem->setEnabled(true);
+    release();
+    // The open panel would show a file that no engine stands for any more.
+    if (!panel->isHidden()) {
+        panel->hide();
+        showWelcome(true);
+    }
+}
+
 void frmMain::dragEnterEvent(QDragEnterEvent* event) {
     if (offersCopy(event) && !openablePath(draggedFile(event->mimeData())).isEmpty()) {
         event->setDropAction(Qt::CopyAction);
@@ -364,8 +399,21 @@ void frmMain::setStatus(const QString& text) {
     emit statusChanged(text);
 }
 
-void frmMain::yieldToEventLoop() {
-    QCoreApplication::processEvents();
+std::optional<QString> frmMain::chooseFile(FileDialogRequest::Kind kind, const QString& title,
+                                           const QString& filterText, const QString& fileName) {
+    FileDialogRequest request;
+    request.kind = kind;
+    request.title = title;
+    request.filter = filterFromText(filterText);
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    if (kind == FileDialogRequest::Kind::Open) {
+        request.fileMustExist = true;
+    } else {
+        request.confirmOverwrite = true;
+        request.fileName = fileName;
+    }
+    return cdlOpenSave.show(this, request);
 }
 
 void frmMain::showMessage(const QString& text, MessageIcon icon) {
@@ -373,17 +421,20 @@ void frmMain::showMessage(const QString& text, MessageIcon icon) {
     m_desktop.showMessage(this, text, icon);
 }
 
-QString frmMain::engineErrorText(bool isSysErr, int code, const std::string& description) const {
-    return (isSysErr ? QStringLiteral("System Error: ") : QStringLiteral("Application Error: ")) +
-           QString::number(code) + QStringLiteral("  ") + QString::fromStdString(description);
+QString frmMain::engineErrorText(const EngineSnapshot& engine) const {
+    return (engine.isSysErr ? QStringLiteral("System Error: ")
+                            : QStringLiteral("Application Error: ")) +
+           QString::number(engine.code) + QStringLiteral("  ") +
+           QString::fromStdString(engine.description);
 }
 
-QString frmMain::progressText(int64_t currentOp, int64_t numOfOps, int32_t currentChunk,
-                              int32_t numOfChunks) const {
-    const double ratio =
-        numOfOps > 0 ? static_cast<double>(currentOp) / static_cast<double>(numOfOps) : 0.0;
+QString frmMain::progressText(const EngineSnapshot& engine) const {
+    const double ratio = engine.numOfOps > 0 ? static_cast<double>(engine.currentOp) /
+                                                   static_cast<double>(engine.numOfOps)
+                                             : 0.0;
     return QStringLiteral("Processing %1 of %2 Chunks. (%3)")
-        .arg(QString::number(currentChunk), QString::number(numOfChunks), formatPercent(ratio));
+        .arg(QString::number(engine.currentChunk), QString::number(engine.numOfChunks),
+             formatPercent(ratio));
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

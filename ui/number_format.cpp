@@ -68,6 +68,10 @@ QString formatGrouped(int64_t value, const QLocale& locale) {
     return grouped.toString(static_cast<qlonglong>(value));
 }
 
+QString bytesText(int64_t value, const QLocale& locale) {
+    return formatGrouped(value, locale) + QStringLiteral(" bytes");
+}
+
 QString formatUpToTwoDecimals(double value, const QLocale& locale) {
     const QLocale plain = withoutGrouping(locale);
     const QString point = plain.decimalPoint();

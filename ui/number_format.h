@@ -15,6 +15,9 @@ constexpr double kMaxChunkEntry = 2000000000.0;
 // "#,#": digits grouped in threes, no decimals, an empty text for zero.
 QString formatGrouped(int64_t value, const QLocale& locale = QLocale());
 
+// A size as the panels show it: "#,#" followed by " bytes".
+QString bytesText(int64_t value, const QLocale& locale = QLocale());
+
 // "#.##": at most two decimals, the decimal separator always written, no
 // leading zero (1024 -> "1024.", 0.5 -> ".5", 0.004 -> ".").
 QString formatUpToTwoDecimals(double value, const QLocale& locale = QLocale());

@@ -10,6 +10,7 @@
 
 #include "ui/app_info.h"
 #include "ui/open_save_dialog.h"
+#include "ui/session_bus.h"
 
 namespace morvane {
 
@@ -42,7 +43,7 @@ class FolderCheckingFileDialog : public QFileDialog {
 
 }  // namespace
 
-QtDesktop::QtDesktop() {
+QtDesktop::QtDesktop() : m_bus(std::make_unique<SessionBus>(QStringLiteral(MORVANE_APP_ID))) {
     // The dialog writes through QSettings in the user scope. A folder inside
     // /dev/null can neither be read nor created, so each such write fails
     // and no file is made anywhere, even for root.
@@ -87,6 +88,32 @@ void QtDesktop::showMessage(QWidget* owner, const QString& text, MessageIcon ico
 
 bool QtDesktop::openUrl(const QUrl& target) {
     return QDesktopServices::openUrl(target);
+}
+
+QtDesktop::~QtDesktop() = default;
+
+bool QtDesktop::askYesNo(QWidget* owner, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kProgramName), text,
+                    QMessageBox::Yes | QMessageBox::No, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtDesktop::showRunProgress(std::optional<double> fraction) {
+    m_bus->showProgress(fraction);
+}
+
+void QtDesktop::notifyRunEnded(const QString& summary, const QString& body) {
+    m_bus->notify(summary, body);
+}
+
+void QtDesktop::inhibitSleep(const QString& reason) {
+    m_bus->inhibitSleep(reason);
+}
+
+void QtDesktop::allowSleep() {
+    m_bus->allowSleep();
 }
 
 }  // namespace morvane

@@ -1,5 +1,8 @@
+#include <QAccessible>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QProgressBar>
 #include <QTest>
 #include <QToolTip>
 
@@ -409,6 +412,7 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
         cursors << (cursor ? cursor->shape() : -1);
     });
     QTest::mouseClick(button("cmdDiv"), Qt::LeftButton);
+    runToEnd();
     EXPECT_EQ(cursors.mid(2, 4), QList<int>(4, Qt::BusyCursor));
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
@@ -437,10 +441,89 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
 }
 
+TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
+    openPanelOn(QStringLiteral("movie.avi"), 25000000);
+    typeChunkSize(QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    auto* bar = child<QProgressBar>("prgRun");
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(button("cmdStop")->isVisible());
+    int shownValue = -1;
+    QString shownLeft, spokenValue, spokenLeft;
+    QAccessible::Role role = QAccessible::NoRole;
+    // With the first chunk done and the second begun, after more than a second.
+    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), 10001000, [&] {
+        QTest::qWait(1200);
+        shownValue = bar->value();
+        shownLeft = label("lblTimeLeft")->text();
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(bar);
+        ASSERT_NE(spoken, nullptr);
+        role = spoken->role();
+        ASSERT_NE(spoken->valueInterface(), nullptr);
+        spokenValue = spoken->valueInterface()->currentValue().toString();
+        spokenLeft = spoken->text(QAccessible::Description);
+    });
+    button("cmdDiv")->click();
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(button("cmdStop")->isVisible());
+    runToEnd();
+
+    EXPECT_GE(shownValue, 40);
+    EXPECT_LT(shownValue, 50);
+    EXPECT_EQ(role, QAccessible::ProgressBar);
+    EXPECT_EQ(spokenValue, QString::number(shownValue));
+    EXPECT_EQ(shownLeft, QStringLiteral("A few seconds left"));
+    EXPECT_EQ(spokenLeft, shownLeft);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_FALSE(label("lblTimeLeft")->isVisible());
+    EXPECT_EQ(label("lblStatus")->width(), 595) << "the status line keeps its row after the run";
+    // The taskbar follows the share done and is cleared at the end; the
+    // machine stays awake for the run only; an active window is not told.
+    ASSERT_GE(desktop.runProgress.size(), 3u);
+    EXPECT_EQ(desktop.runProgress.front(), std::optional<double>(0.0));
+    EXPECT_TRUE(std::any_of(
+        desktop.runProgress.begin(), desktop.runProgress.end(),
+        [](std::optional<double> shown) { return shown && *shown >= 0.4 && *shown < 0.5; }));
+    EXPECT_EQ(desktop.runProgress.back(), std::nullopt);
+    EXPECT_EQ(desktop.sleepRequests, (QStringList{"inhibit: Dividing movie.avi", "allow"}));
+    EXPECT_TRUE(desktop.notifications.empty());
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+}
+
+TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
+    openPanelOn(QStringLiteral("movie.avi"), 25000000);
+    typeChunkSize(QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 1000, [&] {
+        EXPECT_EQ(button("cmdStop")->accessibleName(), QStringLiteral("Stop"));
+        // Pressed twice: the second press changes nothing.
+        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+    });
+    const int before = statuses.size();
+    button("cmdDiv")->click();
+    runToEnd();
+
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Division stopped."));
+    EXPECT_EQ(statusesSince(before).filter(QStringLiteral("Success")), QStringList());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel("fraDiv")->isVisible());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_FALSE(button("cmdStop")->isVisible());
+    EXPECT_EQ(desktop.sleepRequests.last(), QStringLiteral("allow"));
+    // The divider went with the run.
+    button("cmdDiv")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(), "movie.avi")
+        << "the stopped division left files behind";
+}
+
 TEST_F(DividePanelTest, AHeaderNameWithoutPrefixFailsTheRunAndClosesThePanel) {
     openPanelOn(QStringLiteral("movie.avi"), 1000);
     desktop.fileAnswers.push_back(path(QStringLiteral(".hed")));
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 3  Invalid Chunk Prefix"));
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -455,6 +538,7 @@ TEST_F(DividePanelTest, ANameWithoutDotGetsTheHeaderExtension) {
     openPanelOn(QStringLiteral("movie.avi"), 1000);
     desktop.fileAnswers.push_back(path(QStringLiteral("pieces")));
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pieces.hed"))));
     EXPECT_EQ(contents(QStringLiteral("pieces_1.div")), contents(QStringLiteral("movie.avi")));
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
@@ -464,6 +548,7 @@ TEST_F(DividePanelTest, AFailedWriteIsReportedAndClosesThePanel) {
     openPanelOn(QStringLiteral("movie.avi"), 1000);
     desktop.fileAnswers.push_back(path(QStringLiteral("no-such-folder/movie.hed")));
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")))
         << label("lblStatus")->text().toStdString();
     ASSERT_EQ(desktop.messages.size(), 1u);

@@ -15,17 +15,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdio>
 #include <functional>
 
 #include "ui/frm_main.h"
 #include "ui/qt_desktop.h"
 #include "ui/window_geometry.h"
+#include "window_fixture.h"
 
 namespace {
 
@@ -232,6 +235,7 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     QString proposed;
     whenModal(typePath(header, &proposed, &title));
     QTest::mouseClick(divide, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 10000));
     EXPECT_EQ(title, QStringLiteral("Divide as"));
     EXPECT_EQ(proposed, QStringLiteral("original.hed"));
     EXPECT_EQ(status->text(), QStringLiteral("File Successfully Divided!"));
@@ -249,6 +253,7 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     const QString restored = dir.filePath(QStringLiteral("restored.bin"));
     whenModal(typePath(restored, &proposed, &title));
     QTest::mouseClick(glue, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 10000));
     EXPECT_EQ(title, QStringLiteral("Glue as"));
     EXPECT_EQ(proposed, QStringLiteral("original.bin"));
     EXPECT_EQ(status->text(), QStringLiteral("File Successfully Glued Together!"));
@@ -256,6 +261,103 @@ TEST(EndToEnd, DividesAndGluesBackThroughTheRealWindow) {
     EXPECT_EQ(readAll(restored), readAll(original));
     EXPECT_EQ(QFileInfo::exists(dialogSettings), settingsExisted) << dialogSettings.toStdString();
     EXPECT_EQ(QFileInfo(dialogSettings).lastModified(), settingsWritten);
+}
+
+// A division onto a disk of 10 MB/s: the window answers throughout, up to
+// the end of a run's last flush; closing during a run asks, and No lets it
+// go on; Stop ends it. With MORVANE_SCREENSHOT_DIR set, the window is
+// pictured there during the run (window-run.png).
+TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto sparseFile = [](const QString& path, qint64 size) {
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size));
+        return path;
+    };
+    auto layer = std::make_shared<SlowFileLayer>();
+    layer->bytesPerSecond = 10e6;
+    layer->flushDelayMs = 1000;
+    morvane::QtDesktop desktop;
+    morvane::frmMain window(desktop, layer);
+    window.show();
+    window.centreOnScreen();
+    activate(&window);
+    auto* status = window.findChild<QLabel*>(QStringLiteral("lblStatus"));
+    auto* box = window.findChild<QLineEdit*>(QStringLiteral("txtDChunk"));
+    auto* divide = window.findChild<QPushButton*>(QStringLiteral("cmdDiv"));
+    auto* stop = window.findChild<QPushButton*>(QStringLiteral("cmdStop"));
+    const auto divideInto = [&](const QString& source, const QString& header) {
+        ASSERT_TRUE(window.openPath(source));
+        activate(&window);
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, QStringLiteral("100000000"));
+        QTest::keyClick(box, Qt::Key_Tab);
+        whenModal(typePath(header));
+        QTest::mouseClick(divide, Qt::LeftButton);
+        ASSERT_TRUE(window.isRunning());
+    };
+
+    // To its end, final flush included.
+    divideInto(sparseFile(dir.filePath(QStringLiteral("short.bin")), 20000000),
+               dir.filePath(QStringLiteral("short.hed")));
+    {
+        const TickGaps gaps;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 20000));
+        std::printf("run to its end: longest stall of the window's thread %lld ms\n",
+                    static_cast<long long>(gaps.longestMs()));
+        EXPECT_LT(gaps.longestMs(), 100);
+    }
+    EXPECT_EQ(status->text(), QStringLiteral("File Successfully Divided!"));
+
+    // A long run, closed and stopped in the middle.
+    // The picture shows the file where the README's other pictures have it.
+    const QString pictures = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
+    QDir demo(pictures.isEmpty() ? dir.path() : QStringLiteral("/tmp/demo/Videos"));
+    ASSERT_TRUE(demo.mkpath(QStringLiteral(".")));
+    divideInto(sparseFile(demo.filePath(QStringLiteral("holiday-video.mp4")), 700000000),
+               dir.filePath(QStringLiteral("holiday-video.hed")));
+    const TickGaps gaps;
+    QTest::qWait(2200);
+    auto* bar = window.findChild<QProgressBar*>(QStringLiteral("prgRun"));
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_GT(bar->value(), 0);
+    EXPECT_TRUE(stop->isVisible());
+    EXPECT_TRUE(window.findChild<QLabel*>(QStringLiteral("lblTimeLeft"))
+                    ->text()
+                    .startsWith(QStringLiteral("About ")));
+    if (!pictures.isEmpty()) {
+        EXPECT_TRUE(window.grab().save(pictures + QStringLiteral("/window-run.png")));
+    }
+
+    QString question;
+    whenModal([&](QWidget* modal) {
+        auto* asked = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(asked, nullptr) << modal->metaObject()->className();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(asked));
+        question = asked->text();
+        QTest::mouseClick(asked->button(QMessageBox::No), Qt::LeftButton);
+    });
+    window.close();
+    EXPECT_EQ(question, QStringLiteral("A division is going on. Stop it and quit?"));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isRunning());
+
+    activate(&window);
+    QElapsedTimer stopping;
+    stopping.start();
+    QTest::mouseClick(stop, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 10000));
+    const qint64 latency = stopping.elapsed();
+    std::printf("stopped run: longest stall %lld ms, stopped %lld ms after the click\n",
+                static_cast<long long>(gaps.longestMs()), static_cast<long long>(latency));
+    EXPECT_LT(gaps.longestMs(), 100);
+    EXPECT_LT(latency, 1000);
+    EXPECT_EQ(status->text(), QStringLiteral("Division stopped."));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("holiday-video.hed"))));
+    if (!pictures.isEmpty()) QDir(QStringLiteral("/tmp/demo")).removeRecursively();
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "window_fixture.h"
@@ -105,6 +107,7 @@ TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
     desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
     const int before = statuses.size();
     QTest::mouseClick(button("cmdGlu"), Qt::LeftButton);
+    runToEnd();
 
     ASSERT_EQ(desktop.fileRequests.size(), 2u);
     const FileDialogRequest& request = desktop.fileRequests[1];
@@ -140,6 +143,35 @@ TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
     }
 }
 
+TEST_F(GluePanelTest, StopByItsAccessKeyEndsAGlueAndLeavesNothing) {
+    makeWorkedExample(QStringLiteral("data"));
+    chooseHeader(path(QStringLiteral("data.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
+    whenStatusShows(QStringLiteral("Processing 1 of 4 Chunks. (9.1%)"), 1000, [&] {
+        // An access key clicks its button a moment later, as a person sees it.
+        const QSignalSpy clicks(button("cmdStop"), &QPushButton::clicked);
+        QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+        QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return clicks.count() > 0; }));
+    });
+    const int before = statuses.size();
+    button("cmdGlu")->click();
+    runToEnd();
+
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Glue stopped."));
+    EXPECT_EQ(statusesSince(before).filter(QStringLiteral("Success")), QStringList());
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_FALSE(panel("fraGlu")->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    // The engine went with the run.
+    button("cmdGlu")->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("restored.bin"))))
+        << "the stopped glue left its output behind";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 5);
+}
+
 TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
     makeWorkedExample(QStringLiteral("data"));
     QFile::remove(path(QStringLiteral("data_3.div")));
@@ -148,6 +180,7 @@ TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
     const QCursor* cursorAtMessage = nullptr;
     desktop.onMessage = [&](const auto&) { cursorAtMessage = QGuiApplication::overrideCursor(); };
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(cursorAtMessage, nullptr) << "the busy cursor ends with the run";
     desktop.onMessage = nullptr;
 
@@ -172,6 +205,7 @@ TEST_F(GluePanelTest, AMissingChunkKeepsThePanelAndTheChosenName) {
     QFile::copy(path(QStringLiteral("data_2.div")), path(QStringLiteral("data_3.div")));
     desktop.fileAnswers.push_back(path(QStringLiteral("out.bin")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Glued Together!"));
     EXPECT_EQ(QFileInfo(path(QStringLiteral("out.bin"))).size(), 87000000);
 }
@@ -185,6 +219,7 @@ TEST_F(GluePanelTest, AHeaderNamedOnlyByItsExtensionOpensButDoesNotGlue) {
 
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 3  Invalid Chunk Prefix"));
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -198,6 +233,7 @@ TEST_F(GluePanelTest, GluesASmallDivisionByteForByte) {
     EXPECT_EQ(label("lblGLastChunkSize")->text(), QStringLiteral("2 bytes"));
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(contents(QStringLiteral("letters.txt")), QByteArray("abcdefghij"));
 }
 
@@ -218,6 +254,7 @@ TEST_F(GluePanelTest, ChecksumsAreShownAndADamagedChunkIsNamed) {
     EXPECT_EQ(label("lblGChecksum")->text(), QStringLiteral("s.sha256"));
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("Application Error: 14  Chunk File Damaged: s_2.div"));
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -265,6 +302,7 @@ TEST_F(GluePanelTest, AGlueThatFailsDuringTheRunReportsAndClosesThePanel) {
     chooseHeader(path(QStringLiteral("short.hed")));
     desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
     button("cmdGlu")->click();
+    runToEnd();
     EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: ")));
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to glue files together."));

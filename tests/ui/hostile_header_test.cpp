@@ -124,6 +124,7 @@ TEST_P(HostileHeaderWindowTest, ShowsThePlainNameAndWritesOnlyIntoTheChosenFolde
         desktop.fileAnswers.push_back(path(QStringLiteral("a/b/out/")) + request.fileName);
     };
     button("cmdGlu")->click();
+    runToEnd();
     desktop.onFileDialog = nullptr;
     EXPECT_EQ(proposal.toStdString(), c.proposal);
     EXPECT_EQ(label("lblStatus")->text().toStdString(), c.status);

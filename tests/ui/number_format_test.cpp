@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
 #include "ui/desktop.h"
+#include "ui/run_progress.h"
 #include "ui/window_geometry.h"
 
 using namespace morvane;
@@ -70,6 +72,28 @@ INSTANTIATE_TEST_SUITE_P(Cases, FormatPercentTest,
                                            PercentCase{2.0 / 3, "66.7%"}, PercentCase{1, "100.0%"},
                                            PercentCase{1.0 / 11, "9.1%"},
                                            PercentCase{5.0 / 11, "45.5%"}, PercentCase{0, "0.0%"}));
+
+struct TimeLeftCase {
+    double seconds;
+    const char* text;
+};
+
+class TimeLeftTest : public ::testing::TestWithParam<TimeLeftCase> {};
+
+TEST_P(TimeLeftTest, RoundsToFiveSecondsThenMinutesThenHours) {
+    EXPECT_EQ(timeLeftText(GetParam().seconds).toStdString(), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TimeLeftTest,
+    ::testing::Values(
+        TimeLeftCase{0, "A few seconds left"}, TimeLeftCase{9.4, "A few seconds left"},
+        TimeLeftCase{NAN, "A few seconds left"}, TimeLeftCase{9.5, "About 10 seconds left"},
+        TimeLeftCase{12.4, "About 10 seconds left"}, TimeLeftCase{13, "About 15 seconds left"},
+        TimeLeftCase{57.4, "About 55 seconds left"}, TimeLeftCase{57.5, "About 1 minute left"},
+        TimeLeftCase{89, "About 1 minute left"}, TimeLeftCase{90, "About 2 minutes left"},
+        TimeLeftCase{3569, "About 59 minutes left"}, TimeLeftCase{3571, "About 1 hour left"},
+        TimeLeftCase{5400, "About 2 hours left"}, TimeLeftCase{1e9, "About 277778 hours left"}));
 
 struct LeadingCase {
     const char* text;

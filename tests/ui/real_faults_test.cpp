@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTimer>
 #include <map>
 #include <vector>
 
@@ -35,8 +34,8 @@ enum class RunKind { Divide, Glue };
 enum class When {
     BeforeTheClick,  // the files are already so when Divide or Glue is clicked
     DialogAnswered,  // while the save dialog answers, before the handler goes on
-    FirstYield,      // in an event posted by the dialog, run by the first yield
-    FirstBlock,      // inside the notification of the first block
+    FirstStatus,     // at the first status line text after the dialog, before the run
+    FirstBlock,      // when the first block is shown, before the second chunk is opened
 };
 
 // A file the run should have written: `name` in the output folder, a
@@ -203,15 +202,20 @@ TEST_P(RealFaultTest, ShowsTheErrorAndLosesNothing) {
         case When::DialogAnswered:
             desktop.onFileDialog = [&](const FileDialogRequest&) { strike(); };
             break;
-        case When::FirstYield:
-            desktop.onFileDialog = [&](const FileDialogRequest&) {
-                QTimer::singleShot(0, window.get(), strike);
-            };
+        case When::FirstStatus:
+            QObject::connect(window.get(), &morvane::frmMain::statusChanged, &hooks,
+                             [&](const QString&) {
+                                 if (!struck) strike();
+                             });
             break;
         case When::FirstBlock:
+            // The run waits after its first block until the fault has struck.
+            fileLayer->holdAfter(kChunk - 1);
             QObject::connect(window.get(), &morvane::frmMain::statusChanged, &hooks,
                              [&](const QString& text) {
-                                 if (!struck && text == kFirstBlock) strike();
+                                 if (struck || text != kFirstBlock) return;
+                                 strike();
+                                 fileLayer->release();
                              });
             break;
     }
@@ -221,6 +225,7 @@ TEST_P(RealFaultTest, ShowsTheErrorAndLosesNothing) {
     {
         Watchdog dog(30);
         button(c.run == RunKind::Divide ? "cmdDiv" : "cmdGlu")->click();
+        runToEnd();
     }
     desktop.onFileDialog = nullptr;
     ASSERT_TRUE(struck) << "the run never reached the moment of the fault";
@@ -395,7 +400,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {}},
         RealFault{"OutputFolderRemovedBeforeTheRunOpensIt",
                   RunKind::Glue,
-                  When::FirstYield,
+                  When::FirstStatus,
                   removeOutputFolder,
                   "out/restored.avi",
                   kNoSuchFile,

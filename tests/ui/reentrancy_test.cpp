@@ -1,11 +1,16 @@
 #include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "engine/division_header.h"
@@ -15,22 +20,17 @@
 
 namespace {
 
-// While an engine works inside a handler, the notifications let the event
-// loop run: these tests post input at such moments and check that it starts
-// nothing and releases nothing.
+// Bytes written or copied by the time a run of chunks of 10,000,000 bytes is
+// inside its first or its second chunk: a division has also written its
+// header, of a few bytes.
+constexpr int64_t kIntoChunk1 = 1000;
+constexpr int64_t kIntoChunk2 = 10001000;
+
+// While a run goes on, its notifications reach the window from the run's
+// thread and the window takes input meanwhile: these tests give input at
+// such moments and check that it starts nothing and releases nothing.
 class ReentrancyTest : public WindowTest {
   protected:
-    // Runs `act` once, from the event loop, the first time the status line
-    // shows `text`.
-    void whenStatusShows(const QString& text, std::function<void()> act) {
-        auto done = std::make_shared<bool>(false);
-        QObject::connect(window.get(), &morvane::frmMain::statusChanged, window.get(),
-                         [=](const QString& shown) {
-                             if (*done || shown != text) return;
-                             *done = true;
-                             QTimer::singleShot(0, window.get(), act);
-                         });
-    }
     void openDividePanel(qint64 size, const QString& chunkSize) {
         makeFile(QStringLiteral("movie.avi"), size);
         chooseFileToDivide(path(QStringLiteral("movie.avi")));
@@ -43,7 +43,7 @@ TEST_F(ReentrancyTest, InputDuringADivisionStartsNothingAndReleasesNothing) {
     // Answers for dialogs the guard must not open stay in the script.
     desktop.fileAnswers = {path(QStringLiteral("movie.hed")), path(QStringLiteral("other.hed"))};
     bool busyMeanwhile = false;
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         busyMeanwhile = window->isBusy();
         button("cmdDiv")->click();
         action("mnuDivide")->trigger();
@@ -57,9 +57,9 @@ TEST_F(ReentrancyTest, InputDuringADivisionStartsNothingAndReleasesNothing) {
     });
     const int before = statuses.size();
     button("cmdDiv")->click();
+    runToEnd();
 
     EXPECT_TRUE(busyMeanwhile);
-    EXPECT_FALSE(window->isBusy());
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
     EXPECT_EQ(desktop.fileAnswers.size(), 1u);
     desktop.fileAnswers.clear();
@@ -80,12 +80,12 @@ TEST_F(ReentrancyTest, AFileDroppedOrGivenDuringARunIsRefused) {
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     makeFile(QStringLiteral("other.avi"), 10);
     bool refused = false;
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), [&] {
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         refused = !drop({QUrl::fromLocalFile(path(QStringLiteral("other.avi")))}) &&
                   !window->openPath(path(QStringLiteral("other.avi")));
     });
     button("cmdDiv")->click();
-    QCoreApplication::processEvents();
+    runToEnd();
 
     EXPECT_TRUE(refused);
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
@@ -98,14 +98,19 @@ TEST_F(ReentrancyTest, CancelDuringADivisionClosesThePanelAndTheRunGoesOn) {
     openDividePanel(25000000, QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     QStringList afterCancel;
-    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), [&] {
+    bool stopInView = false;
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
         QTest::mouseClick(button("cmdDCancel"), Qt::LeftButton);
         EXPECT_TRUE(welcomeShown());
         EXPECT_TRUE(action("mnuGlue")->isEnabled());
+        stopInView = button("cmdStop")->isVisible() && child<QWidget>("prgRun")->isVisible();
         afterCancel = statuses;
     });
     button("cmdDiv")->click();
+    runToEnd();
     EXPECT_FALSE(afterCancel.isEmpty());
+    EXPECT_TRUE(stopInView) << "the progress and Stop went with the panel";
+    EXPECT_FALSE(button("cmdStop")->isVisible());
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
     EXPECT_GT(statuses.size(), afterCancel.size());
     EXPECT_EQ(QFileInfo(path(QStringLiteral("movie_3.div"))).size(), 5000000);
@@ -115,19 +120,48 @@ TEST_F(ReentrancyTest, CancelDuringADivisionClosesThePanelAndTheRunGoesOn) {
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
 }
 
-TEST_F(ReentrancyTest, ClosingDuringADivisionClosesWhenTheRunEnds) {
+TEST_F(ReentrancyTest, ClosingDuringADivisionAndYesStopsTheRunAndCloses) {
     openDividePanel(25000000, QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
-    bool visibleAfterClose = false;
-    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), [&] {
-        action("mnuExit")->trigger();
-        visibleAfterClose = window->isVisible();
+    desktop.questionAnswers = {true};
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), kIntoChunk1, [&] {
+        window->close();
+        // Asked once: a second request while the run stops asks nothing.
+        window->close();
+        EXPECT_TRUE(window->isVisible());
     });
     button("cmdDiv")->click();
-    EXPECT_TRUE(visibleAfterClose);
-    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
-    EXPECT_EQ(QFileInfo(path(QStringLiteral("movie_3.div"))).size(), 5000000);
+    runToEnd();
+    EXPECT_EQ(desktop.questions.size(), 1);
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Division stopped."));
+    EXPECT_TRUE(desktop.messages.empty());
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(), "movie.avi")
+        << "the stopped run left files behind";
+}
+
+TEST_F(ReentrancyTest, DestroyingTheWindowDuringARunStopsItAndWaitsForIt) {
+    openDividePanel(25000000, QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    // The run is held in its first chunk for a moment after the window is told to go.
+    fileLayer->holdAfter(kIntoChunk1);
+    button("cmdDiv")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileLayer->holding(); }));
+    std::thread releaser([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        fileLayer->release();
+    });
+    QElapsedTimer destroying;
+    destroying.start();
+    window.reset();
+    const qint64 waited = destroying.elapsed();
+    releaser.join();
+    EXPECT_GE(waited, 250) << "the window went before its run";
+    const int64_t calls = fileLayer->dataCalls;
+    QTest::qWait(300);
+    EXPECT_EQ(fileLayer->dataCalls, calls) << "the run wrote after the window had gone";
+    EXPECT_EQ(desktop.sleepRequests.last(), QStringLiteral("allow"));
+    EXPECT_EQ(desktop.runProgress.back(), std::nullopt);
 }
 
 TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
@@ -136,24 +170,46 @@ TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
     typeChunkSize(QStringLiteral("10000000"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     button("cmdDiv")->click();
+    runToEnd();
 
     chooseHeader(path(QStringLiteral("movie.hed")));
     desktop.fileAnswers = {path(QStringLiteral("copy.avi")), path(QStringLiteral("movie.hed"))};
-    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), [&] {
+    whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), kIntoChunk2, [&] {
         action("mnuGlue")->trigger();  // would replace the running engine
         button("cmdGlu")->click();
         QTest::mouseClick(button("cmdGCancel"), Qt::LeftButton);
         action("mnuDivide")->trigger();  // enabled again by Cancel
-        window->close();
+        window->close();                 // answered No
     });
     button("cmdGlu")->click();
+    runToEnd();
 
     EXPECT_EQ(desktop.fileAnswers.size(), 1u);
     desktop.fileAnswers.clear();
+    EXPECT_EQ(desktop.questions, QStringList{"A glue is going on. Stop it and quit?"});
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Glued Together!"));
     EXPECT_EQ(contents(QStringLiteral("copy.avi")), contents(QStringLiteral("movie.avi")));
     EXPECT_TRUE(desktop.messages.empty());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_TRUE(window->isVisible());
+}
+
+// Onto a disk of 10 MB/s, whose final flush takes a second more.
+TEST_F(ReentrancyTest, TheWindowAnswersThroughoutARunOntoASlowDisk) {
+    fileLayer->bytesPerSecond = 10e6;
+    fileLayer->flushDelayMs = 1000;
+    openDividePanel(30000000, QStringLiteral("10000000"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    QElapsedTimer run;
+    run.start();
+    const TickGaps gaps;
+    button("cmdDiv")->click();
+    runToEnd();
+    std::printf("run of %lld ms, longest stall of the window's thread %lld ms\n",
+                static_cast<long long>(run.elapsed()), static_cast<long long>(gaps.longestMs()));
+    RecordProperty("longest_stall_ms", static_cast<int>(gaps.longestMs()));
+    EXPECT_GE(run.elapsed(), 3000) << "the disk was not slow";
+    EXPECT_LT(gaps.longestMs(), 100);
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
 }
 
 // A run of several chunks of several blocks each: 30 MiB in chunks of
@@ -162,10 +218,17 @@ constexpr qint64 kLoadSize = 31457280;
 constexpr int32_t kLoadChunk = 12000000;
 constexpr int32_t kLoadLast = 7457280;
 
-// From inside every notification of a run, input of every kind is posted,
-// each as its own event, for the window to meet at that notification's yield.
+// At every notification of a run, input of every kind is posted, each as
+// its own event, for the window to meet while the run goes on. The run goes
+// at a disk's pace, so that the window meets most of it during the run;
+// what it meets only after the run's end is not given.
 class StormTest : public ReentrancyTest {
   protected:
+    void SetUp() override {
+        ReentrancyTest::SetUp();
+        fileLayer->bytesPerSecond = 200e6;
+    }
+
     // Posts the storm on every status-line change while the window is busy,
     // and notes whether the window was busy at each.
     void stormEveryNotification() {
@@ -179,7 +242,11 @@ class StormTest : public ReentrancyTest {
 
     void postStorm() {
         const auto post = [this](std::function<void()> act) {
-            QTimer::singleShot(0, window.get(), std::move(act));
+            QTimer::singleShot(0, window.get(), [this, act = std::move(act)] {
+                if (!window->isBusy()) return;
+                ++inputsDuringTheRun;
+                act();
+            });
         };
         post([this] { button("cmdDiv")->click(); });
         post([this] { button("cmdGlu")->click(); });
@@ -211,9 +278,12 @@ class StormTest : public ReentrancyTest {
     }
 
     // Every notification came from a busy, shown window, none of the spare
-    // answers was taken, and nothing was said in a message box.
+    // answers was taken, nothing was said in a message box, and every close
+    // request asked whether to stop (answered No).
     void expectNothingStarted(std::size_t dialogs) {
         EXPECT_GT(storms, 5);
+        EXPECT_GT(inputsDuringTheRun, 5 * 12);
+        EXPECT_FALSE(desktop.questions.isEmpty());
         EXPECT_EQ(std::count(busyAtEach.begin(), busyAtEach.end(), false), 0);
         EXPECT_EQ(std::count(shownAtEach.begin(), shownAtEach.end(), false), 0)
             << "the window closed during the run";
@@ -235,6 +305,7 @@ class StormTest : public ReentrancyTest {
     std::vector<bool> busyAtEach;
     std::vector<bool> shownAtEach;
     int storms = 0;
+    int inputsDuringTheRun = 0;
     QStringList spareAnswers;
 };
 
@@ -249,6 +320,7 @@ TEST_F(StormTest, ALongDivisionUnderAStormOfInputEndsAsPlanned) {
     stormEveryNotification();
     const int before = statuses.size();
     button("cmdDiv")->click();
+    runToEnd();
 
     EXPECT_EQ(statusesSince(before),
               (QStringList{"Status", "Status", "Generating Division Header File...",
@@ -273,9 +345,7 @@ TEST_F(StormTest, ALongDivisionUnderAStormOfInputEndsAsPlanned) {
         EXPECT_TRUE(contents(QStringLiteral("movie_%1.div").arg(k)) == chunk(k)) << "chunk " << k;
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("movie_4.div"))));
     EXPECT_TRUE(contents(QStringLiteral("movie.avi")) == source);
-
-    // The close requested during the run closes the window once it has ended.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(StormTest, ALongGlueUnderAStormOfInputEndsAsPlanned) {
@@ -299,6 +369,7 @@ TEST_F(StormTest, ALongGlueUnderAStormOfInputEndsAsPlanned) {
     stormEveryNotification();
     const int before = statuses.size();
     button("cmdGlu")->click();
+    runToEnd();
 
     EXPECT_EQ(
         statusesSince(before),
@@ -310,7 +381,7 @@ TEST_F(StormTest, ALongGlueUnderAStormOfInputEndsAsPlanned) {
     EXPECT_TRUE(contents(QStringLiteral("copy.avi")) == source) << "the glued file differs";
     for (int k = 1; k <= 3; ++k)
         EXPECT_TRUE(contents(QStringLiteral("movie_%1.div").arg(k)) == chunk(k)) << "chunk " << k;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }));
+    EXPECT_TRUE(window->isVisible());
 }
 
 }  // namespace

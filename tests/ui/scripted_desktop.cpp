@@ -29,3 +29,28 @@ bool ScriptedDesktop::openUrl(const QUrl& target) {
     urlAnswers.pop_front();
     return answer;
 }
+
+bool ScriptedDesktop::askYesNo(QWidget*, const QString& text) {
+    questions << text;
+    if (onQuestion) onQuestion(text);
+    if (questionAnswers.empty()) return false;
+    const bool answer = questionAnswers.front();
+    questionAnswers.pop_front();
+    return answer;
+}
+
+void ScriptedDesktop::showRunProgress(std::optional<double> fraction) {
+    runProgress.push_back(fraction);
+}
+
+void ScriptedDesktop::notifyRunEnded(const QString& summary, const QString& body) {
+    notifications.emplace_back(summary, body);
+}
+
+void ScriptedDesktop::inhibitSleep(const QString& reason) {
+    sleepRequests << QStringLiteral("inhibit: ") + reason;
+}
+
+void ScriptedDesktop::allowSleep() {
+    sleepRequests << QStringLiteral("allow");
+}

@@ -5,13 +5,16 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "engine/division_header.h"
 
 void WindowTest::SetUp() {
     ASSERT_TRUE(dir.isValid());
-    window = std::make_unique<morvane::frmMain>(desktop);
+    window = std::make_unique<morvane::frmMain>(desktop, fileLayer);
     QObject::connect(window.get(), &morvane::frmMain::statusChanged,
                      [this](const QString& text) { statuses << text; });
     window->show();
@@ -22,6 +25,83 @@ void WindowTest::SetUp() {
 void WindowTest::TearDown() {
     window.reset();
     EXPECT_TRUE(desktop.fileAnswers.empty()) << "file dialogs scripted but never shown";
+}
+
+namespace {
+
+// A copy that falls back to reading and writing writes through write():
+// the copy is paced as a whole, not its write again.
+thread_local bool t_copying = false;
+
+}  // namespace
+
+morvane::Status SlowFileLayer::write(morvane::File& file, const char* buffer, std::size_t n) {
+    const morvane::Status s = FileLayer::write(file, buffer, n);
+    if (!t_copying) pace(n);
+    return s;
+}
+
+morvane::Status SlowFileLayer::copy(morvane::File& from, morvane::File& to, std::size_t n,
+                                    char* buffer) {
+    t_copying = true;
+    const morvane::Status s = FileLayer::copy(from, to, n, buffer);
+    t_copying = false;
+    pace(n);
+    return s;
+}
+
+morvane::Status SlowFileLayer::flushFileSystem(morvane::File& folder) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(flushDelayMs.load()));
+    return FileLayer::flushFileSystem(folder);
+}
+
+void SlowFileLayer::holdAfter(int64_t moreThan) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_holdBeyond = moreThan;
+    m_counted = 0;
+    m_holding = true;
+}
+
+void SlowFileLayer::release() {
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_holding = false;
+        m_holdBeyond = -1;
+    }
+    m_released.notify_all();
+}
+
+void SlowFileLayer::pace(std::size_t n) {
+    ++dataCalls;
+    const double rate = bytesPerSecond;
+    if (rate > 0) std::this_thread::sleep_for(std::chrono::duration<double>(n / rate));
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_holdBeyond < 0) return;
+    m_counted += static_cast<int64_t>(n);
+    if (m_counted <= m_holdBeyond) return;
+    m_holdBeyond = -1;
+    m_waiting = true;
+    m_released.wait_for(lock, std::chrono::seconds(30), [this] { return !m_holding; });
+    m_waiting = false;
+}
+
+void WindowTest::runToEnd() {
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !window->isBusy(); }, 60000))
+        << "the run did not end";
+}
+
+void WindowTest::whenStatusShows(const QString& text, int64_t moreThan, std::function<void()> act) {
+    fileLayer->holdAfter(moreThan);
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(window.get(), &morvane::frmMain::statusChanged, window.get(),
+                     [this, text, act, done](const QString& shown) {
+                         if (*done || shown != text) return;
+                         *done = true;
+                         QTimer::singleShot(0, window.get(), [this, act] {
+                             act();
+                             fileLayer->release();
+                         });
+                     });
 }
 
 bool WindowTest::welcomeShown() const {

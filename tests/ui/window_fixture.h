@@ -4,15 +4,23 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 
+#include "engine/file_layer.h"
 #include "scripted_desktop.h"
 #include "ui/frm_main.h"
 
@@ -22,6 +30,63 @@ inline const QString kAdviceMessage = QStringLiteral(
     "Increase the chunk size will reduce the number of chunks produced.");
 inline const QString kChunkCheckMessage =
     QStringLiteral("Error has occurred when checking chunk existence.\nFiles not glued.");
+
+// The POSIX file layer at the pace of a slow disk: every write and copy
+// takes as long as `bytesPerSecond` allows (0: no delay), and every flush of
+// the file system `flushDelayMs` more. It can also hold a run's thread after
+// a given write or copy until the test lets it go on.
+class SlowFileLayer : public morvane::FileLayer {
+  public:
+    morvane::Status write(morvane::File& file, const char* buffer, std::size_t n) override;
+    morvane::Status copy(morvane::File& from, morvane::File& to, std::size_t n,
+                         char* buffer) override;
+    morvane::Status flushFileSystem(morvane::File& folder) override;
+
+    // The write or copy that takes the bytes written and copied from now on
+    // past `moreThan` waits, once done, until release() (at most 30 s).
+    void holdAfter(int64_t moreThan);
+    void release();
+    // True while a run's thread waits in the hold.
+    bool holding() const { return m_waiting; }
+
+    std::atomic<double> bytesPerSecond{0.0};
+    std::atomic<int> flushDelayMs{0};
+    // Writes and copies begun so far.
+    std::atomic<int64_t> dataCalls{0};
+
+  private:
+    void pace(std::size_t n);
+
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    int64_t m_holdBeyond = -1;
+    int64_t m_counted = 0;
+    bool m_holding = false;
+    std::atomic<bool> m_waiting{false};
+};
+
+// A 10 ms timer on the window's thread, and the longest it waited between
+// two of its ticks: how long the window could not have answered.
+class TickGaps {
+  public:
+    TickGaps() {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.elapsed();
+            m_longest = std::max(m_longest, now - m_last);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 longestMs() const { return m_longest; }
+
+  private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_longest = 0;
+};
 
 // A shown and active frmMain on a scripted desktop, a temporary folder, and
 // every text the status line received.
@@ -62,11 +127,20 @@ class WindowTest : public ::testing::Test {
     bool drop(const QList<QUrl>& urls);
     // Types `text` into the chunk-size box (replacing it) and leaves it by Tab.
     void typeChunkSize(const QString& text);
+    // Waits until the run started last has ended and the window has taken
+    // its end.
+    void runToEnd();
+    // Holds the next run once it has written or copied more than
+    // `moreThan` bytes; the first time the status line then shows `text`,
+    // runs `act` from the event loop, as input arriving at that moment, and
+    // lets the run go on.
+    void whenStatusShows(const QString& text, int64_t moreThan, std::function<void()> act);
     // Texts the status line received since `from`.
     QStringList statusesSince(int from) const { return statuses.mid(from); }
 
     QTemporaryDir dir;
     ScriptedDesktop desktop;
+    std::shared_ptr<SlowFileLayer> fileLayer = std::make_shared<SlowFileLayer>();
     std::unique_ptr<morvane::frmMain> window;
     QStringList statuses;
 };
