@@ -61,6 +61,16 @@ class FileGlue {
     // file, whose digests the run verifies; empty when there is none.
     const std::string& ChecksumFileName() const { return m_checksumFileName; }
 
+    // Recovery chunks of usable recovery data (`<prefix>.par2` and its
+    // volumes beside the header) the analysis found: how many lost or
+    // damaged files of the set a glue can rebuild. 0 when there is none.
+    int32_t RecoveryChunks() const { return m_recoveryChunks; }
+    // The chunks the last glueFile rebuilt from the recovery data, in order.
+    const std::vector<int32_t>& RebuiltChunks() const { return m_rebuiltChunks; }
+    // False when the rebuilt chunks could not be put back beside the header
+    // (read-only media) and were used for the glue only.
+    bool RebuiltInPlace() const { return m_rebuiltInPlace; }
+
     // Asks the run in progress to end. Callable from any thread, also from
     // inside a notification. The run then ends within a second, removes
     // every file it made, changes no existing file, raises neither onError
@@ -136,6 +146,9 @@ class FileGlue {
     std::string m_checksumFileName;
     // What the checksum file says; no chunk digests without one.
     ChecksumList m_checksums;
+    int32_t m_recoveryChunks = 0;
+    std::vector<int32_t> m_rebuiltChunks;
+    bool m_rebuiltInPlace = true;
     ErrorReporter<FileGlueEvents> m_errors;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int64_t> m_bytesDone{0};
