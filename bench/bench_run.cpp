@@ -1,7 +1,7 @@
 // One division or one glue through the engine, in a process of its own so
 // that the benchmark can read its peak resident memory.
 //
-//   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [CUT]
+//   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [RECOVERY_CHUNKS] [CUT]
 //   morvane_bench_run glue HEADER_FILE OUTPUT_FILE [CUT]
 //
 // CUT runs COMMAND (sh -c) at one instant of the run:
@@ -86,7 +86,7 @@ int fail(const Engine& engine, const char* what) {
 
 int divide(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplete,
            const std::string& source, const std::string& chunkFolder, const std::string& prefix,
-           long chunkBytes) {
+           long chunkBytes, int32_t recoveryChunks) {
     morvane::FileDivider divider(layer);
     divider.setObserver(&atComplete);
     std::string folder, name;
@@ -98,6 +98,7 @@ int divide(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atCompl
     if (divider.AvgChunkSize() != chunkBytes) return fail(divider, "chunk size");
     divider.setChunkPrefix(prefix);
     divider.setChunkPath(chunkFolder);
+    divider.setRecoveryChunks(recoveryChunks);
     if (!divider.divideFile()) return fail(divider, "divideFile");
     return 0;
 }
@@ -117,6 +118,7 @@ int glue(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplet
     glue.setBigFilePath(folder);
     if (!glue.checkExistence()) return fail(glue, "checkExistence");
     if (!glue.glueFile()) return fail(glue, "glueFile");
+    for (int32_t k : glue.RebuiltChunks()) std::printf("rebuilt chunk %d\n", k);
     return 0;
 }
 
@@ -143,17 +145,19 @@ int main(int argc, char** argv) {
     AtComplete observer(atComplete ? &cut : nullptr);
     const std::string mode = argc > 1 ? argv[1] : "";
     int result;
-    if (mode == "divide" && argc == 6) {
-        result = divide(layer, observer, argv[2], argv[3], argv[4], std::atol(argv[5]));
+    if (mode == "divide" && (argc == 6 || argc == 7)) {
+        result = divide(layer, observer, argv[2], argv[3], argv[4], std::atol(argv[5]),
+                        argc == 7 ? std::atoi(argv[6]) : 0);
     } else if (mode == "glue" && argc == 4) {
         result = glue(layer, observer, argv[2], argv[3]);
     } else {
         const char* program = argv[0];
-        std::fprintf(stderr,
-                     "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [CUT]\n"
-                     "       %s glue HEADER_FILE OUTPUT_FILE [CUT]\n"
-                     "CUT: --at-complete COMMAND | --at-rename N COMMAND | --at-flush N COMMAND\n",
-                     program, program);
+        std::fprintf(
+            stderr,
+            "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [RECOVERY_CHUNKS] [CUT]\n"
+            "       %s glue HEADER_FILE OUTPUT_FILE [CUT]\n"
+            "CUT: --at-complete COMMAND | --at-rename N COMMAND | --at-flush N COMMAND\n",
+            program, program);
         return 2;
     }
     if (cut.failed) {

@@ -241,9 +241,10 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     std::unique_ptr<File> source;
     s = m_layer->openRead(bigFileFullName(), &source);
     if (s.ok() && m_recoveryChunks > 0) {
-        s = recovery.start(*source, [&outputs](const std::string& name, std::unique_ptr<File>* out) {
-            return outputs.createDetached(name, out);
-        });
+        s = recovery.start(*source,
+                           [&outputs](const std::string& name, std::unique_ptr<File>* out) {
+                               return outputs.createDetached(name, out);
+                           });
     }
     const auto notify = [this] {
         ++m_currentOp;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/block_plan.h"
@@ -15,6 +16,8 @@ namespace morvane {
 
 class FileLayer;
 class HashLanes;
+class OutputSet;
+class Par2Set;
 
 // Glues the chunk files of a division back into one file.
 //
@@ -97,7 +100,10 @@ class FileGlue {
     bool analyze();
     // Looks for chunk files 1..NumOfChunks in HeaderFilePath, raising
     // onCheckExist before each. Returns false with code 10 (not analysed),
-    // 3 (no prefix) or 12 (CurrentChunk is the first missing chunk).
+    // 3 (no prefix) or 12 (CurrentChunk is the first missing chunk). With
+    // recovery data, missing chunks it can rebuild are no failure; code 12
+    // then comes only when it cannot, after every chunk is looked for, its
+    // description naming what is missing and what the recovery data covers.
     bool checkExistence();
     // Writes the chunks, in order, into BigFilePath + BigFileName, under a
     // temporary name in its folder, and renames it into place once it is
@@ -110,6 +116,15 @@ class FileGlue {
     // CurrentChunk is its number), 15 when the whole file does not match,
     // or a system error; the output folder then holds what it held before.
     // Returns false without an error when stopped (see requestStop).
+    //
+    // With recovery data (see RecoveryChunks), chunks that are missing, or
+    // that the checksum file finds damaged, are rebuilt from it first,
+    // checked against the checksum file and put back beside the header
+    // (used from a temporary file in the output's folder when they cannot
+    // be written there), and the chunks are glued again; RebuiltChunks
+    // lists them. More lost than the recovery data covers fails before
+    // anything is written: code 12 for missing chunks, 14 for damaged ones,
+    // the description saying what the recovery data covers.
     bool glueFile();
 
   private:
@@ -127,6 +142,13 @@ class FileGlue {
     // code 14 for the first that differs.
     bool checkChunks(HashLanes& hashes, int32_t count, int32_t* verified);
     bool isWholeIntact(HashLanes& hashes);
+    // Reads `<prefix>.par2` and its volumes when they describe this set.
+    void loadRecovery();
+    // Rebuilds `chunks` from the recovery data and puts them in place;
+    // `damaged`: they were found damaged rather than missing.
+    bool rebuild(const std::vector<int32_t>& chunks, bool damaged);
+    // The names of `chunks`.
+    std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
     std::string chunkFullName(int64_t k) const;
 
     std::shared_ptr<FileLayer> m_layer;
@@ -149,6 +171,12 @@ class FileGlue {
     int32_t m_recoveryChunks = 0;
     std::vector<int32_t> m_rebuiltChunks;
     bool m_rebuiltInPlace = true;
+    std::unique_ptr<Par2Set> m_recovery;
+    // Chunks found damaged in a run that can rebuild them.
+    std::vector<int32_t> m_damaged;
+    // Rebuilt chunks that could not be put back, and where they are.
+    std::unique_ptr<OutputSet> m_scratch;
+    std::vector<std::pair<int32_t, std::string>> m_chunkPaths;
     ErrorReporter<FileGlueEvents> m_errors;
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int64_t> m_bytesDone{0};

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "engine/file_layer.h"
+
 namespace morvane {
 
 namespace {
@@ -145,6 +147,24 @@ void HashLanes::run(Worker& worker) {
         worker.queue.pop_front();
         m_changed.notify_all();
     }
+}
+
+Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out) {
+    DigestContext context(EVP_MD_CTX_new());
+    std::unique_ptr<char[]> piece = layer.allocateBlock(kPieceSize);
+    if (!context || !piece) return Status::SysError(ENOMEM);
+    if (EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return digestFailure();
+    std::unique_ptr<File> file;
+    Status s = layer.openRead(path, &file);
+    std::size_t got = kPieceSize;
+    while (s.ok() && got == kPieceSize) {
+        s = layer.read(*file, piece.get(), kPieceSize, &got);
+        if (s.ok() && EVP_DigestUpdate(context.get(), piece.get(), got) != 1) s = digestFailure();
+    }
+    if (s.ok()) s = layer.close(*file);
+    unsigned int length = 0;
+    if (s.ok() && EVP_DigestFinal_ex(context.get(), out->data(), &length) != 1) s = digestFailure();
+    return s;
 }
 
 }  // namespace morvane

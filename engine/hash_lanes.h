@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "engine/status.h"
 
 namespace morvane {
+
+class FileLayer;
 
 // SHA-256 of a run's blocks on helper threads, one thread per lane: the
 // chunk lane keeps a digest per chunk, the whole lane one digest of every
@@ -58,5 +61,8 @@ class HashLanes : public BlockConsumer {
     Status m_failure;
     bool m_stopping = false;
 };
+
+// The SHA-256 of the whole file at `path`, read in pieces.
+Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out);
 
 }  // namespace morvane

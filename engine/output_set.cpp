@@ -218,6 +218,15 @@ Status OutputSet::createDetached(const std::string& name, std::unique_ptr<File>*
     return Status::OK();
 }
 
+std::string OutputSet::pathOf(const std::string& name) const {
+    for (const auto& output : m_outputs) {
+        if (output->name == name) {
+            return m_folderPath + (output->temporary.empty() ? name : output->temporary);
+        }
+    }
+    return "";
+}
+
 OutputSet::Output* OutputSet::find(File& file) {
     for (auto it = m_outputs.rbegin(); it != m_outputs.rend(); ++it) {
         if ((*it)->file.get() == &file) return it->get();

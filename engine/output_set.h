@@ -67,6 +67,9 @@ class OutputSet {
     // As create, for a file whose writer keeps it and closes it (before
     // commit). It is flushed with the others and renamed in creation order.
     Status createDetached(const std::string& name, std::unique_ptr<File>* out);
+    // Where the output to be named `name` is now: its temporary path until
+    // commit; "" when there is no such output.
+    std::string pathOf(const std::string& name) const;
     // Notes that `bytes` more bytes were written to `file`.
     void wrote(File& file, int64_t bytes);
     // Hands a completely written file to writeback and closes it.

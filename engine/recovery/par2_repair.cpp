@@ -97,8 +97,9 @@ bool invert(const GaloisField16& field, std::vector<uint16_t>& rows, std::vector
 
 class Rebuild {
   public:
-    Rebuild(FileLayer& layer, const Par2Set& set, const std::string& folder)
-        : m_layer(layer), m_set(set), m_folder(folder) {}
+    Rebuild(FileLayer& layer, const Par2Set& set, const std::string& folder,
+            std::vector<std::string>* damaged)
+        : m_layer(layer), m_set(set), m_folder(folder), m_damaged(damaged) {}
 
     // One attempt with the recovery slices `use`. `*bad` is set to the
     // position in `use` of a slice whose data failed its MD5.
@@ -110,11 +111,22 @@ class Rebuild {
     Status readPresent(const InputSlice& in, uint64_t at, std::size_t bytes, char* out,
                        std::vector<std::unique_ptr<File>>& open);
 
+    // Notes `name` as damaged; the failure to return.
+    Status damaged(const std::string& name);
+
     FileLayer& m_layer;
     const Par2Set& m_set;
     const std::string& m_folder;
+    std::vector<std::string>* m_damaged;
     GaloisField16 m_field;
 };
+
+Status Rebuild::damaged(const std::string& name) {
+    if (m_damaged && std::find(m_damaged->begin(), m_damaged->end(), name) == m_damaged->end()) {
+        m_damaged->push_back(name);
+    }
+    return Status::SysError(EIO, "File damaged: " + name);
+}
 
 Status Rebuild::readPresent(const InputSlice& in, uint64_t at, std::size_t bytes, char* out,
                             std::vector<std::unique_ptr<File>>& open) {
@@ -126,9 +138,7 @@ Status Rebuild::readPresent(const InputSlice& in, uint64_t at, std::size_t bytes
         int64_t size = 0;
         s = m_layer.size(*file, &size);
         if (!s.ok()) return s;
-        if (uint64_t(size) != info.length) {
-            return Status::SysError(EIO, "File damaged: " + info.name);
-        }
+        if (uint64_t(size) != info.length) return damaged(info.name);
     }
     const uint64_t start = in.slice * m_set.sliceSize() + at;
     const uint64_t inFile =
@@ -137,7 +147,7 @@ Status Rebuild::readPresent(const InputSlice& in, uint64_t at, std::size_t bytes
     if (inFile > 0) {
         Status s = m_layer.readAt(*file, int64_t(start), out, std::size_t(inFile), &got);
         if (!s.ok()) return s;
-        if (got < inFile) return Status::SysError(EIO, "File damaged: " + info.name);
+        if (got < inFile) return damaged(info.name);
     }
     std::memset(out + inFile, 0, bytes - inFile);
     return Status::OK();
@@ -240,14 +250,15 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
             return Status::SysError(EIO, "A recovery slice is damaged");
         }
     }
+    Status s;
     for (std::size_t i = 0; i < present.size(); ++i) {
         const Par2FileInfo& info = m_set.files()[present[i].file];
         if (present[i].slice < info.sliceCrcs.size() &&
             crcs[i] != info.sliceCrcs[present[i].slice]) {
-            return Status::SysError(EIO, "File damaged: " + info.name);
+            s = damaged(info.name);
         }
     }
-    return Status::OK();
+    return s;
 }
 
 // The inputs of `set` in slice order, split into those of `lostFiles` and the rest.
@@ -293,7 +304,8 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 }
 
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
-                    const std::vector<std::string>& lost, const OutputOpener& openOutput) {
+                    const std::vector<std::string>& lost, const OutputOpener& openOutput,
+                    std::vector<std::string>* damaged) {
     std::string why;
     if (!canRebuild(set, lost, &why)) return Status::SysError(ENODATA, why);
     std::set<std::size_t> lostFiles;
@@ -309,7 +321,7 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
 
     std::vector<std::size_t> usable(set.recoverySlices().size());
     for (std::size_t i = 0; i < usable.size(); ++i) usable[i] = i;
-    Rebuild rebuild(layer, set, folder);
+    Rebuild rebuild(layer, set, folder, damaged);
     for (;;) {
         if (usable.size() < lostSlices.size()) {
             return Status::SysError(ENODATA, "Missing or damaged: " + joinNames(lost) +

@@ -26,9 +26,12 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 // and the rebuild starts again with another one while enough remain. Fails
 // with ENODATA when the recovery data does not cover what is lost (the
 // text says why), EIO when a file that should be intact does not match its
-// slice checksums or a rebuilt file does not match its MD5, or the error of
-// a read or write.
+// slice checksums or length (every such file is then added to `*damaged`
+// unless that is nullptr, so that the caller can try again with them
+// counted as lost) or a rebuilt file does not match its MD5, or the error
+// of a read or write.
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
-                    const std::vector<std::string>& lost, const OutputOpener& openOutput);
+                    const std::vector<std::string>& lost, const OutputOpener& openOutput,
+                    std::vector<std::string>* damaged = nullptr);
 
 }  // namespace morvane

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <map>
+
+#include "engine/file_glue.h"
+#include "engine/file_layer.h"
 #include "recovery_support.h"
 #include "test_support.h"
 
@@ -66,6 +71,106 @@ INSTANTIATE_TEST_SUITE_P(
         Par2RoundTrip{"1,500 chunks, n=2", 1500 * 3 - 1, 3, 2, {"rt_1.div", "rt_1500.div"}},
         Par2RoundTrip{
             "tiny chunks, n=4", 301, 3, 4, {"rt_1.div", "rt_50.div", "rt.hed", "~rt_101.div"}}));
+
+// A division with recovery data, some of its chunks lost or damaged, then
+// Morvane's own glue: it rebuilds what the data covers, puts it back and
+// glues; with more lost, it refuses before writing anything.
+struct GlueRepair {
+    const char* label;
+    int32_t recovery;
+    std::vector<int32_t> missing;
+    std::vector<int32_t> damaged;
+    // The chunk folder cannot be written: rebuilt chunks are used, not put back.
+    bool readOnly;
+    // 0: glued; otherwise the code checkExistence or glueFile reports.
+    int16_t refusal;
+};
+
+void PrintTo(const GlueRepair& c, std::ostream* os) {
+    *os << c.label;
+}
+
+class GlueRepairTest : public ::testing::TestWithParam<GlueRepair> {};
+
+// Refuses new files in one folder, as read-only media do.
+struct ReadOnlyFolder : morvane::FileLayer {
+    std::string folder;
+    morvane::Status createNew(const std::string& path,
+                              std::unique_ptr<morvane::File>* out) override {
+        if (!folder.empty() && path.compare(0, folder.size(), folder) == 0) {
+            return morvane::Status::SysError(EROFS);
+        }
+        return FileLayer::createNew(path, out);
+    }
+};
+
+TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
+    const GlueRepair& c = GetParam();
+    TempDir work, set, out;
+    const Bytes source = randomBytes(5 * 1000 + 77, 99);
+    divideInto(work.path(), set.path(), "g", source, 1000, c.recovery);
+    ASSERT_EQ(runCommand("cd " + set.path() + " && par2 verify -q -q g.par2"), "exit 0:")
+        << "the division's own recovery data is the standard's";
+    std::map<std::string, Bytes> chunks;
+    for (int k = 1; k <= 6; ++k)
+        chunks["g_" + std::to_string(k) + ".div"] =
+            readFile(set.file("g_" + std::to_string(k) + ".div"));
+    for (int32_t k : c.missing)
+        ASSERT_EQ(::unlink(set.file("g_" + std::to_string(k) + ".div").c_str()), 0);
+    for (int32_t k : c.damaged) {
+        Bytes bytes = chunks["g_" + std::to_string(k) + ".div"];
+        bytes[7] ^= 0x20;
+        writeFile(set.file("g_" + std::to_string(k) + ".div"), bytes);
+    }
+    auto layer = std::make_shared<ReadOnlyFolder>();
+    if (c.readOnly) layer->folder = set.folder();
+    morvane::FileGlue glu(layer);
+    glu.setHeaderFileName("g.hed");
+    glu.setHeaderFilePath(set.path());
+    glu.setChunkPrefix("g");
+    ASSERT_TRUE(Succeeded(glu.analyze(), glu));
+    EXPECT_EQ(glu.RecoveryChunks(), c.recovery);
+    glu.setBigFileName("back.dat");
+    glu.setBigFilePath(out.path());
+    const bool checked = glu.checkExistence();
+    if (c.refusal == 12) {
+        EXPECT_FALSE(checked);
+        EXPECT_EQ(glu.ErrorCode(), 12);
+    } else {
+        EXPECT_TRUE(Succeeded(checked, glu));
+    }
+    const bool glued = glu.glueFile();
+    if (c.refusal != 0) {
+        EXPECT_FALSE(glued);
+        EXPECT_EQ(glu.ErrorCode(), c.refusal);
+        EXPECT_NE(glu.ErrorDescription().find("the recovery data holds 1"), std::string::npos)
+            << glu.ErrorDescription();
+        EXPECT_TRUE(out.entries().empty()) << "nothing written";
+        return;
+    }
+    ASSERT_TRUE(Succeeded(glued, glu));
+    EXPECT_TRUE(readFile(out.file("back.dat")) == source);
+    std::vector<int32_t> lost = c.missing;
+    lost.insert(lost.end(), c.damaged.begin(), c.damaged.end());
+    std::sort(lost.begin(), lost.end());
+    EXPECT_EQ(glu.RebuiltChunks(), lost);
+    EXPECT_EQ(glu.RebuiltInPlace(), !c.readOnly);
+    for (const auto& [name, bytes] : chunks) {
+        if (c.readOnly) continue;
+        EXPECT_TRUE(readFile(set.file(name)) == bytes) << name << " not put back";
+    }
+    EXPECT_EQ(out.entries(), std::vector<std::string>{"back.dat"}) << "no rebuilt chunk left there";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, GlueRepairTest,
+    ::testing::Values(GlueRepair{"oneMissing", 1, {3}, {}, false, 0},
+                      GlueRepair{"oneDamaged", 1, {}, {6}, false, 0},
+                      GlueRepair{"missingAndDamaged", 2, {1}, {4}, false, 0},
+                      GlueRepair{"readOnlyChunkFolder", 1, {2}, {}, true, 0},
+                      GlueRepair{"twoMissingOneRecoveryChunk", 1, {2, 5}, {}, false, 12},
+                      GlueRepair{"twoDamagedOneRecoveryChunk", 1, {}, {2, 5}, false, 14}),
+    [](const ::testing::TestParamInfo<GlueRepair>& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace morvane_test

@@ -11,12 +11,13 @@
 namespace morvane_test {
 
 void divideInto(const std::string& work, const std::string& folder, const std::string& prefix,
-                const Bytes& content, int32_t chunkSize) {
+                const Bytes& content, int32_t chunkSize, int32_t recoveryChunks) {
     writeFile(work + "/original.dat", content);
     morvane::FileDivider div;
     prepareDivider(div, work, "original.dat", folder, prefix);
     div.setAvgChunkSize(chunkSize);
     ASSERT_EQ(div.AvgChunkSize(), chunkSize) << errorStateOf(div);
+    div.setRecoveryChunks(recoveryChunks);
     ASSERT_TRUE(Succeeded(div.divideFile(), div));
 }
 

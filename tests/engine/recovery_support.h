@@ -14,9 +14,10 @@
 namespace morvane_test {
 
 // Writes `content` as "original.dat" into `work`, divides it into `folder`
-// with `prefix` and chunks of `chunkSize`; fails the test when it cannot.
+// with `prefix`, chunks of `chunkSize` and `recoveryChunks`; fails the test
+// when it cannot.
 void divideInto(const std::string& work, const std::string& folder, const std::string& prefix,
-                const Bytes& content, int32_t chunkSize);
+                const Bytes& content, int32_t chunkSize, int32_t recoveryChunks = 0);
 
 // Writes the recovery data of the division `prefix` in `folder` whose large
 // file is `bigFile`, feeding every chunk in blocks of `pieceBytes`.
