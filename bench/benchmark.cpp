@@ -32,6 +32,7 @@ struct Options {
     std::string dir;
     std::string runner;
     bool xfs = true;
+    bool recovery = true;
 };
 
 struct Sample {
@@ -156,7 +157,10 @@ std::vector<std::string> morvaneChunks(const std::string& dir, const std::string
     for (int k = 1; fs::exists(dir + "/" + prefix + "_" + std::to_string(k) + ".div"); ++k) {
         parts.push_back(dir + "/" + prefix + "_" + std::to_string(k) + ".div");
     }
-    const std::size_t expected = parts.size() + 1 + fs::exists(dir + "/" + prefix + ".sha256");
+    std::size_t expected = parts.size() + 1 + fs::exists(dir + "/" + prefix + ".sha256");
+    for (const auto& e : fs::directory_iterator(dir)) {
+        expected += e.path().extension() == ".par2";
+    }
     const auto entries = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
     if (static_cast<std::size_t>(entries) != expected) {
         die("unexpected files beside the division in " + dir);
@@ -200,9 +204,11 @@ Options parse(int argc, char** argv) {
             o.runner = value();
         else if (a == "--no-xfs")
             o.xfs = false;
+        else if (a == "--no-recovery")
+            o.recovery = false;
         else
             die("usage: morvane_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR] "
-                "[--no-xfs]");
+                "[--no-xfs] [--no-recovery]");
     }
     if (o.sizeMiB < 1 || o.chunkBytes < 1 || o.runs < 1) die("sizes and runs must be positive");
     if (o.runner.empty())
@@ -282,6 +288,68 @@ void runXfs(const Options& o, const std::string& source) {
     std::printf("| Morvane glue / sha256sum       | %5.2f |\n", glue.median() / hash.median());
     shell("umount " + quote(mnt));
     fs::remove(image);
+}
+
+// Recovery data: a division with one recovery chunk against the same
+// division without, and against split + par2 create with one recovery
+// slice per chunk (the same protection); a glue that rebuilds a lost chunk
+// against par2 repair + cat + sync.
+void runRecovery(const Options& o, const std::string& source) {
+    if (std::system("command -v par2 >/dev/null 2>&1") != 0) {
+        std::printf("\nRecovery case: not run (needs par2 from Debian par2).\n");
+        return;
+    }
+    const std::string chunk = std::to_string(o.chunkBytes / 4 * 4);
+    const std::string mDir = o.dir + "/rec-morvane", pDir = o.dir + "/rec-par2";
+    const std::string mOut = o.dir + "/rec-glued.bin", cOut = o.dir + "/rec-cat.bin";
+    Series plain{"divide, no recovery", {}}, divide{"divide + 1 recovery", {}};
+    Series splitPar2{"split + par2 create + sync", {}};
+    Series repair{"glue rebuilding chunk 2", {}}, par2Repair{"par2 repair + cat + sync", {}};
+    for (int r = 0; r < o.runs; ++r) {
+        freshDir(mDir);
+        syncAll();
+        plain.samples.push_back(runTimed({o.runner, "divide", source, mDir, "p", chunk}));
+        freshDir(mDir);
+        syncAll();
+        divide.samples.push_back(runTimed({o.runner, "divide", source, mDir, "p", chunk, "1"}));
+        check(shell("cd " + quote(mDir) + " && par2 verify -q -q p.par2").ok, "par2 verify");
+        freshDir(pDir);
+        syncAll();
+        splitPar2.samples.push_back(
+            shell("cd " + quote(pDir) + " && split -b " + chunk + " -d -a 6 " + quote(source) +
+                  " x && par2 create -q -q -s" + chunk + " -c1 x.par2 x0* && sync"));
+        fs::remove(mDir + "/p_2.div");
+        fs::remove(mOut);
+        syncAll();
+        repair.samples.push_back(runTimed({o.runner, "glue", mDir + "/p.hed", mOut}));
+        check(sameBytes(source, {mOut}), "glue with a rebuilt chunk");
+        fs::remove(mOut);
+        fs::remove(pDir + "/x000001");
+        fs::remove(cOut);
+        syncAll();
+        par2Repair.samples.push_back(shell("cd " + quote(pDir) +
+                                           " && par2 repair -q -q x.par2 && cat x0* > " +
+                                           quote(cOut) + " && sync"));
+        check(sameBytes(source, {cOut}), "par2 repair + cat");
+        fs::remove(cOut);
+    }
+    std::printf("\nRecovery data, %ld MiB in chunks of %s bytes:\n\n", o.sizeMiB, chunk.c_str());
+    std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
+    std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(21, '-').c_str(), std::string(10, '-').c_str());
+    for (const Series* s : {&plain, &divide, &splitPar2, &repair, &par2Repair})
+        printRow(*s, o.sizeMiB);
+    std::printf(
+        "\n| ratio of medians                          |       |\n"
+        "|-------------------------------------------|-------|\n");
+    std::printf("| divide + 1 recovery / divide              | %5.2f |\n",
+                divide.median() / plain.median());
+    std::printf("| divide + 1 recovery / split + par2 create | %5.2f |\n",
+                divide.median() / splitPar2.median());
+    std::printf("| glue rebuilding / par2 repair + cat       | %5.2f |\n",
+                repair.median() / par2Repair.median());
+    fs::remove_all(mDir);
+    fs::remove_all(pDir);
 }
 
 }  // namespace
@@ -365,6 +433,7 @@ int main(int argc, char** argv) {
 
     fs::remove_all(mDir);
     fs::remove_all(sDir);
+    if (o.recovery) runRecovery(o, source);
     if (o.xfs) runXfs(o, source);
     fs::remove_all(o.dir);
     return 0;
