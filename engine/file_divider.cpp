@@ -114,12 +114,7 @@ void FileDivider::computeOps() {
 }
 
 bool FileDivider::divideFile() {
-    m_stopped = false;
-    m_bytesDone = 0;
-    const bool done = runDivision();
-    if (!done && m_stopRequested) m_stopped = true;
-    m_stopRequested = false;
-    return done;
+    return m_run.run([this] { return runDivision(); });
 }
 
 bool FileDivider::runDivision() {
@@ -134,16 +129,16 @@ bool FileDivider::runDivision() {
         return false;
     }
     if (!outputsAreDistinctFromSource()) return false;
-    if (m_stopRequested) return false;
+    if (m_run.stopRequested()) return false;
 
     if (auto* o = m_errors.observer()) o->onGenHeader();
-    OutputSet outputs(m_layer, &m_stopRequested);
+    OutputSet outputs(m_layer, &m_run.stopFlag());
     std::vector<char> header;
     Status s = writeHeader(outputs, &header);
     if (s.ok()) s = writeChunks(outputs, header);
     if (s.ok()) s = outputs.commit();
     if (!s.ok()) outputs.abandon();
-    if (!m_errors.check(s, m_stopRequested)) return false;
+    if (!m_errors.check(s, m_run.stopRequested())) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
     return true;
@@ -219,7 +214,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     m_currentOp = 0;
     computeOps();
 
-    CopyLoop loop(*m_layer, m_stopRequested, m_bytesDone);
+    CopyLoop loop(*m_layer, m_run.stopFlag(), m_run.bytesCounter());
     HashLanes hashes(HashLanes::kChunkLane | HashLanes::kWholeLane);
     RecoveryPlan plan;
     plan.prefix = m_chunkPrefix;
@@ -261,7 +256,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
         if (s.ok()) s = outputs.retire(*chunk);
     }
     if (s.ok()) s = loop.drain();
-    if (s.ok() && m_stopRequested) s = CopyLoop::stopped();
+    if (s.ok() && m_run.stopRequested()) s = CopyLoop::stopped();
 
     // Written once every chunk is: the last line needs every byte of the file.
     File* file = nullptr;

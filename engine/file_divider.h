@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,6 +8,7 @@
 #include "engine/block_plan.h"
 #include "engine/error_reporter.h"
 #include "engine/file_divider_events.h"
+#include "engine/run_control.h"
 
 namespace morvane {
 
@@ -78,12 +78,12 @@ class FileDivider {
     // every file it made, changes no existing file, raises neither onError
     // nor onComplete, and divideFile returns false with Stopped() true. A
     // request made while no run is going on is kept for the next run.
-    void requestStop() { m_stopRequested = true; }
+    void requestStop() { m_run.requestStop(); }
     // True when the last divideFile ended because of requestStop().
-    bool Stopped() const { return m_stopped; }
+    bool Stopped() const { return m_run.stopped(); }
     // Bytes of the large file the run in progress has copied so far (0
     // before the first run). Readable from any thread at any time.
-    int64_t BytesDone() const { return m_bytesDone; }
+    int64_t BytesDone() const { return m_run.bytesDone(); }
 
     int32_t ErrorCode() const { return m_errors.state().code(); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
@@ -133,9 +133,7 @@ class FileDivider {
     int64_t m_currentOp = 0;
     int32_t m_recoveryChunks = 0;
     ErrorReporter<FileDividerEvents> m_errors;
-    std::atomic<bool> m_stopRequested{false};
-    std::atomic<int64_t> m_bytesDone{0};
-    bool m_stopped = false;
+    RunControl m_run;
 };
 
 }  // namespace morvane

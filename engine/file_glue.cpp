@@ -228,7 +228,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
     };
     // Put back beside the header, or, where that folder cannot be written,
     // kept in the output's folder for this run only.
-    auto place = std::make_unique<OutputSet>(m_layer, &m_stopRequested);
+    auto place = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
     const auto rebuildInto = [&](OutputSet& set, const std::string& folder) {
         Status s;
         // A chunk found damaged on the way counts as lost too, while the
@@ -272,7 +272,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
         s = place->commit();
     } else if (isReadOnly(s)) {
         place->abandon();
-        m_scratch = std::make_unique<OutputSet>(m_layer, &m_stopRequested);
+        m_scratch = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
         s = rebuildInto(*m_scratch, folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)));
         for (std::size_t i = 0; s.ok() && i < chunks.size(); ++i) {
             m_chunkPaths.emplace_back(chunks[i], m_scratch->pathOf(names[i]));
@@ -283,7 +283,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
         place->abandon();
         m_scratch.reset();
         m_chunkPaths.clear();
-        return m_errors.check(s, m_stopRequested);
+        return m_errors.check(s, m_run.stopRequested());
     }
     m_rebuiltChunks.insert(m_rebuiltChunks.end(), chunks.begin(), chunks.end());
     std::sort(m_rebuiltChunks.begin(), m_rebuiltChunks.end());
@@ -291,12 +291,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
 }
 
 bool FileGlue::glueFile() {
-    m_stopped = false;
-    m_bytesDone = 0;
-    const bool done = runGlue();
-    if (!done && m_stopRequested) m_stopped = true;
-    m_stopRequested = false;
-    return done;
+    return m_run.run([this] { return runGlue(); });
 }
 
 bool FileGlue::runGlue() {
@@ -307,7 +302,7 @@ bool FileGlue::runGlue() {
     m_damaged.clear();
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
-    if (m_stopRequested) return false;
+    if (m_run.stopRequested()) return false;
     if (m_recovery) {
         std::vector<int32_t> missing;
         for (int32_t k = 1; k <= m_numOfChunks; ++k) {
@@ -324,7 +319,7 @@ bool FileGlue::runGlue() {
         m_damaged.clear();
         glued = rebuild(damaged, true);
         m_currentOp = 0;
-        m_bytesDone = 0;
+        m_run.bytesCounter() = 0;
         if (glued) glued = copyChunks();
         if (glued && !m_damaged.empty()) {
             m_currentChunk = m_damaged.front();
@@ -364,8 +359,8 @@ bool FileGlue::copyChunks() {
     const std::string name = nameOf(target);
     const bool inPlace = m_layer->kindOf(target) == FileLayer::Kind::Other;
 
-    OutputSet outputs(m_layer, &m_stopRequested);
-    CopyLoop loop(*m_layer, m_stopRequested, m_bytesDone);
+    OutputSet outputs(m_layer, &m_run.stopFlag());
+    CopyLoop loop(*m_layer, m_run.stopFlag(), m_run.bytesCounter());
     const bool verified = !m_checksums.chunks.empty();
     HashLanes hashes(HashLanes::kChunkLane | (m_checksums.hasWhole ? HashLanes::kWholeLane : 0));
     if (verified) loop.addConsumer(&hashes);
@@ -411,10 +406,10 @@ bool FileGlue::copyChunks() {
         if (!m_damaged.empty()) return true;  // the output is dropped; the caller rebuilds
         if (m_checksums.hasWhole && !isWholeIntact(hashes)) return false;
     }
-    if (s.ok() && m_stopRequested) s = CopyLoop::stopped();
+    if (s.ok() && m_run.stopRequested()) s = CopyLoop::stopped();
     if (s.ok()) s = outputs.commit();
     if (!s.ok()) outputs.abandon();
-    return m_errors.check(s, m_stopRequested);
+    return m_errors.check(s, m_run.stopRequested());
 }
 
 bool FileGlue::checkChunks(HashLanes& hashes, int32_t count, int32_t* verified) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +10,7 @@
 #include "engine/checksum_file.h"
 #include "engine/error_reporter.h"
 #include "engine/file_glue_events.h"
+#include "engine/run_control.h"
 
 namespace morvane {
 
@@ -79,12 +79,12 @@ class FileGlue {
     // every file it made, changes no existing file, raises neither onError
     // nor onComplete, and glueFile returns false with Stopped() true. A
     // request made while no run is going on is kept for the next run.
-    void requestStop() { m_stopRequested = true; }
+    void requestStop() { m_run.requestStop(); }
     // True when the last glueFile ended because of requestStop().
-    bool Stopped() const { return m_stopped; }
+    bool Stopped() const { return m_run.stopped(); }
     // Bytes of the output the run in progress has written so far (0 before
     // the first run). Readable from any thread at any time.
-    int64_t BytesDone() const { return m_bytesDone; }
+    int64_t BytesDone() const { return m_run.bytesDone(); }
 
     int16_t ErrorCode() const { return static_cast<int16_t>(m_errors.state().code()); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
@@ -178,9 +178,7 @@ class FileGlue {
     std::unique_ptr<OutputSet> m_scratch;
     std::vector<std::pair<int32_t, std::string>> m_chunkPaths;
     ErrorReporter<FileGlueEvents> m_errors;
-    std::atomic<bool> m_stopRequested{false};
-    std::atomic<int64_t> m_bytesDone{0};
-    bool m_stopped = false;
+    RunControl m_run;
 };
 
 }  // namespace morvane

@@ -55,6 +55,45 @@ Status openFile(const std::string& path, int flags, std::unique_ptr<File>* out) 
     return Status::OK();
 }
 
+// Reads up to `n` bytes at `offset`, or from the current offset when it is
+// negative; `*got` is less than `n` only at the end of the file.
+Status readFully(int fd, int64_t offset, char* buffer, std::size_t n, std::size_t* got) {
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t want = std::min(n - done, kMaxIo);
+        const ssize_t r =
+            offset < 0 ? ::read(fd, buffer + done, want)
+                       : ::pread(fd, buffer + done, want, offset + static_cast<int64_t>(done));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (r == 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    *got = done;
+    return Status::OK();
+}
+
+// Writes all `n` bytes in pieces of kPieceSize, at `offset` or at the
+// current offset when it is negative.
+Status writeFully(int fd, int64_t offset, const char* buffer, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const std::size_t want = std::min(n - done, kPieceSize);
+        const ssize_t w =
+            offset < 0 ? ::write(fd, buffer + done, want)
+                       : ::pwrite(fd, buffer + done, want, offset + static_cast<int64_t>(done));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return Status::SysError(errno);
+        }
+        if (w == 0) return Status::SysError(ENOSPC);
+        done += static_cast<std::size_t>(w);
+    }
+    return Status::OK();
+}
+
 // Calls `call(fd)` until it is not interrupted; EINVAL counts as success
 // when `einvalIsOk` (a file that cannot be synced).
 Status retried(int (*call)(int), int fd, bool einvalIsOk) {
@@ -105,32 +144,11 @@ Status FileLayer::size(File& file, int64_t* out) {
 }
 
 Status FileLayer::read(File& file, char* buffer, std::size_t n, std::size_t* got) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::read(file.fd(), buffer + done, std::min(n - done, kMaxIo));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return Status::SysError(errno);
-        }
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    *got = done;
-    return Status::OK();
+    return readFully(file.fd(), -1, buffer, n, got);
 }
 
 Status FileLayer::write(File& file, const char* buffer, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::write(file.fd(), buffer + done, std::min(n - done, kPieceSize));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return Status::SysError(errno);
-        }
-        if (w == 0) return Status::SysError(ENOSPC);
-        done += static_cast<std::size_t>(w);
-    }
-    return Status::OK();
+    return writeFully(file.fd(), -1, buffer, n);
 }
 
 Status FileLayer::position(File& file, int64_t* out) {
@@ -302,34 +320,11 @@ Status FileLayer::openReadWrite(const std::string& path, std::unique_ptr<File>* 
 
 Status FileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n,
                          std::size_t* got) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::pread(file.fd(), buffer + done, std::min(n - done, kMaxIo),
-                                  offset + static_cast<int64_t>(done));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return Status::SysError(errno);
-        }
-        if (r == 0) break;
-        done += static_cast<std::size_t>(r);
-    }
-    *got = done;
-    return Status::OK();
+    return readFully(file.fd(), offset, buffer, n, got);
 }
 
 Status FileLayer::writeAt(File& file, int64_t offset, const char* buffer, std::size_t n) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t w = ::pwrite(file.fd(), buffer + done, std::min(n - done, kPieceSize),
-                                   offset + static_cast<int64_t>(done));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return Status::SysError(errno);
-        }
-        if (w == 0) return Status::SysError(ENOSPC);
-        done += static_cast<std::size_t>(w);
-    }
-    return Status::OK();
+    return writeFully(file.fd(), offset, buffer, n);
 }
 
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {
