@@ -80,7 +80,9 @@ void frmMain::createDividePanel(QWidget* client) {
     spnDRecovery->setGeometry(twipsRect(1800, 3216, 975, 315));
     spnDRecovery->setRange(0, 0);
     spnDRecovery->setAccessibleName(tr("Recovery"));
+    // A file dropped on the box goes to the window, which opens it.
     spnDRecovery->setAcceptDrops(false);
+    for (QLineEdit* edit : spnDRecovery->findChildren<QLineEdit*>()) edit->setAcceptDrops(false);
     spnDRecovery->installEventFilter(this);
     lblDRecoveryA->setBuddy(spnDRecovery);
     connect(spnDRecovery, &QSpinBox::valueChanged, this, &frmMain::recoveryChosen);

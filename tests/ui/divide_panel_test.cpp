@@ -78,6 +78,9 @@ TEST_F(DividePanelTest, AnyOtherFileGivenByPathOrDroppedIsChosenAsInTheDialog) {
           QList<QUrl>{QUrl::fromLocalFile(dir.path())}, QList<QUrl>{}})
         EXPECT_FALSE(drop(refused));
     EXPECT_TRUE(welcomeShown());
+    // The boxes leave a dropped file to the window.
+    EXPECT_FALSE(chunkBox()->acceptDrops());
+    EXPECT_FALSE(recoveryBox()->findChild<QLineEdit*>()->acceptDrops());
 
     for (bool dropped : {false, true}) {
         SCOPED_TRACE(dropped ? "dropped" : "given by path");
