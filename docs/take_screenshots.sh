@@ -53,21 +53,42 @@ xdotool key alt+s
 xdotool type "20"
 xdotool key Tab
 sleep 0.5
+# Two recovery chunks.
+xdotool key alt+r ctrl+a
+xdotool type "2"
+xdotool key Tab
+sleep 0.5
 shoot window-divide.png
 xdotool key alt+d
 answer 'Divide as' "$demo/holiday-video.hed"
-# The checksum file is written last; wait for it (at most 10 s), so that the
-# glue panel's Checksums row shows its name.
-waited=0
-while [ ! -s "$demo/holiday-video.sha256" ] && [ "$waited" -lt 100 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-done
+# Waits (at most 30 s) until the file $1 exists.
+await() {
+    waited=0
+    while [ ! -e "$1" ] && [ "$waited" -lt 300 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
+# The header file gets its name last, after the checksum and recovery files,
+# so that the glue panel's Checksums and Recovery rows show them.
+await "$demo/holiday-video.hed"
 stop
 
 start
 xdotool key ctrl+u
 answer 'Open header file' "$demo/holiday-video.hed"
 shoot window-glue.png
+stop
+
+# A lost chunk, rebuilt from the recovery data by the glue.
+rm "$demo/holiday-video_2.div"
+start
+xdotool key ctrl+u
+answer 'Open header file' "$demo/holiday-video.hed"
+xdotool key alt+g
+answer 'Glue as' "$demo/holiday-video-restored.mp4"
+await "$demo/holiday-video-restored.mp4"
+sleep 1
+shoot window-glue-repair.png
 stop
 rm -rf /tmp/demo

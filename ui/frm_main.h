@@ -23,6 +23,7 @@ class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTimer;
 
 namespace morvane {
@@ -101,7 +102,10 @@ class frmMain : public QMainWindow {
     void createGluePanel(QWidget* client);
     QGroupBox* createPanel(QWidget* client, const char* name, const QString& spokenName);
     QLabel* createCaption(QWidget* panel, const char* name, const QString& text, int top);
-    QLabel* createValue(QWidget* panel, const char* name, const QString& text, int top);
+    // A framed value label on the row at `top`, `width` twips wide (0: the
+    // whole value column), spoken with the caption at the start of that row.
+    QLabel* createValue(QWidget* panel, const char* name, const QString& text, int top,
+                        int width = 0);
     QPushButton* createButton(QWidget* panel, const char* name, const QString& text, int left);
     QLabel* createLink(QWidget* client, const char* name, const QString& text, int top);
 
@@ -170,6 +174,9 @@ class frmMain : public QMainWindow {
     bool txtDChunk_KeyPress(int keyAscii);
     void txtDChunk_LostFocus(Qt::FocusReason reason);
     void commitChunkSize();
+    // Shows the recovery chunks the plan allows and what the chosen number adds.
+    void showRecoveryPlan();
+    void recoveryChosen(int count);
     bool actOnAccessKey(QPushButton* button);
     void cmdDiv_Click();
     void cmdDCancel_Click();
@@ -254,6 +261,9 @@ class frmMain : public QMainWindow {
     QLabel* lblDLastChunkSize = nullptr;
     QLabel* lblDNumChunkA = nullptr;
     QLabel* lblDNumChunk = nullptr;
+    QLabel* lblDRecoveryA = nullptr;
+    QSpinBox* spnDRecovery = nullptr;
+    QLabel* lblDRecovery = nullptr;
     QPushButton* cmdDiv = nullptr;
     QPushButton* cmdDCancel = nullptr;
 
@@ -272,6 +282,8 @@ class frmMain : public QMainWindow {
     QLabel* lblGBigFileSize = nullptr;
     QLabel* lblGChecksumA = nullptr;
     QLabel* lblGChecksum = nullptr;
+    QLabel* lblGRecoveryA = nullptr;
+    QLabel* lblGRecovery = nullptr;
     QPushButton* cmdGlu = nullptr;
     QPushButton* cmdGCancel = nullptr;
 
@@ -282,6 +294,8 @@ class frmMain : public QMainWindow {
     // The unit list's entry as the panel last took it, restored when a
     // change has to be ignored.
     int m_unitIndex = -1;
+    // The recovery chunks the next division writes, as the panel last took them.
+    int32_t m_recoveryChunks = 0;
     // A chunk-size commit is running; its own message box must not start another.
     bool m_committing = false;
     // The chunk-size box got the focus by a mouse press: select its text

@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 #include <iterator>
 
 #include "engine/file_divider.h"
@@ -14,6 +16,7 @@
 #include "ui/engine_text.h"
 #include "ui/frm_main.h"
 #include "ui/number_format.h"
+#include "ui/recovery_text.h"
 #include "ui/window_geometry.h"
 
 namespace morvane {
@@ -70,6 +73,24 @@ void frmMain::createDividePanel(QWidget* client) {
     lblDNumChunkA = createCaption(fraDiv, "lblDNumChunkA", tr("Number of Chunks:"), 2688);
     lblDNumChunk = createValue(fraDiv, "lblDNumChunk", QStringLiteral("0"), 2688);
 
+    // The recovery chunks to write, and beside the box what they add.
+    lblDRecoveryA = createCaption(fraDiv, "lblDRecoveryA", tr("&Recovery:"), 3240);
+    spnDRecovery = new QSpinBox(fraDiv);
+    spnDRecovery->setObjectName(QStringLiteral("spnDRecovery"));
+    spnDRecovery->setGeometry(twipsRect(1800, 3216, 975, 315));
+    spnDRecovery->setRange(0, 0);
+    spnDRecovery->setAccessibleName(tr("Recovery"));
+    // A file dropped on the box goes to the window, which opens it.
+    spnDRecovery->setAcceptDrops(false);
+    for (QLineEdit* edit : spnDRecovery->findChildren<QLineEdit*>()) edit->setAcceptDrops(false);
+    spnDRecovery->installEventFilter(this);
+    lblDRecoveryA->setBuddy(spnDRecovery);
+    connect(spnDRecovery, &QSpinBox::valueChanged, this, &frmMain::recoveryChosen);
+    lblDRecovery = new QLabel(recoveryChunksText(0), fraDiv);
+    lblDRecovery->setObjectName(QStringLiteral("lblDRecovery"));
+    lblDRecovery->setGeometry(twipsRect(2880, 3240, 5655, 315));
+    lblDRecovery->setTextFormat(Qt::PlainText);
+
     cmdDiv = createButton(fraDiv, "cmdDiv", tr("&Divide"), 4680);
     cmdDCancel = createButton(fraDiv, "cmdDCancel", tr("&Cancel"), 6720);
     cmdDiv->installEventFilter(this);
@@ -78,7 +99,8 @@ void frmMain::createDividePanel(QWidget* client) {
     connect(cmdDCancel, &QPushButton::clicked, this, [this] { cmdDCancel_Click(); });
 
     setTabOrder(txtDChunk, cmbUnit);
-    setTabOrder(cmbUnit, cmdDiv);
+    setTabOrder(cmbUnit, spnDRecovery);
+    setTabOrder(spnDRecovery, cmdDiv);
     setTabOrder(cmdDiv, cmdDCancel);
 }
 
@@ -109,6 +131,8 @@ void frmMain::divideChosen(const QString& chosen) {
             objDiv->setBigFileName(toEngineText(strDivFileName));
             objDiv->setBigFilePath(toEngineText(strDivFilePath));
             if (!objDiv->analyze()) return false;
+            // A new file starts without recovery data.
+            m_recoveryChunks = 0;
             showDivideInfo();
             return true;
         },
@@ -125,12 +149,38 @@ void frmMain::showDivideInfo() {
     if (txtDChunk->hasFocus()) txtDChunk->selectAll();
     lblDLastChunkSize->setText(bytesText(objDiv->LastChunkSize()));
     lblDNumChunk->setText(formatGrouped(objDiv->NumOfChunks()));
+    showRecoveryPlan();
     if (objDiv->NumOfChunks() > kAdvisedMaxChunks) {
         showMessage(QStringLiteral("It is recommended to keep the number of chunks under 1000.\n"
                                    "Increase the chunk size will reduce the number of chunks "
                                    "produced."),
                     MessageIcon::Information);
     }
+}
+
+void frmMain::showRecoveryPlan() {
+    const int32_t most = objDiv->MaxRecoveryChunks();
+    m_recoveryChunks = std::min(m_recoveryChunks, most);
+    {
+        const QSignalBlocker quiet(spnDRecovery);
+        spnDRecovery->setRange(0, most);
+        spnDRecovery->setValue(m_recoveryChunks);
+    }
+    const QString plan =
+        recoveryPlanText(m_recoveryChunks, objDiv->RecoveryBytes(m_recoveryChunks), most);
+    lblDRecovery->setText(plan);
+    spnDRecovery->setAccessibleDescription(plan);
+}
+
+void frmMain::recoveryChosen(int count) {
+    if (isRunning() || !objDiv) {
+        // The run took the number in force: the box keeps showing it.
+        const QSignalBlocker quiet(spnDRecovery);
+        spnDRecovery->setValue(m_recoveryChunks);
+        return;
+    }
+    m_recoveryChunks = count;
+    showRecoveryPlan();
 }
 
 void frmMain::unitChosen(int index) {
@@ -235,6 +285,7 @@ void frmMain::cmdDiv_Click() {
     strDivChunkPath = chosen->left(chosen->size() - headerName.size());
     objDiv->setChunkPrefix(toEngineText(strDivPrefix));
     objDiv->setChunkPath(toEngineText(strDivChunkPath));
+    objDiv->setRecoveryChunks(m_recoveryChunks);
     FileDivider* divider = objDiv.get();
     startRun(
         RunKind::Division, divider->BigFileSize(), strDivFileName,

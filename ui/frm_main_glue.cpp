@@ -10,6 +10,7 @@
 #include "ui/frm_main.h"
 #include "ui/glue_observer.h"
 #include "ui/number_format.h"
+#include "ui/recovery_text.h"
 
 namespace morvane {
 
@@ -61,6 +62,9 @@ void frmMain::createGluePanel(QWidget* client) {
     // Whether the glue verifies the chunks: the checksum file beside the header, or "none".
     lblGChecksumA = createCaption(fraGlu, "lblGChecksumA", tr("Checksums:"), 3615);
     lblGChecksum = createValue(fraGlu, "lblGChecksum", QStringLiteral("none"), 3615);
+    // What the recovery data beside the header can rebuild; left of the buttons.
+    lblGRecoveryA = createCaption(fraGlu, "lblGRecoveryA", tr("Recovery:"), 4050);
+    lblGRecovery = createValue(fraGlu, "lblGRecovery", recoveryChunksText(0), 4050, 2715);
 
     cmdGlu = createButton(fraGlu, "cmdGlu", tr("&Glue"), 4680);
     cmdGCancel = createButton(fraGlu, "cmdGCancel", tr("&Cancel"), 6720);
@@ -107,6 +111,7 @@ void frmMain::showGlueInfo() {
     lblGBigFileSize->setText(bytesText(objGlu->BigFileSize()));
     const std::string& checksums = objGlu->ChecksumFileName();
     lblGChecksum->setText(checksums.empty() ? QStringLiteral("none") : fromEngineText(checksums));
+    lblGRecovery->setText(recoveryChunksText(objGlu->RecoveryChunks()));
 }
 
 QString frmMain::proposedOutputName() const {
@@ -159,10 +164,16 @@ void frmMain::glueEnded(const RunOutcome& outcome) {
                     MessageIcon::Error);
         return;
     }
-    if (outcome.stopped)
+    if (outcome.stopped) {
         setStatus(QStringLiteral("Glue stopped."));
-    else if (!outcome.done)
+    } else if (!outcome.done) {
         showMessage(QStringLiteral("Failed to glue files together."), MessageIcon::Error);
+    } else {
+        const QString rebuilt =
+            rebuiltChunksText(strGluPrefix, objGlu->RebuiltChunks(), objGlu->RebuiltInPlace());
+        if (!rebuilt.isEmpty())
+            setStatus(QStringLiteral("File Successfully Glued Together! ") + rebuilt);
+    }
 
     fraGlu->hide();
     showWelcome(true);

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -209,10 +210,11 @@ QLabel* frmMain::createCaption(QWidget* panel, const char* name, const QString& 
     return caption;
 }
 
-QLabel* frmMain::createValue(QWidget* panel, const char* name, const QString& text, int top) {
+QLabel* frmMain::createValue(QWidget* panel, const char* name, const QString& text, int top,
+                             int width) {
     auto* value = new ElidedLabel(text, panel);
     value->setObjectName(QLatin1String(name));
-    value->setGeometry(twipsRect(kValueLeft, top, kValueWidth, kRowHeight));
+    value->setGeometry(twipsRect(kValueLeft, top, width > 0 ? width : kValueWidth, kRowHeight));
     // Values show file names and engine texts: never read as markup.
     value->setTextFormat(Qt::PlainText);
     frameAsBox(value);
@@ -476,7 +478,8 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
         }
-    } else if (watched == cmdDiv || watched == cmdDCancel || watched == cmbUnit) {
+    } else if (watched == cmdDiv || watched == cmdDCancel || watched == cmbUnit ||
+               watched == spnDRecovery) {
         if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick) &&
             m_dropNextPress) {
             m_dropNextPress = false;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolTip>
 
@@ -26,6 +27,17 @@ class DividePanelTest : public WindowTest {
     QString numChunks() const { return label("lblDNumChunk")->text(); }
     QString lastChunk() const { return label("lblDLastChunkSize")->text(); }
     void selectUnit(int index) { unitList()->setCurrentIndex(index); }
+    QSpinBox* recoveryBox() const { return child<QSpinBox>("spnDRecovery"); }
+    QString recoveryPlan() const { return label("lblDRecovery")->text(); }
+    // Goes to the Recovery box by its access key, types `text` over its
+    // number and leaves it by Tab.
+    void typeRecovery(const QString& text) {
+        QTest::keyClick(window.get(), Qt::Key_R, Qt::AltModifier);
+        ASSERT_EQ(QApplication::focusWidget(), recoveryBox());
+        recoveryBox()->selectAll();
+        QTest::keyClicks(recoveryBox(), text);
+        QTest::keyClick(recoveryBox(), Qt::Key_Tab);
+    }
 };
 
 TEST_F(DividePanelTest, ChoosingAFileShowsItAsOneChunkInBytes) {
@@ -66,6 +78,9 @@ TEST_F(DividePanelTest, AnyOtherFileGivenByPathOrDroppedIsChosenAsInTheDialog) {
           QList<QUrl>{QUrl::fromLocalFile(dir.path())}, QList<QUrl>{}})
         EXPECT_FALSE(drop(refused));
     EXPECT_TRUE(welcomeShown());
+    // The boxes leave a dropped file to the window.
+    EXPECT_FALSE(chunkBox()->acceptDrops());
+    EXPECT_FALSE(recoveryBox()->findChild<QLineEdit*>()->acceptDrops());
 
     for (bool dropped : {false, true}) {
         SCOPED_TRACE(dropped ? "dropped" : "given by path");
@@ -195,6 +210,60 @@ TEST_P(RefusedEntryTest, KeepsThePreviousSizeAndShowsTheDividersError) {
 INSTANTIATE_TEST_SUITE_P(Cases, RefusedEntryTest,
                          ::testing::Values(RefusedCase{"abc"}, RefusedCase{"0"}, RefusedCase{"-5"},
                                            RefusedCase{"3000001"}, RefusedCase{"-1E300"}));
+
+struct RecoveryCase {
+    qint64 fileSize;
+    const char* chunkSize;
+    const char* typed;
+    int most;
+    int value;
+    const char* plan;
+};
+
+class RecoveryPlanTest : public DividePanelTest,
+                         public ::testing::WithParamInterface<RecoveryCase> {};
+
+TEST_P(RecoveryPlanTest, TheBoxGoesUpToWhatThePlanAllowsAndThePlanShowsWhatItAdds) {
+    const RecoveryCase& c = GetParam();
+    openPanelOn(QStringLiteral("data.bin"), c.fileSize, /*sparse=*/true);
+    selectUnit(0);
+    typeChunkSize(QString::fromUtf8(c.chunkSize));
+    typeRecovery(QString::fromUtf8(c.typed));
+    EXPECT_EQ(recoveryBox()->minimum(), 0);
+    EXPECT_EQ(recoveryBox()->maximum(), c.most);
+    EXPECT_EQ(recoveryBox()->value(), c.value);
+    EXPECT_EQ(recoveryPlan().toStdString(), c.plan);
+    EXPECT_EQ(recoveryBox()->accessibleDescription(), recoveryPlan());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecoveryPlanTest,
+    ::testing::Values(
+        RecoveryCase{3000000, "1000000", "2", 5, 2, "2 recovery chunks, 2,000,000 bytes"},
+        RecoveryCase{3000000, "3000000", "1", 3, 1, "1 recovery chunk, 3,000,000 bytes"},
+        RecoveryCase{3000000, "3000000", "9", 3, 0, "none"},
+        RecoveryCase{3000000, "1000000", "0", 5, 0, "none"},
+        RecoveryCase{32766, "1", "0", 32768, 0, "none"},
+        RecoveryCase{32767, "1", "1", 0, 0, "none (too many chunks for recovery data)"}));
+
+TEST_F(DividePanelTest, TheRecoveryNumberFollowsThePlanAndANewFileStartsWithout) {
+    openPanelOn(QStringLiteral("data.bin"), 3000000);
+    typeChunkSize(QStringLiteral("1000000"));
+    typeRecovery(QStringLiteral("5"));
+    EXPECT_EQ(recoveryPlan(), QStringLiteral("5 recovery chunks, 5,000,000 bytes"));
+    // One chunk allows three: the number comes down to it.
+    typeChunkSize(QStringLiteral("3000000"));
+    EXPECT_EQ(recoveryBox()->maximum(), 3);
+    EXPECT_EQ(recoveryBox()->value(), 3);
+    EXPECT_EQ(recoveryPlan(), QStringLiteral("3 recovery chunks, 9,000,000 bytes"));
+    // A unit change keeps it.
+    selectUnit(1);
+    EXPECT_EQ(recoveryBox()->value(), 3);
+
+    chooseFileToDivide(path(QStringLiteral("data.bin")));
+    EXPECT_EQ(recoveryBox()->value(), 0);
+    EXPECT_EQ(recoveryPlan(), QStringLiteral("none"));
+}
 
 TEST_F(DividePanelTest, AnAcceptedSizeAfterARefusedOneClearsTheStatusLine) {
     openPanelOn(QStringLiteral("data.bin"), 3000000);
@@ -435,6 +504,9 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
     EXPECT_EQ(contents(QStringLiteral("notes_1.div")), original.mid(0, 10000000));
     EXPECT_EQ(contents(QStringLiteral("notes_2.div")), original.mid(10000000, 10000000));
     EXPECT_EQ(contents(QStringLiteral("notes_3.div")), original.mid(20000000));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(),
+              "movie.avi notes.hed notes.sha256 notes_1.div notes_2.div notes_3.div")
+        << "without recovery chunks the division writes no recovery data";
 
     // The divider is gone with the run: dividing again means choosing again.
     button("cmdDiv")->click();
@@ -488,6 +560,28 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     EXPECT_EQ(desktop.sleepRequests, (QStringList{"inhibit: Dividing movie.avi", "allow"}));
     EXPECT_TRUE(desktop.notifications.empty());
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+}
+
+TEST_F(DividePanelTest, ADivisionWithOneRecoveryChunkWritesTheRecoveryFiles) {
+    openPanelOn(QStringLiteral("movie.avi"), 3000000);
+    typeChunkSize(QStringLiteral("1000000"));
+    typeRecovery(QStringLiteral("1"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    // The run keeps the number it started with: the box too.
+    int duringRun = -1;
+    whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 1000, [&] {
+        recoveryBox()->setValue(0);
+        duringRun = recoveryBox()->value();
+    });
+    button("cmdDiv")->click();
+    runToEnd();
+
+    EXPECT_EQ(duringRun, 1);
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(),
+              "movie.avi movie.hed movie.par2 movie.sha256 movie.vol0+1.par2 movie_1.div "
+              "movie_2.div movie_3.div");
+    EXPECT_GE(QFileInfo(path(QStringLiteral("movie.vol0+1.par2"))).size(), 1000000);
 }
 
 TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {

@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 
+#include "ui/recovery_text.h"
 #include "window_fixture.h"
 
 namespace {
@@ -64,6 +66,7 @@ TEST_F(GluePanelTest, ChoosingAHeaderShowsItsSummary) {
     EXPECT_EQ(label("lblGBigFileName")->text(), QStringLiteral("original.bin"));
     EXPECT_EQ(label("lblGBigFileSize")->text(), QStringLiteral("87,000,000 bytes"));
     EXPECT_EQ(label("lblGChecksum")->text(), QStringLiteral("none"));
+    EXPECT_EQ(label("lblGRecovery")->text(), QStringLiteral("none"));
     EXPECT_FALSE(action("mnuDivide")->isEnabled());
     EXPECT_TRUE(action("mnuGlue")->isEnabled());
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
@@ -270,6 +273,71 @@ TEST_F(GluePanelTest, ChecksumsAreShownAndADamagedChunkIsNamed) {
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_EQ(desktop.messages[1].text, QStringLiteral("Header File Analysis Failed."));
     EXPECT_FALSE(panel("fraGlu")->isVisible());
+}
+
+struct RecoveryTextCase {
+    int32_t recoveryChunks;
+    const char* row;
+    std::vector<int32_t> rebuilt;
+    bool inPlace;
+    const char* rebuiltText;
+};
+
+class RecoveryTextTest : public ::testing::TestWithParam<RecoveryTextCase> {};
+
+// The glue panel's Recovery row, and what the status line adds to the
+// success text once chunks were rebuilt.
+TEST_P(RecoveryTextTest, CountsAndRebuiltChunksInWords) {
+    const RecoveryTextCase& c = GetParam();
+    EXPECT_EQ(morvane::recoveryChunksText(c.recoveryChunks).toStdString(), c.row);
+    EXPECT_EQ(
+        morvane::rebuiltChunksText(QStringLiteral("movie"), c.rebuilt, c.inPlace).toStdString(),
+        c.rebuiltText);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecoveryTextTest,
+    ::testing::Values(
+        RecoveryTextCase{0, "none", {}, false, ""},
+        RecoveryTextCase{
+            1, "1 recovery chunk", {2}, true, "Rebuilt from recovery data: movie_2.div"},
+        RecoveryTextCase{2,
+                         "2 recovery chunks",
+                         {2, 5},
+                         false,
+                         "Rebuilt from recovery data: movie_2.div, movie_5.div (not written "
+                         "back: the chunk folder cannot be written)"},
+        RecoveryTextCase{32768,
+                         "32,768 recovery chunks",
+                         {1, 2, 3, 10, 11},
+                         true,
+                         "Rebuilt from recovery data: movie_1.div, movie_2.div, movie_3.div "
+                         "and 2 more"}));
+
+// Waits for the glue's repair: the analysis finding the recovery data and
+// glueFile rebuilding a lost chunk.
+TEST_F(GluePanelTest, DISABLED_ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
+    makeFile(QStringLiteral("movie.avi"), 3000000);
+    chooseFileToDivide(path(QStringLiteral("movie.avi")));
+    typeChunkSize(QStringLiteral("1000000"));
+    child<QSpinBox>("spnDRecovery")->setValue(1);
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    button("cmdDiv")->click();
+    runToEnd();
+    const QByteArray second = contents(QStringLiteral("movie_2.div"));
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("movie_2.div"))));
+
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    EXPECT_EQ(label("lblGRecovery")->text(), QStringLiteral("1 recovery chunk"));
+    desktop.fileAnswers.push_back(path(QStringLiteral("restored.avi")));
+    button("cmdGlu")->click();
+    runToEnd();
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("File Successfully Glued Together! Rebuilt from recovery data: "
+                             "movie_2.div"));
+    EXPECT_TRUE(desktop.messages.empty());
+    EXPECT_EQ(contents(QStringLiteral("restored.avi")), contents(QStringLiteral("movie.avi")));
+    EXPECT_EQ(contents(QStringLiteral("movie_2.div")), second);
 }
 
 TEST_F(GluePanelTest, ARejectedHeaderSaysSoAndClosesAnOpenPanel) {

@@ -2,6 +2,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QTest>
 
 #include "window_fixture.h"
@@ -67,6 +68,9 @@ TEST_F(WindowTest, PlacesEveryControlAtItsTwipsDividedBy15) {
         {"lblDLastChunkSize", {120, 142, 449, 21}},
         {"lblDNumChunkA", {16, 179, 97, 21}},
         {"lblDNumChunk", {120, 179, 449, 21}},
+        {"lblDRecoveryA", {16, 216, 97, 21}},
+        {"spnDRecovery", {120, 214, 65, 21}},
+        {"lblDRecovery", {192, 216, 377, 21}},
         {"cmdDiv", {312, 264, 121, 33}},
         {"cmdDCancel", {448, 264, 121, 33}},
         {"lblGHeaderA", {16, 32, 97, 21}},
@@ -78,6 +82,8 @@ TEST_F(WindowTest, PlacesEveryControlAtItsTwipsDividedBy15) {
         {"lblGBigFileSize", {120, 218, 449, 21}},
         {"lblGChecksumA", {16, 241, 97, 21}},
         {"lblGChecksum", {120, 241, 449, 21}},
+        {"lblGRecoveryA", {16, 270, 97, 21}},
+        {"lblGRecovery", {120, 270, 181, 21}},
         {"cmdGlu", {312, 264, 121, 33}},
         {"cmdGCancel", {448, 264, 121, 33}},
     };
@@ -104,6 +110,8 @@ TEST_F(WindowTest, ShowsTheDesignTimeCaptionsAndValues) {
         {"lblDLastChunkSize", "0 byte"},
         {"lblDNumChunkA", "Number of Chunks:"},
         {"lblDNumChunk", "0"},
+        {"lblDRecoveryA", "&Recovery:"},
+        {"lblDRecovery", "none"},
         {"lblGHeaderA", "Header File:"},
         {"lblGHeader", "..."},
         {"lblGChunkSizeA", "Chunk Size:"},
@@ -118,6 +126,8 @@ TEST_F(WindowTest, ShowsTheDesignTimeCaptionsAndValues) {
         {"lblGBigFileSize", "0 byte"},
         {"lblGChecksumA", "Checksums:"},
         {"lblGChecksum", "none"},
+        {"lblGRecoveryA", "Recovery:"},
+        {"lblGRecovery", "none"},
     };
     for (const Caption& caption : captions)
         EXPECT_EQ(label(caption.name)->text().toStdString(), caption.text) << caption.name;
@@ -147,6 +157,8 @@ TEST_F(WindowTest, ScreenReadersHearEachValueWithItsCaption) {
         return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
     };
     EXPECT_EQ(spokenName(unitList()), QStringLiteral("Unit"));
+    EXPECT_EQ(spokenName(child<QSpinBox>("spnDRecovery")), QStringLiteral("Recovery"));
+    EXPECT_EQ(label("lblDRecoveryA")->buddy(), child<QSpinBox>("spnDRecovery"));
     EXPECT_EQ(spokenName(panel("fraDiv")), QStringLiteral("Divide"));
     EXPECT_EQ(spokenName(panel("fraGlu")), QStringLiteral("Glue"));
 }

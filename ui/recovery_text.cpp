@@ -1,0 +1,45 @@
+#include "ui/recovery_text.h"
+
+#include <QStringList>
+
+#include "engine/division_header.h"
+#include "ui/engine_text.h"
+#include "ui/number_format.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr std::size_t kNamedChunks = 3;
+
+}  // namespace
+
+QString recoveryChunksText(int32_t count, const QLocale& locale) {
+    if (count <= 0) return QStringLiteral("none");
+    return formatGrouped(count, locale) +
+           (count == 1 ? QStringLiteral(" recovery chunk") : QStringLiteral(" recovery chunks"));
+}
+
+QString recoveryPlanText(int32_t count, int64_t bytes, int32_t most, const QLocale& locale) {
+    if (most <= 0) return QStringLiteral("none (too many chunks for recovery data)");
+    if (count <= 0) return recoveryChunksText(0, locale);
+    return recoveryChunksText(count, locale) + QStringLiteral(", ") + bytesText(bytes, locale);
+}
+
+QString rebuiltChunksText(const QString& prefix, const std::vector<int32_t>& rebuilt, bool inPlace,
+                          const QLocale& locale) {
+    if (rebuilt.empty()) return QString();
+    QStringList names;
+    for (std::size_t i = 0; i < rebuilt.size() && i < kNamedChunks; ++i)
+        names << fromEngineText(chunkFileName(toEngineText(prefix), rebuilt[i]));
+    QString text =
+        QStringLiteral("Rebuilt from recovery data: ") + names.join(QStringLiteral(", "));
+    if (rebuilt.size() > kNamedChunks)
+        text += QStringLiteral(" and ") +
+                formatGrouped(static_cast<int64_t>(rebuilt.size() - kNamedChunks), locale) +
+                QStringLiteral(" more");
+    if (!inPlace) text += QStringLiteral(" (not written back: the chunk folder cannot be written)");
+    return text;
+}
+
+}  // namespace morvane
