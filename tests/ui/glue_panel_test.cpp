@@ -316,7 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Waits for the glue's repair: the analysis finding the recovery data and
 // glueFile rebuilding a lost chunk.
-TEST_F(GluePanelTest, DISABLED_ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
+TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     makeFile(QStringLiteral("movie.avi"), 3000000);
     chooseFileToDivide(path(QStringLiteral("movie.avi")));
     typeChunkSize(QStringLiteral("1000000"));
