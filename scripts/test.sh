@@ -5,7 +5,7 @@
 #                 UndefinedBehaviorSanitizer
 #   build-tsan/   the engine tests under ThreadSanitizer (about 3 minutes on
 #                 two cores, build included)
-#   build-fuzz/   the fuzz tests (header, recovery data), with clang, for a
+#   build-fuzz/   the fuzz tests (header, recovery data, checksum file), with clang, for a
 #                 bounded time each
 # Arguments are passed to the first ctest (for example -L engine).
 set -euo pipefail
