@@ -6,15 +6,11 @@
 #include <cstdlib>
 
 #include "engine/checksum_file.h"
+#include "fuzz_support.h"
 
 namespace {
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "checksum fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using morvane_fuzz::require;
 
 }  // namespace
 

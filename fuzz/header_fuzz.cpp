@@ -11,40 +11,13 @@
 
 #include "engine/division_header.h"
 #include "engine/file_glue.h"
+#include "fuzz_support.h"
 
 namespace {
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "header fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string g_folder;
-
-void removeWorkFolder() {
-    ::unlink((g_folder + "x.hed").c_str());
-    ::unlink((g_folder + "out.bin").c_str());
-    ::rmdir(g_folder.c_str());
-}
-
-const std::string& workFolder() {
-    if (g_folder.empty()) {
-        char pattern[] = "/tmp/morvane-fuzz-XXXXXX";
-        require(::mkdtemp(pattern) != nullptr, "cannot make a work folder");
-        g_folder = std::string(pattern) + "/";
-        std::atexit(removeWorkFolder);
-    }
-    return g_folder;
-}
-
-void writeFile(const std::string& path, const uint8_t* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    require(fd >= 0, "cannot write the header file");
-    require(::write(fd, data, size) == static_cast<ssize_t>(size), "short write");
-    ::close(fd);
-}
+using morvane_fuzz::require;
+using morvane_fuzz::workFolder;
+using morvane_fuzz::writeFile;
 
 void checkRecord(const std::vector<char>& bytes) {
     const morvane::DivisionHeader header = morvane::decodeHeader(bytes);

@@ -12,41 +12,13 @@
 #include "engine/file_layer.h"
 #include "engine/recovery/par2_repair.h"
 #include "engine/recovery/par2_set.h"
+#include "fuzz_support.h"
 
 namespace {
 
-void require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "par2 fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string g_folder;
-
-void removeWorkFolder() {
-    for (const char* name : {"f.par2", "f_1.div", "f_2.div", "f.hed", "f.sha256"}) {
-        ::unlink((g_folder + name).c_str());
-    }
-    ::rmdir(g_folder.c_str());
-}
-
-const std::string& workFolder() {
-    if (g_folder.empty()) {
-        char pattern[] = "/tmp/morvane-par2-fuzz-XXXXXX";
-        require(::mkdtemp(pattern) != nullptr, "cannot make a work folder");
-        g_folder = std::string(pattern) + "/";
-        std::atexit(removeWorkFolder);
-    }
-    return g_folder;
-}
-
-void writeFile(const std::string& path, const uint8_t* data, size_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    require(fd >= 0, "cannot write a file");
-    require(::write(fd, data, size) == static_cast<ssize_t>(size), "short write");
-    ::close(fd);
-}
+using morvane_fuzz::require;
+using morvane_fuzz::workFolder;
+using morvane_fuzz::writeFile;
 
 }  // namespace
 

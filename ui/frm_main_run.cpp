@@ -20,7 +20,6 @@ namespace {
 constexpr int kRowLeft = 120;
 constexpr int kRowTop = 4800;
 constexpr int kRowWidth = 8925;
-constexpr int kRowHeight = 315;
 constexpr int kRunStatusWidth = 3600;
 constexpr int kBarLeft = 3780;
 constexpr int kBarWidth = 1860;

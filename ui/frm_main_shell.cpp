@@ -52,7 +52,6 @@ constexpr int kCaptionLeft = 240;
 constexpr int kCaptionWidth = 1455;
 constexpr int kValueLeft = 1800;
 constexpr int kValueWidth = 6735;
-constexpr int kRowHeight = 315;
 
 void frameAsBox(QLabel* label) {
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
