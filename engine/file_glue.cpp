@@ -327,7 +327,9 @@ bool FileGlue::runGlue() {
             glued = false;
         }
     }
+    // Rebuilt chunks kept for this run only go with it.
     m_scratch.reset();
+    m_chunkPaths.clear();
     if (!glued) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
