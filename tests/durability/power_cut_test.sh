@@ -45,7 +45,7 @@ mounts=()
 loops=()
 cleanup() {
     local m l
-    for m in "${mounts[@]}"; do mountpoint -q "$m" && umount "$m" || true; done
+    for m in "${mounts[@]}"; do mountpoint -q "$m" && { umount "$m" || umount -l "$m"; } || true; done
     for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null || true; done
     rm -rf "$work"
 }
