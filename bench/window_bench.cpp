@@ -1,13 +1,16 @@
 // Times a division and a glue driven through the real window (offscreen,
 // dialogs answered by a script) against the same work done by the engine
 // alone in the same process, to show what the window's run thread, status
-// line and progress cost.
+// line and progress cost. Also measures how the window answers during its
+// runs: the longest its thread went without running a 10 ms timer, and the
+// time from a click on Stop to the end of a stopped division.
 //
 //   morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR]
 #include <unistd.h>
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QUrl>
@@ -23,6 +26,7 @@
 
 #include "engine/file_divider.h"
 #include "engine/file_glue.h"
+#include "tests/ui/tick_gaps.h"
 #include "ui/desktop.h"
 #include "ui/frm_main.h"
 
@@ -69,6 +73,13 @@ double seconds(const std::function<void()>& work) {
     const auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The longest stall of the window's thread while `work` runs, in ms.
+double longestStallMs(const std::function<void()>& work) {
+    const TickGaps gaps;
+    work();
+    return static_cast<double>(gaps.longestMs());
 }
 
 double median(std::vector<double> v) {
@@ -124,6 +135,28 @@ void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std
     waitForRun(window);
 }
 
+// Starts a window division, clicks Stop once a tenth of it is done, and
+// returns the milliseconds from the click to the end of the run.
+double windowStopMs(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
+                    int32_t chunk) {
+    desktop.answers.push_back(QString::fromStdString(dir + "/source.bin"));
+    window.findChild<QAction*>("mnuDivide")->trigger();
+    auto* box = window.findChild<QLineEdit*>("txtDChunk");
+    box->setFocus();
+    box->setText(QString::number(chunk));
+    QTest::keyClick(box, Qt::Key_Return);
+    desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
+    window.findChild<QPushButton*>("cmdDiv")->click();
+    auto* bar = window.findChild<QProgressBar*>("prgRun");
+    while (window.isBusy() && bar->value() < 10) QTest::qWait(1);
+    if (!window.isBusy()) die("the division ended before it could be stopped");
+    const auto click = std::chrono::steady_clock::now();
+    window.findChild<QPushButton*>("cmdStop")->click();
+    waitForRun(window);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - click)
+        .count();
+}
+
 void windowGlue(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir) {
     desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
     window.findChild<QAction*>("mnuGlue")->trigger();
@@ -170,7 +203,7 @@ int main(int argc, char* argv[]) {
     AnsweringDesktop desktop;
     morvane::frmMain window(desktop);
     window.show();
-    std::vector<double> wDiv, eDiv, wGlu, eGlu;
+    std::vector<double> wDiv, eDiv, wGlu, eGlu, stalls, stops;
     for (int r = 0; r < runs; ++r) {
         fs::remove_all(dir + "/window");
         fs::remove_all(dir + "/engine");
@@ -181,11 +214,14 @@ int main(int argc, char* argv[]) {
         // The window and the engine take turns at going first, so that
         // neither always meets the disk as the other left it.
         auto windowDivides = [&] {
-            wDiv.push_back(seconds([&] { windowDivide(window, desktop, dir, chunk); }));
+            stalls.push_back(longestStallMs([&] {
+                wDiv.push_back(seconds([&] { windowDivide(window, desktop, dir, chunk); }));
+            }));
         };
         auto engineDivides = [&] { eDiv.push_back(seconds([&] { engineDivide(dir, chunk); })); };
         auto windowGlues = [&] {
-            wGlu.push_back(seconds([&] { windowGlue(window, desktop, dir); }));
+            stalls.push_back(longestStallMs(
+                [&] { wGlu.push_back(seconds([&] { windowGlue(window, desktop, dir); })); }));
         };
         auto engineGlues = [&] { eGlu.push_back(seconds([&] { engineGlue(dir); })); };
         if (r % 2 == 0) {
@@ -195,6 +231,9 @@ int main(int argc, char* argv[]) {
         }
         if (!sameFiles(dir + "/source.bin", dir + "/window.bin")) die("window glue differs");
         if (!sameFiles(dir + "/source.bin", dir + "/engine.bin")) die("engine glue differs");
+        fs::remove_all(dir + "/window");
+        fs::create_directories(dir + "/window");
+        stops.push_back(windowStopMs(window, desktop, dir, chunk));
         std::printf("run %d of %d done\n", r + 1, runs);
     }
     fs::remove_all(dir);
@@ -206,5 +245,12 @@ int main(int argc, char* argv[]) {
                 median(wDiv) / median(eDiv));
     std::printf("| glue      | %17.3f | %17.3f | %15.2f |\n", median(wGlu), median(eGlu),
                 median(wGlu) / median(eGlu));
+    std::printf("\nThe window's thread during its runs (ms, median and largest):\n\n");
+    std::printf("| measure                           | median | largest |\n");
+    std::printf("|-----------------------------------|-------:|--------:|\n");
+    std::printf("| longest stall in a divide or glue | %6.0f | %7.0f |\n", median(stalls),
+                *std::max_element(stalls.begin(), stalls.end()));
+    std::printf("| Stop click to the run's end       | %6.0f | %7.0f |\n", median(stops),
+                *std::max_element(stops.begin(), stops.end()));
     return 0;
 }

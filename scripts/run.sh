@@ -11,7 +11,11 @@ cmake --build "$build" -j "$(nproc)" --target morvane
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" != "offscreen" ]; then
     echo "Morvane is built ($build/app/morvane) but there is no display to show its window on." >&2
-    echo "Start it from a desktop session, or under a virtual X server: xvfb-run $build/app/morvane" >&2
+    if command -v xvfb-run >/dev/null; then
+        echo "Start it from a desktop session, or under a virtual X server: xvfb-run $build/app/morvane" >&2
+    else
+        echo "Start it from a desktop session, or connect with ssh -X." >&2
+    fi
     exit 1
 fi
 exec "$build/app/morvane"

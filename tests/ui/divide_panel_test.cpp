@@ -414,11 +414,11 @@ TEST_F(DividePanelTest, TheDivideAccessKeyCommitsTheBoxBeforeItActs) {
     desktop.onMessage = [&elsewhere](const ScriptedDesktop::Message&) {
         elsewhere.show();
         elsewhere.activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere, 30000));
     };
     const auto accessKey = [this](Qt::Key key) {
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 30000));
         QTest::keyClick(window.get(), key, Qt::AltModifier);
     };
     chunkBox()->setFocus();
@@ -442,7 +442,7 @@ TEST_F(DividePanelTest, TheDivideAccessKeyCommitsTheBoxBeforeItActs) {
     EXPECT_EQ(desktop.fileRequests.size(), 1u);
     desktop.onMessage = nullptr;
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 30000));
 
     QStringList chunksWhenAsked;
     desktop.onFileDialog = [&](const FileDialogRequest&) { chunksWhenAsked << numChunks(); };
@@ -523,9 +523,11 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     int shownValue = -1;
     QString shownLeft, spokenValue, spokenLeft;
     QAccessible::Role role = QAccessible::NoRole;
-    // With the first chunk done and the second begun, after more than a second.
+    // With the first chunk done and the second begun, once the strip has
+    // caught up and a second has passed.
     whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), 10001000, [&] {
-        QTest::qWait(1200);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return bar->value() >= 40 && !label("lblTimeLeft")->text().isEmpty(); }, 60000));
         shownValue = bar->value();
         shownLeft = label("lblTimeLeft")->text();
         QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(bar);
@@ -544,7 +546,8 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     EXPECT_LT(shownValue, 50);
     EXPECT_EQ(role, QAccessible::ProgressBar);
     EXPECT_EQ(spokenValue, QString::number(shownValue));
-    EXPECT_EQ(shownLeft, QStringLiteral("A few seconds left"));
+    // What is left depends on the machine's pace; that it is said does not.
+    EXPECT_TRUE(shownLeft.endsWith(QStringLiteral(" left"))) << shownLeft.toStdString();
     EXPECT_EQ(spokenLeft, shownLeft);
     EXPECT_FALSE(bar->isVisible());
     EXPECT_FALSE(label("lblTimeLeft")->isVisible());

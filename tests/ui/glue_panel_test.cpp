@@ -155,7 +155,7 @@ TEST_F(GluePanelTest, StopByItsAccessKeyEndsAGlueAndLeavesNothing) {
         const QSignalSpy clicks(button("cmdStop"), &QPushButton::clicked);
         QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
         QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return clicks.count() > 0; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return clicks.count() > 0; }, 60000));
     });
     const int before = statuses.size();
     button("cmdGlu")->click();

@@ -15,7 +15,7 @@ openbox --sm-disable --startup "touch $home/wm-ready" &
 wm=$!
 waited=0
 while [ ! -e "$home/wm-ready" ]; do
-    if ! kill -0 "$wm" 2>/dev/null || [ "$waited" -ge 100 ]; then
+    if ! kill -0 "$wm" 2>/dev/null || [ "$waited" -ge 600 ]; then
         echo "under_window_manager.sh: openbox did not start" >&2
         kill "$wm" 2>/dev/null
         rm -rf "$home"

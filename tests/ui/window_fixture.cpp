@@ -19,7 +19,7 @@ void WindowTest::SetUp() {
                      [this](const QString& text) { statuses << text; });
     window->show();
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 30000));
 }
 
 void WindowTest::TearDown() {

@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +21,7 @@
 
 #include "engine/file_layer.h"
 #include "scripted_desktop.h"
+#include "tick_gaps.h"
 #include "ui/frm_main.h"
 
 // The texts of the window's message boxes, as the window hands them over.
@@ -63,29 +63,6 @@ class SlowFileLayer : public morvane::FileLayer {
     int64_t m_counted = 0;
     bool m_holding = false;
     std::atomic<bool> m_waiting{false};
-};
-
-// A 10 ms timer on the window's thread, and the longest it waited between
-// two of its ticks: how long the window could not have answered.
-class TickGaps {
-  public:
-    TickGaps() {
-        m_timer.setInterval(10);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.elapsed();
-            m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 longestMs() const { return m_longest; }
-
-  private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
 };
 
 // A shown and active frmMain on a scripted desktop, a temporary folder, and
