@@ -43,7 +43,7 @@ slow_fs_mount() {
     /usr/bin/python3 "$slow_fs_program" "$backing" "$mountpoint" --rate "$rate" >"$log" 2>&1 &
     local daemon=$!
     local _
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         if mountpoint -q "$mountpoint"; then
             slow_fs_mountpoints+=("$mountpoint")
             slow_fs_daemons+=("$daemon")
