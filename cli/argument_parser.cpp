@@ -29,9 +29,11 @@ bool ArgumentParser::parse(const std::vector<std::string>& args) {
             continue;
         }
         const std::size_t equals = arg.find('=');
-        std::string name = arg == "-h" ? "help" : arg.substr(2, equals - 2);
-        const OptionSpec* option =
-            arg.compare(0, 2, "--") == 0 || arg == "-h" ? find(name) : nullptr;
+        const bool isShort = arg == "-h" || arg == "-q";
+        const std::string name = arg == "-h"   ? "help"
+                                 : arg == "-q" ? "quiet"
+                                               : arg.substr(2, equals - 2);
+        const OptionSpec* option = arg.compare(0, 2, "--") == 0 || isShort ? find(name) : nullptr;
         if (!option) {
             m_error = "unknown option '" + escapeForTerminal(arg.substr(0, equals)) + "'";
             return false;

@@ -14,9 +14,9 @@ struct OptionSpec {
 };
 
 // The arguments of one command: its options and its operands. "-h" stands
-// for "--help"; "--" ends the options; anything else that begins with "-"
-// must be one of the command's options. Arguments are kept as the bytes
-// they were given in.
+// for "--help" and "-q" for "--quiet"; "--" ends the options; anything else
+// that begins with "-" must be one of the command's options. Arguments are
+// kept as the bytes they were given in.
 class ArgumentParser {
   public:
     explicit ArgumentParser(std::vector<OptionSpec> options) : m_options(std::move(options)) {}

@@ -1,5 +1,7 @@
 #include "cli/divide_command.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -145,6 +147,13 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     const std::string path = args.operands().front();
     std::string fileFolder, fileName;
     splitPath(path, &fileFolder, &fileName);
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 &&
+        (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode))) {
+        console.error("divide failed: " + escapeForTerminal(path) +
+                      ": not a regular file (a FIFO, a socket or a device)");
+        return kExitFailed;
+    }
     FileDivider divider;
     divider.setBigFileName(fileName);
     divider.setBigFilePath(fileFolder);
