@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "cli/json_object.h"
+
 namespace morvane {
 
 int writeAll(int fd, const std::string& text) {
@@ -45,6 +47,20 @@ void Console::error(const std::string& line) const {
 
 void Console::note(const std::string& line) const {
     if (!m_quiet) writeAll(STDERR_FILENO, line + "\n");
+}
+
+int Console::failEarly(const std::string& command, int status, const std::string& line) const {
+    error(line);
+    if (!m_json) return status;
+    JsonObject json;
+    json.addString("command", command);
+    json.addString("result", "failed");
+    json.addNumber("exit_code", status);
+    JsonObject failure;
+    failure.addString("text", line);
+    json.addObject("error", failure);
+    result(json.text());
+    return status;
 }
 
 std::string Console::resultBlocked() const {

@@ -27,6 +27,10 @@ class Console {
     void error(const std::string& line) const;
     // `line` on standard error, unless quiet.
     void note(const std::string& line) const;
+    // Ends a command before its run: `line` as error() writes it and, with
+    // --json, an object with the command, "result": "failed",
+    // the exit status and the error's text. Returns `status`.
+    int failEarly(const std::string& command, int status, const std::string& line) const;
     // Whether the JSON result can be written at all: empty when it can,
     // otherwise why not (standard output closed, or a pipe with no reader).
     std::string resultBlocked() const;

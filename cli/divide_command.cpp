@@ -150,18 +150,19 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0 &&
         (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode))) {
-        console.error("divide failed: " + escapeForTerminal(path) +
-                      ": not a regular file (a FIFO, a socket or a device)");
-        return kExitFailed;
+        return console.failEarly("divide", kExitFailed,
+                                 "divide failed: " + escapeForTerminal(path) +
+                                     ": not a regular file (a FIFO, a socket or a device)");
     }
     FileDivider divider;
     divider.setBigFileName(fileName);
     divider.setBigFilePath(fileFolder);
     if (fileName.empty() || !divider.analyze()) {
-        console.error(
+        return console.failEarly(
+            "divide", kExitFailed,
             "divide failed: " + escapeForTerminal(path) + ": " +
-            (fileName.empty() ? std::string(strerror(EISDIR)) : divider.ErrorDescription()));
-        return kExitFailed;
+                escapeForTerminal(fileName.empty() ? strerror(EISDIR)
+                                                   : divider.ErrorDescription()));
     }
     const std::string problem = planChunks(args, divider);
     if (!problem.empty()) return usageError(*this, console, problem);
@@ -184,16 +185,18 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     if (folder.back() != '/') folder += '/';
     const int failure = folderProblem(folder);
     if (failure != 0) {
-        console.error("divide failed: " + escapeForTerminal(folder) + ": " + strerror(failure));
-        return kExitFailed;
+        return console.failEarly(
+            "divide", kExitFailed,
+            "divide failed: " + escapeForTerminal(folder) + ": " + strerror(failure));
     }
     const int32_t chunks = divider.NumOfChunks();
     const auto present = existingOutputs(folder, prefix, chunks, static_cast<int32_t>(recovery));
     if (!present.empty() && !args.has("force")) {
-        console.error("divide refused: " + nameList(present) + " in " + escapeForTerminal(folder) +
-                      (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
-                      (present.size() == 1 ? "it" : "them"));
-        return kExitFailed;
+        return console.failEarly(
+            "divide", kExitFailed,
+            "divide refused: " + nameList(present) + " in " + escapeForTerminal(folder) +
+                (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
+                (present.size() == 1 ? "it" : "them"));
     }
     if (console.json()) {
         const std::string blocked = console.resultBlocked();

@@ -123,8 +123,9 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
         const std::string why = headerName.empty() || prefix.empty()
                                     ? std::string(engineMessage(kInvalidHeaderFile))
                                     : glue.ErrorDescription();
-        console.error("glue failed: " + escapeForTerminal(header) + ": " + escapeForTerminal(why));
-        return !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed;
+        return console.failEarly(
+            "glue", !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
+            "glue failed: " + escapeForTerminal(header) + ": " + escapeForTerminal(why));
     }
 
     std::string stored = safeOutputName(glue.BigFileName());
@@ -134,15 +135,15 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     splitPath(output, &outputFolder, &outputName);
     const int failure = folderProblem(outputFolder);
     if (failure != 0 || outputName.empty()) {
-        console.error("glue failed: " + escapeForTerminal(output) + ": " +
-                      strerror(failure != 0 ? failure : EISDIR));
-        return kExitFailed;
+        return console.failEarly("glue", kExitFailed,
+                                 "glue failed: " + escapeForTerminal(output) + ": " +
+                                     strerror(failure != 0 ? failure : EISDIR));
     }
     struct stat info;
     if (lstat(output.c_str(), &info) == 0 && !args.has("force")) {
-        console.error("glue refused: " + escapeForTerminal(output) +
-                      " exists already; --force replaces it");
-        return kExitFailed;
+        return console.failEarly(
+            "glue", kExitFailed,
+            "glue refused: " + escapeForTerminal(output) + " exists already; --force replaces it");
     }
     if (console.json()) {
         const std::string blocked = console.resultBlocked();
