@@ -89,6 +89,111 @@ std::string planChunks(const ArgumentParser& args, FileDivider& divider) {
     return std::string();
 }
 
+// Where a division goes and what it writes beside the chunks.
+struct DivisionTarget {
+    std::string file;
+    std::string prefix;
+    std::string folder;
+    int32_t recovery = 0;
+};
+
+// Whether the division may write into its folder: the folder is there,
+// no file of the set's names is (unless `force`), and a JSON result can be
+// written when one is asked for. kExitDone, or the status to end with.
+int checkTarget(const FileDivider& divider, const DivisionTarget& target, bool force,
+                const Console& console) {
+    const std::string& folder = target.folder;
+    const int failure = folderProblem(folder);
+    if (failure != 0) {
+        return console.failEarly(
+            "divide", kExitFailed,
+            "divide failed: " + escapeForTerminal(folder) + ": " + strerror(failure));
+    }
+    const int32_t chunks = divider.NumOfChunks();
+    const auto present = existingOutputs(folder, target.prefix, chunks, target.recovery);
+    if (!present.empty() && !force) {
+        return console.failEarly(
+            "divide", kExitFailed,
+            "divide refused: " + nameList(present) + " in " + escapeForTerminal(folder) +
+                (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
+                (present.size() == 1 ? "it" : "them"));
+    }
+    if (console.json()) {
+        const std::string blocked = console.resultBlocked();
+        if (!blocked.empty()) {
+            console.error("divide: --json: " + blocked);
+            return kExitFailed;
+        }
+    }
+    return kExitDone;
+}
+
+// Runs the division of `target`, with its progress on a terminal and its
+// result; returns the exit status.
+int divide(FileDivider& divider, const DivisionTarget& target, CommandContext& context) {
+    const int32_t chunks = divider.NumOfChunks();
+    divider.setChunkPrefix(target.prefix);
+    divider.setChunkPath(target.folder);
+    divider.setRecoveryChunks(target.recovery);
+    DivisionWatch watch(divider);
+    divider.setObserver(&watch);
+    const int64_t total = divider.BigFileSize();
+    ProgressLine progress(
+        [&] {
+            if (divider.BytesDone() >= total)
+                return std::string(target.recovery > 0 ? "Writing recovery data, flushing to disk"
+                                                       : "Flushing to disk");
+            return "Dividing chunk " + grouped(watch.chunk()) + " of " + grouped(chunks);
+        },
+        [&] { return divider.BytesDone(); });
+    progress.start(total);
+    const Console& console = context.console;
+    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
+    bool done = false;
+    const auto started = std::chrono::steady_clock::now();
+    monitor.run([&] { done = divider.divideFile(); }, [&] { divider.requestStop(); });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    int status = kExitDone;
+    JsonObject json;
+    json.addString("command", "divide");
+    if (done) {
+        json.addString("result", "done");
+        console.note("File Successfully Divided! " +
+                     escapeForTerminal(target.folder + headerFileName(target.prefix)) + ": " +
+                     grouped(chunks) + (chunks == 1 ? " chunk" : " chunks"));
+    } else if (divider.Stopped()) {
+        json.addString("result", "stopped");
+        json.addString("signal", signalName(monitor.signal()));
+        console.note("Division stopped.");
+        status = exitForSignal(monitor.signal());
+    } else {
+        json.addString("result", "failed");
+        console.error("divide failed: " + escapeForTerminal(divider.ErrorDescription()));
+        JsonObject error;
+        error.addNumber("code", divider.ErrorCode());
+        error.addBool("system", divider.IsSysErr());
+        error.addString("text", divider.ErrorDescription());
+        json.addObject("error", error);
+        status = kExitFailed;
+    }
+    json.addNumber("exit_code", status);
+    json.addString("file", target.file);
+    json.addNumber("file_size", total);
+    json.addString("folder", target.folder);
+    json.addString("prefix", target.prefix);
+    json.addNumber("chunk_size", divider.AvgChunkSize());
+    json.addNumber("last_chunk_size", divider.LastChunkSize());
+    json.addNumber("chunks", chunks);
+    json.addNumber("recovery_chunks", target.recovery);
+    json.addStrings("written", done ? divisionOutputs(target.prefix, chunks, target.recovery)
+                                    : std::vector<std::string>());
+    json.addSeconds("seconds", seconds);
+    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
+    return status;
+}
+
 }  // namespace
 
 const char* DivideCommand::summary() const {
@@ -177,95 +282,17 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
                                     grouped(divider.MaxRecoveryChunks()) + " recovery chunks");
     }
 
-    std::string prefix = args.has("prefix") ? prefixGiven : withoutExtension(fileName);
+    DivisionTarget target;
+    target.file = path;
+    target.prefix = args.has("prefix") ? prefixGiven : withoutExtension(fileName);
     // A name that is all extension (".bashrc") keeps its whole name.
-    if (prefix.empty()) prefix = fileName;
-    std::string folder = args.has("to") ? args.value("to") : fileFolder;
-    if (folder.empty()) folder = "./";
-    if (folder.back() != '/') folder += '/';
-    const int failure = folderProblem(folder);
-    if (failure != 0) {
-        return console.failEarly(
-            "divide", kExitFailed,
-            "divide failed: " + escapeForTerminal(folder) + ": " + strerror(failure));
-    }
-    const int32_t chunks = divider.NumOfChunks();
-    const auto present = existingOutputs(folder, prefix, chunks, static_cast<int32_t>(recovery));
-    if (!present.empty() && !args.has("force")) {
-        return console.failEarly(
-            "divide", kExitFailed,
-            "divide refused: " + nameList(present) + " in " + escapeForTerminal(folder) +
-                (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
-                (present.size() == 1 ? "it" : "them"));
-    }
-    if (console.json()) {
-        const std::string blocked = console.resultBlocked();
-        if (!blocked.empty()) {
-            console.error("divide: --json: " + blocked);
-            return kExitFailed;
-        }
-    }
-
-    divider.setChunkPrefix(prefix);
-    divider.setChunkPath(folder);
-    divider.setRecoveryChunks(static_cast<int32_t>(recovery));
-    DivisionWatch watch(divider);
-    divider.setObserver(&watch);
-    const int64_t total = divider.BigFileSize();
-    ProgressLine progress(
-        [&] {
-            if (divider.BytesDone() >= total)
-                return std::string(recovery > 0 ? "Writing recovery data, flushing to disk"
-                                                : "Flushing to disk");
-            return "Dividing chunk " + grouped(watch.chunk()) + " of " + grouped(chunks);
-        },
-        [&] { return divider.BytesDone(); });
-    progress.start(total);
-    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
-    bool done = false;
-    const auto started = std::chrono::steady_clock::now();
-    monitor.run([&] { done = divider.divideFile(); }, [&] { divider.requestStop(); });
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    int status = kExitDone;
-    JsonObject json;
-    json.addString("command", "divide");
-    if (done) {
-        json.addString("result", "done");
-        console.note("File Successfully Divided! " +
-                     escapeForTerminal(folder + headerFileName(prefix)) + ": " + grouped(chunks) +
-                     (chunks == 1 ? " chunk" : " chunks"));
-    } else if (divider.Stopped()) {
-        json.addString("result", "stopped");
-        json.addString("signal", signalName(monitor.signal()));
-        console.note("Division stopped.");
-        status = exitForSignal(monitor.signal());
-    } else {
-        json.addString("result", "failed");
-        console.error("divide failed: " + escapeForTerminal(divider.ErrorDescription()));
-        JsonObject error;
-        error.addNumber("code", divider.ErrorCode());
-        error.addBool("system", divider.IsSysErr());
-        error.addString("text", divider.ErrorDescription());
-        json.addObject("error", error);
-        status = kExitFailed;
-    }
-    json.addNumber("exit_code", status);
-    json.addString("file", path);
-    json.addNumber("file_size", total);
-    json.addString("folder", folder);
-    json.addString("prefix", prefix);
-    json.addNumber("chunk_size", divider.AvgChunkSize());
-    json.addNumber("last_chunk_size", divider.LastChunkSize());
-    json.addNumber("chunks", chunks);
-    json.addNumber("recovery_chunks", recovery);
-    json.addStrings("written", done
-                                   ? divisionOutputs(prefix, chunks, static_cast<int32_t>(recovery))
-                                   : std::vector<std::string>());
-    json.addSeconds("seconds", seconds);
-    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
-    return status;
+    if (target.prefix.empty()) target.prefix = fileName;
+    target.folder = args.has("to") ? args.value("to") : fileFolder;
+    if (target.folder.empty()) target.folder = "./";
+    if (target.folder.back() != '/') target.folder += '/';
+    target.recovery = static_cast<int32_t>(recovery);
+    const int refusal = checkTarget(divider, target, args.has("force"), console);
+    return refusal != kExitDone ? refusal : divide(divider, target, context);
 }
 
 }  // namespace morvane

@@ -57,6 +57,34 @@ std::string outputPath(const std::string& to, const std::string& headerFolder,
     return to;
 }
 
+// Whether the glue may write `output`: its folder is there, no file is in
+// its place (unless `force`), and a JSON result can be written when one is
+// asked for. kExitDone, or the status to end with.
+int checkOutput(const std::string& output, bool force, const Console& console) {
+    std::string outputFolder, outputName;
+    splitPath(output, &outputFolder, &outputName);
+    const int failure = folderProblem(outputFolder);
+    if (failure != 0 || outputName.empty()) {
+        return console.failEarly("glue", kExitFailed,
+                                 "glue failed: " + escapeForTerminal(output) + ": " +
+                                     strerror(failure != 0 ? failure : EISDIR));
+    }
+    struct stat info;
+    if (lstat(output.c_str(), &info) == 0 && !force) {
+        return console.failEarly(
+            "glue", kExitFailed,
+            "glue refused: " + escapeForTerminal(output) + " exists already; --force replaces it");
+    }
+    if (console.json()) {
+        const std::string blocked = console.resultBlocked();
+        if (!blocked.empty()) {
+            console.error("glue: --json: " + blocked);
+            return kExitFailed;
+        }
+    }
+    return kExitDone;
+}
+
 }  // namespace
 
 std::string safeOutputName(const std::string& stored) {
@@ -131,28 +159,10 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     std::string stored = safeOutputName(glue.BigFileName());
     if (stored.empty()) stored = safeOutputName(prefix);
     const std::string output = outputPath(args.value("to"), headerFolder, stored);
+    const int refusal = checkOutput(output, args.has("force"), console);
+    if (refusal != kExitDone) return refusal;
     std::string outputFolder, outputName;
     splitPath(output, &outputFolder, &outputName);
-    const int failure = folderProblem(outputFolder);
-    if (failure != 0 || outputName.empty()) {
-        return console.failEarly("glue", kExitFailed,
-                                 "glue failed: " + escapeForTerminal(output) + ": " +
-                                     strerror(failure != 0 ? failure : EISDIR));
-    }
-    struct stat info;
-    if (lstat(output.c_str(), &info) == 0 && !args.has("force")) {
-        return console.failEarly(
-            "glue", kExitFailed,
-            "glue refused: " + escapeForTerminal(output) + " exists already; --force replaces it");
-    }
-    if (console.json()) {
-        const std::string blocked = console.resultBlocked();
-        if (!blocked.empty()) {
-            console.error("glue: --json: " + blocked);
-            return kExitFailed;
-        }
-    }
-
     glue.setBigFileName(outputName);
     glue.setBigFilePath(outputFolder);
     GlueWatch watch(glue);
