@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/command_line.h"
 #include "ui/app_info.h"
 #include "ui/frm_main.h"
 #include "ui/qt_desktop.h"
@@ -17,7 +18,9 @@ constexpr int kNoDisplay = 1;
 
 void describeCommandLine(QCommandLineParser& parser) {
     parser.setApplicationDescription(
-        QStringLiteral("Divides a large file into chunks and glues the chunks back."));
+        QStringLiteral("Divides a large file into chunks and glues the chunks back.\n"
+                       "Without a command, opens the window, on the file when one is given.\n\n") +
+        QString::fromStdString(morvane::commandsHelp()));
     // Qt's own options are single-dash words (-platform, -style, -reverse); so are ours.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addHelpOption();
@@ -26,6 +29,10 @@ void describeCommandLine(QCommandLineParser& parser) {
         QStringLiteral("file"),
         QStringLiteral("A division header (.hed) to glue, or any other file to divide."),
         QStringLiteral("[file]"));
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("A command to run without the window (listed above)."),
+        QStringLiteral("| COMMAND ..."));
 }
 
 // True when neither the environment nor the command line says where a window
@@ -47,6 +54,9 @@ bool hasNoDisplay(int argc, char* argv[]) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A command runs without the window: nothing of the GUI is started.
+    if (morvane::isCommandLineRun(argc, argv)) return morvane::runCommandLine(argc, argv);
+
     QCoreApplication::setApplicationName(QString::fromLatin1(morvane::kProgramName));
     QCoreApplication::setApplicationVersion(QStringLiteral(MORVANE_VERSION));
     // Help, the version and usage errors need no display. Without one, the

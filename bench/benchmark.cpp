@@ -1,5 +1,6 @@
-// Times Morvane's division and glue through the engine against split, cat
-// and cp (each followed by sync, since Morvane flushes its files to storage
+// Times Morvane's division and glue through the engine, and through the
+// program's command line (morvane divide, morvane glue) as whole processes,
+// against split, cat and cp (each followed by sync, since Morvane flushes its files to storage
 // before it reports success), checks every output byte for byte, and prints
 // medians, spreads, ratios and the engine process's peak resident memory.
 // The tools take turns in every round, and cp + sync of the whole file is
@@ -31,12 +32,15 @@ struct Options {
     int runs = 5;
     std::string dir;
     std::string runner;
+    std::string program;
     bool xfs = true;
     bool recovery = true;
 };
 
 struct Sample {
     double seconds = 0;
+    // Processor time, user and system, of the process and its threads.
+    double cpuSeconds = 0;
     long maxRssKiB = 0;
     bool ok = false;
 };
@@ -61,6 +65,13 @@ struct Series {
         double m = 0;
         for (const Sample& s : samples) m = std::max(m, s.seconds);
         return m;
+    }
+    double medianCpu() const {
+        std::vector<double> t;
+        for (const Sample& s : samples) t.push_back(s.cpuSeconds);
+        std::sort(t.begin(), t.end());
+        if (t.empty()) return 0;
+        return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
     }
     long peakRssKiB() const {
         long m = 0;
@@ -92,6 +103,8 @@ Sample runTimed(const std::vector<std::string>& args) {
     sample.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sample.maxRssKiB = usage.ru_maxrss;
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    sample.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     sample.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!sample.ok) die("command failed: " + args[0] + " " + (args.size() > 1 ? args[1] : ""));
     return sample;
@@ -202,18 +215,22 @@ Options parse(int argc, char** argv) {
             o.dir = value();
         else if (a == "--runner")
             o.runner = value();
+        else if (a == "--program")
+            o.program = value();
         else if (a == "--no-xfs")
             o.xfs = false;
         else if (a == "--no-recovery")
             o.recovery = false;
         else
             die("usage: morvane_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR] "
-                "[--no-xfs] [--no-recovery]");
+                "[--program MORVANE] [--no-xfs] [--no-recovery]");
     }
     if (o.sizeMiB < 1 || o.chunkBytes < 1 || o.runs < 1) die("sizes and runs must be positive");
     if (o.runner.empty())
         o.runner =
             (fs::read_symlink("/proc/self/exe").parent_path() / "morvane_bench_run").string();
+    if (o.program.empty())
+        o.program = (fs::read_symlink("/proc/self/exe").parent_path() / "../app/morvane").string();
     if (o.dir.empty()) {
         const char* tmp = std::getenv("TMPDIR");
         o.dir = std::string(tmp ? tmp : "/var/tmp") + "/morvane-bench-" + std::to_string(getpid());
@@ -359,6 +376,7 @@ void runRecovery(const Options& o, const std::string& source) {
 int main(int argc, char** argv) {
     const Options o = parse(argc, argv);
     if (!fs::exists(o.runner)) die("cannot find " + o.runner);
+    if (!fs::exists(o.program)) die("cannot find " + o.program);
     fs::create_directories(o.dir);
     const std::string source = o.dir + "/source.bin";
     const std::string mDir = o.dir + "/morvane", sDir = o.dir + "/split";
@@ -369,12 +387,29 @@ int main(int argc, char** argv) {
 
     Series divide{"Morvane divide", {}}, split{"split -b + sync", {}};
     Series glue{"Morvane glue", {}}, cat{"cat + sync", {}}, cp{"cp + sync", {}};
+    Series programDivide{"morvane divide", {}}, programGlue{"morvane glue", {}};
     const std::string chunk = std::to_string(o.chunkBytes);
     auto runDivide = [&] {
         freshDir(mDir);
         syncAll();
         divide.samples.push_back(runTimed({o.runner, "divide", source, mDir, "p", chunk}));
         check(sameBytes(source, morvaneChunks(mDir, "p")), "Morvane division");
+    };
+    // The command line, as a script runs it; quiet, as in a log.
+    auto runProgramDivide = [&] {
+        freshDir(mDir);
+        syncAll();
+        programDivide.samples.push_back(runTimed(
+            {o.program, "divide", source, "--size", chunk, "--to", mDir, "--prefix", "p", "-q"}));
+        check(sameBytes(source, morvaneChunks(mDir, "p")), "morvane divide");
+    };
+    auto runProgramGlue = [&] {
+        fs::remove(mOut);
+        syncAll();
+        programGlue.samples.push_back(
+            runTimed({o.program, "glue", mDir + "/p.hed", "--to", mOut, "-q"}));
+        check(sameBytes(source, {mOut}), "morvane glue");
+        fs::remove(mOut);
     };
     auto runSplit = [&] {
         freshDir(sDir);
@@ -401,9 +436,11 @@ int main(int argc, char** argv) {
         // Each tool goes first in every other round, so that neither always
         // meets the disk as the other left it.
         if (r % 2 == 0) {
+            runProgramDivide(), runProgramGlue();
             runDivide(), runSplit(), runGlue(), runCat();
         } else {
             runSplit(), runDivide(), runCat(), runGlue();
+            runProgramDivide(), runProgramGlue();
         }
 
         fs::remove(pOut);
@@ -420,12 +457,21 @@ int main(int argc, char** argv) {
     std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
     std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
                 std::string(21, '-').c_str(), std::string(10, '-').c_str());
-    for (const Series* s : {&divide, &split, &glue, &cat, &cp}) printRow(*s, o.sizeMiB);
+    for (const Series* s : {&divide, &programDivide, &split, &glue, &programGlue, &cat, &cp})
+        printRow(*s, o.sizeMiB);
     std::printf("\n| ratio of medians          |       |\n|---------------------------|-------|\n");
     std::printf("| Morvane divide / split    | %5.2f |\n", divide.median() / split.median());
     std::printf("| Morvane glue / cat        | %5.2f |\n", glue.median() / cat.median());
     std::printf("| Morvane divide / cp       | %5.2f |\n", divide.median() / cp.median());
     std::printf("| Morvane glue / cp         | %5.2f |\n", glue.median() / cp.median());
+    std::printf("| morvane divide / split    | %5.2f |\n", programDivide.median() / split.median());
+    std::printf("| morvane glue / cat        | %5.2f |\n", programGlue.median() / cat.median());
+    std::printf(
+        "\nProcessor time (user + system), medians: engine divide %.3f s, morvane divide %.3f s "
+        "(%+.1f %%); engine glue %.3f s, morvane glue %.3f s (%+.1f %%)\n",
+        divide.medianCpu(), programDivide.medianCpu(),
+        100.0 * (programDivide.medianCpu() / divide.medianCpu() - 1.0), glue.medianCpu(),
+        programGlue.medianCpu(), 100.0 * (programGlue.medianCpu() / glue.medianCpu() - 1.0));
     std::printf("\nPeak resident memory of the engine process: divide %.1f MiB, glue %.1f MiB\n",
                 divide.peakRssKiB() / 1024.0, glue.peakRssKiB() / 1024.0);
     std::printf(

@@ -31,7 +31,8 @@ BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
 # e2fsprogs and mount (losetup) for the power-cut and kill tests' file system
 # images, python3-fuse and fuse3 (its mount helper) for the kill test's slow
 # file system, par2 to check that other tools read and repair with the
-# recovery data, dbus-daemon (dbus-run-session) for the session bus test.
+# recovery data, dbus-daemon (dbus-run-session) for the session bus test,
+# bash-completion to try the command line's completion as a shell loads it.
 TEST_PACKAGES=(xvfb xauth openbox clang libclang-rt-14-dev desktop-file-utils appstream dpkg-dev
                file lintian man-db shared-mime-info e2fsprogs mount python3-fuse fuse3 par2
-               dbus-daemon)
+               dbus-daemon bash-completion)

@@ -19,11 +19,17 @@
 # the moment its phase is seen. A phase the run never showed is reported as
 # missed.
 #
-#   kill_test.sh RUNNER      (RUNNER: the morvane_bench_run program)
+# The command line (MORVANE) is interrupted (SIGINT) in the same phases: it
+# stops its run as the window's Stop does and exits with 130, leaving the
+# folder exactly as it was; a signal that comes once the commit's renames
+# have begun lets the run complete, with status 0.
+#
+#   kill_test.sh RUNNER [MORVANE]   (RUNNER: the morvane_bench_run program)
 # Exits 77 (skipped) without root, or when neither file system can be had.
 # KEEP_WORK=1 keeps the work folder in /var/tmp for a look afterwards.
 set -uo pipefail
 runner=$1
+morvane=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/slow_fs.sh"
 
@@ -151,21 +157,27 @@ caught() {
 }
 
 # kill_in PHASE POLL COMMAND...: runs COMMAND and kills it once PHASE is
-# seen. Prints "caught" or "missed" (the run ended first).
+# seen. Prints "caught" or "missed" (the run ended first). With SIGNAL set,
+# sends that signal instead and prints "caught" or "missed" and the status.
 kill_in() {
-    local phase=$1 poll=$2
+    local phase=$1 poll=$2 signal=${SIGNAL:-KILL}
     shift 2
     "$@" >"$work/run.log" 2>&1 &
-    local pid=$!
+    local pid=$! seen=missed
     while kill -0 "$pid" 2>/dev/null; do
         if caught "$phase" "$pid" "$poll"; then
-            kill -KILL "$pid" 2>/dev/null
+            kill -"$signal" "$pid" 2>/dev/null && seen=caught
             break
         fi
         read -r -t 0.001 -u "$tick"
     done
     wait "$pid" 2>/dev/null
-    [ $? -eq 137 ] && echo caught || echo missed
+    local status=$?
+    if [ "$signal" = KILL ]; then
+        [ $status -eq 137 ] && echo caught || echo missed
+    else
+        echo "$seen $status"
+    fi
 }
 
 # is_unfinished NAME FINAL...: NAME is the unfinished form of one of FINAL.
@@ -304,7 +316,69 @@ run_cases() {
             fail "$case: the next complete glue failed"
         check_complete "$case" "$mounted/$folder" "$work/expected_glue" glued.bin
     done
+    [ -z "$morvane" ] || interrupt_cases "$fs" "$mounted" "$backing" "$strict_phases"
     rm -rf "$work/expected_glue"
+}
+
+# check_interrupted CASE FOLDER RESULT FOREIGN OLD EXPECTED_FOLDER FINAL...:
+# after SIGINT (RESULT: "caught STATUS") FOLDER holds its foreign files
+# unchanged and, with status 130, nothing else (but OLD, the glued file's
+# old bytes, when given); with status 0 (the signal came once the commit
+# had begun, or the run ended first), the complete run's FINAL files.
+# STRICT: the signal came before the commit, so only 130 will do.
+check_interrupted() {
+    local case=$1 folder=$2 result=$3 foreign=$4 old=$5 expected=$6 strict=$7
+    shift 7
+    echo "$case: $result"
+    [ "$strict" = no ] || [ "$result" = "caught 130" ] || fail "$case: $result, not stopped with 130"
+    case $result in
+    "caught 130")
+        [ "$(snapshot "$folder" "${foreign_names[@]}")" = "$foreign" ] ||
+            fail "$case: another program's file was changed or removed"
+        local want have
+        want=$(printf '%s\n' "${foreign_names[@]}" ${old:+glued.bin} | sort | tr '\n' ' ')
+        have=$(find "$folder" -mindepth 1 -printf '%f\n' | sort | tr '\n' ' ')
+        [ "$want" = "$have" ] || fail "$case: the folder holds $have(before: $want)"
+        [ -z "$old" ] || cmp -s "$folder/glued.bin" "$old" || fail "$case: the old glued.bin changed"
+        ;;
+    *" 0") check_complete "$case" "$folder" "$expected" "$@" ;;
+    *) fail "$case: $result, not stopped with 130 (or completed with 0 in the commit)" ;;
+    esac
+}
+
+# interrupt_cases FS MOUNTED BACKING STRICT_PHASES: the command line
+# interrupted (SIGINT) in each phase of a division and of a glue.
+interrupt_cases() {
+    local fs=$1 mounted=$2 backing=$3 strict_phases=$4 phase folder result foreign strict
+    foreign_names=("${foreign_of_division[@]}")
+    for phase in chunk checksum flush commit; do
+        folder=int-div-$phase
+        mkdir "$mounted/$folder"
+        for name in "${foreign_names[@]}"; do echo "$name's own" >"$mounted/$folder/$name"; done
+        foreign=$(snapshot "$mounted/$folder" "${foreign_names[@]}")
+        result=$(SIGNAL=INT kill_in $phase "$backing/$folder" \
+            "$morvane" divide "$source" --size $chunk --to "$mounted/$folder" --prefix $prefix)
+        strict=no
+        [ "$strict_phases" = yes ] && [ $phase = chunk ] && strict=yes
+        check_interrupted "$fs: morvane divide interrupted in $phase" "$mounted/$folder" "$result" \
+            "$foreign" "" "$work/reference" $strict "${division_finals[@]}"
+    done
+    foreign_names=("${foreign_of_glue[@]}")
+    for phase in write flush glue-commit; do
+        folder=int-glue-$phase
+        mkdir "$mounted/$folder"
+        for name in "${foreign_names[@]}"; do echo "$name's own" >"$mounted/$folder/$name"; done
+        cp "$old_output" "$mounted/$folder/glued.bin"
+        touch -d "-2 hours" "$mounted/$folder/glued.bin"
+        touch -d "-1 hour" "$work/marker"
+        foreign=$(snapshot "$mounted/$folder" "${foreign_names[@]}")
+        result=$(SIGNAL=INT kill_in $phase "$backing/$folder" \
+            "$morvane" glue "$mounted/set/$prefix.hed" --to "$mounted/$folder/glued.bin" --force)
+        strict=no
+        [ "$strict_phases" = yes ] && [ $phase = write ] && strict=yes
+        check_interrupted "$fs: morvane glue interrupted in $phase" "$mounted/$folder" "$result" \
+            "$foreign" "$old_output" "$work/expected_glue" $strict glued.bin
+    done
 }
 
 ran=0

@@ -14,6 +14,7 @@ expected=(
     share/icons/hicolor/scalable/apps/morvane.svg
     share/mime/packages/morvane.xml
     share/man/man1/morvane.1.gz
+    share/bash-completion/completions/morvane
     share/doc/morvane/copyright
     share/doc/morvane/changelog.gz
 )

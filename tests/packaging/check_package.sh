@@ -23,6 +23,7 @@ for f in ./usr/bin/morvane ./usr/share/applications/example.morvane.Morvane.desk
          ./usr/share/icons/hicolor/32x32/apps/morvane.png \
          ./usr/share/icons/hicolor/scalable/apps/morvane.svg \
          ./usr/share/mime/packages/morvane.xml ./usr/share/man/man1/morvane.1.gz \
+         ./usr/share/bash-completion/completions/morvane \
          ./usr/share/doc/morvane/copyright ./usr/share/doc/morvane/changelog.gz; do
     echo "$files" | grep -qx "$f" || fail "package lacks $f"
 done
@@ -62,4 +63,18 @@ grep -q "<comment>Division header</comment>" "$root/usr/share/mime/application/x
     fail "the type is not described as a division header"
 grep -qx "$type=example.morvane.Morvane.desktop;" "$root/usr/share/applications/mimeinfo.cache" ||
     fail "the menu entry does not open $type"
+# Completion as an interactive bash loads it: commands, options, headers after glue.
+completes() {
+    (mkdir -p "$out/comp" && cd "$out/comp" && touch movie.hed movie.avi &&
+        bash --norc -i -c ". /usr/share/bash-completion/bash_completion; . $root/usr/share/bash-completion/completions/morvane
+            COMP_WORDS=($1); COMP_CWORD=$2; COMP_LINE=\"\${COMP_WORDS[*]}\"; COMP_POINT=\${#COMP_LINE}
+            _morvane morvane; echo \"\${COMPREPLY[*]}\"" 2>/dev/null)
+}
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+    for row in "morvane d|1|divide" "morvane glue ''|2|movie.hed" "morvane divide x --c|3|--count"; do
+        IFS="|" read -r words cword want <<<"$row"
+        [ "$(completes "$words" "$cword")" = "$want" ] ||
+            fail "completing '$words' gives '$(completes "$words" "$cword")', not '$want'"
+    done
+fi
 echo "$(basename "$deb"): Depends: $depends; lintian clean; *.hed is $type"

@@ -1,0 +1,236 @@
+#include "cli/glue_command.h"
+
+#include <errno.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+
+#include "cli/console.h"
+#include "cli/exit_codes.h"
+#include "cli/json_object.h"
+#include "cli/progress_line.h"
+#include "cli/run_monitor.h"
+#include "cli/text_escape.h"
+#include "engine/division_header.h"
+#include "engine/file_glue.h"
+#include "ui/recovery_text.h"
+
+namespace morvane {
+
+namespace {
+
+// Follows a glue's notifications for the progress line.
+class GlueWatch : public FileGlueEvents {
+  public:
+    explicit GlueWatch(const FileGlue& glue) : m_glue(glue) {}
+    void onCheckExist() override { m_checked = m_glue.CurrentChunk(); }
+    void onNewDivision() override { m_glued = m_glue.CurrentChunk(); }
+    std::string phase() const {
+        const std::string of = " of " + std::to_string(m_glue.NumOfChunks());
+        if (m_glued > 0) return "Gluing chunk " + std::to_string(m_glued) + of;
+        return "Checking chunk " + std::to_string(m_checked) + of;
+    }
+
+  private:
+    const FileGlue& m_glue;
+    std::atomic<int32_t> m_checked{0};
+    std::atomic<int32_t> m_glued{0};
+};
+
+// Damage to the set that its recovery data, if any, could not make good.
+bool isDamage(const FileGlue& glue) {
+    if (glue.IsSysErr()) return false;
+    const int code = glue.ErrorCode();
+    return code == kChunkFileMissing || code == kChunkFileDamaged || code == kInvalidChecksumFile;
+}
+
+// Where the glued file goes: `to` (or, when it is a folder, the stored name
+// in it), by default the stored name beside the header.
+std::string outputPath(const std::string& to, const std::string& headerFolder,
+                       const std::string& storedName) {
+    if (to.empty()) return headerFolder + storedName;
+    struct stat info;
+    if (stat(to.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return to + (to.back() == '/' ? "" : "/") + storedName;
+    return to;
+}
+
+// Whether the glue may write `output`: its folder is there, no file is in
+// its place (unless `force`), and a JSON result can be written when one is
+// asked for. kExitDone, or the status to end with.
+int checkOutput(const std::string& output, bool force, const Console& console) {
+    std::string outputFolder, outputName;
+    splitPath(output, &outputFolder, &outputName);
+    const int failure = folderProblem(outputFolder);
+    if (failure != 0 || outputName.empty()) {
+        return console.failEarly("glue", kExitFailed,
+                                 "glue failed: " + escapeForTerminal(output) + ": " +
+                                     strerror(failure != 0 ? failure : EISDIR));
+    }
+    struct stat info;
+    if (lstat(output.c_str(), &info) == 0 && !force) {
+        return console.failEarly(
+            "glue", kExitFailed,
+            "glue refused: " + escapeForTerminal(output) + " exists already; --force replaces it");
+    }
+    if (console.json()) {
+        const std::string blocked = console.resultBlocked();
+        if (!blocked.empty()) {
+            console.error("glue: --json: " + blocked);
+            return kExitFailed;
+        }
+    }
+    return kExitDone;
+}
+
+}  // namespace
+
+std::string safeOutputName(const std::string& stored) {
+    const std::size_t cut = stored.find_last_of("/\\");
+    const std::string last = cut == std::string::npos ? stored : stored.substr(cut + 1);
+    std::string name;
+    for (std::size_t i = 0; i < last.size(); ++i) {
+        const auto c = static_cast<unsigned char>(last[i]);
+        if (c < 0x20 || c == 0x7F) continue;
+        // U+0080 to U+009F, the C1 controls, in UTF-8.
+        if (c == 0xC2 && i + 1 < last.size() && static_cast<unsigned char>(last[i + 1]) < 0xA0 &&
+            static_cast<unsigned char>(last[i + 1]) >= 0x80) {
+            ++i;
+            continue;
+        }
+        name += last[i];
+    }
+    return name == "." || name == ".." ? std::string() : name;
+}
+
+const char* GlueCommand::summary() const {
+    return "glue the chunks of a set back into the original file";
+}
+
+const char* GlueCommand::synopsis() const {
+    return "morvane glue HEADER [--to PATH] [--force] [--quiet] [--json]";
+}
+
+const char* GlueCommand::help() const {
+    return "Glues the chunks beside the division header HEADER (PREFIX.hed looks for\n"
+           "PREFIX_1.div, PREFIX_2.div, ...) back into the original file, verifying\n"
+           "them against PREFIX.sha256 when it is there, and rebuilding lost or damaged\n"
+           "chunks from recovery data PREFIX.par2 when it is there and covers them.\n"
+           "\n"
+           "  --to PATH        the file to write, or a folder to write it in under its\n"
+           "                   stored name (default: the stored name beside HEADER)\n"
+           "  --force          replace the file to write if it exists\n"
+           "  --quiet          print nothing but errors\n"
+           "  --json           print the result as one JSON object on standard output\n"
+           "\n"
+           "Exit status: 0 glued, 1 failed or refused, 2 usage error, 4 chunks missing\n"
+           "or damaged beyond what recovery data rebuilds, 129, 130 or 143 stopped by\n"
+           "SIGHUP, SIGINT or SIGTERM (nothing is left behind).\n";
+}
+
+std::vector<OptionSpec> GlueCommand::options() const {
+    return {{"to", true}, {"force", false}};
+}
+
+int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
+    Console& console = context.console;
+    if (args.operands().size() != 1)
+        return usageError(*this, console,
+                          args.operands().empty() ? "no HEADER to glue" : "one HEADER at a time");
+    const std::string header = args.operands().front();
+    std::string headerFolder, headerName;
+    splitPath(header, &headerFolder, &headerName);
+    const std::string prefix = withoutExtension(headerName);
+    FileGlue glue;
+    glue.setHeaderFileName(headerName);
+    glue.setHeaderFilePath(headerFolder);
+    glue.setChunkPrefix(prefix);
+    if (headerName.empty() || prefix.empty() || !glue.analyze()) {
+        const std::string why = headerName.empty() || prefix.empty()
+                                    ? std::string(engineMessage(kInvalidHeaderFile))
+                                    : glue.ErrorDescription();
+        return console.failEarly(
+            "glue", !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
+            "glue failed: " + escapeForTerminal(header) + ": " + escapeForTerminal(why));
+    }
+
+    std::string stored = safeOutputName(glue.BigFileName());
+    if (stored.empty()) stored = safeOutputName(prefix);
+    const std::string output = outputPath(args.value("to"), headerFolder, stored);
+    const int refusal = checkOutput(output, args.has("force"), console);
+    if (refusal != kExitDone) return refusal;
+    std::string outputFolder, outputName;
+    splitPath(output, &outputFolder, &outputName);
+    glue.setBigFileName(outputName);
+    glue.setBigFilePath(outputFolder);
+    GlueWatch watch(glue);
+    glue.setObserver(&watch);
+    const int64_t total = glue.BigFileSize();
+    ProgressLine progress(
+        [&] { return glue.BytesDone() >= total ? std::string("Flushing to disk") : watch.phase(); },
+        [&] { return glue.BytesDone(); });
+    progress.start(total);
+    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
+    bool checked = false;
+    bool done = false;
+    const auto started = std::chrono::steady_clock::now();
+    monitor.run(
+        [&] {
+            checked = glue.checkExistence();
+            if (checked) done = glue.glueFile();
+        },
+        [&] { glue.requestStop(); });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    std::vector<std::string> rebuilt;
+    for (int32_t k : glue.RebuiltChunks()) rebuilt.push_back(chunkFileName(prefix, k));
+    int status = kExitDone;
+    JsonObject json;
+    json.addString("command", "glue");
+    if (done) {
+        json.addString("result", "done");
+        const QString rebuiltText = rebuiltChunksText(QString::fromStdString(prefix),
+                                                      glue.RebuiltChunks(), glue.RebuiltInPlace());
+        console.note("File Successfully Glued Together! " + escapeForTerminal(output) +
+                     (rebuiltText.isEmpty() ? "" : " " + rebuiltText.toStdString()));
+    } else if (checked && glue.Stopped()) {
+        json.addString("result", "stopped");
+        json.addString("signal", signalName(monitor.signal()));
+        console.note("Glue stopped.");
+        status = exitForSignal(monitor.signal());
+    } else {
+        json.addString("result", "failed");
+        std::string why = glue.ErrorDescription();
+        // Without recovery data the check names no chunk: the first one missing.
+        if (!checked && glue.ErrorCode() == kChunkFileMissing && !glue.IsSysErr() &&
+            why == engineMessage(kChunkFileMissing))
+            why += ": " + chunkFileName(prefix, glue.CurrentChunk());
+        console.error("glue failed: " + escapeForTerminal(why));
+        JsonObject error;
+        error.addNumber("code", glue.ErrorCode());
+        error.addBool("system", glue.IsSysErr());
+        error.addString("text", why);
+        json.addObject("error", error);
+        status = isDamage(glue) ? kExitDamaged : kExitFailed;
+    }
+    json.addNumber("exit_code", status);
+    json.addString("header", header);
+    json.addString("output", output);
+    json.addNumber("size", total);
+    json.addNumber("chunks", glue.NumOfChunks());
+    if (glue.ChecksumFileName().empty())
+        json.addNull("checksums");
+    else
+        json.addString("checksums", glue.ChecksumFileName());
+    json.addNumber("recovery_chunks", glue.RecoveryChunks());
+    json.addStrings("rebuilt", rebuilt);
+    json.addBool("rebuilt_in_place", glue.RebuiltInPlace());
+    json.addSeconds("seconds", seconds);
+    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
+    return status;
+}
+
+}  // namespace morvane
