@@ -97,7 +97,7 @@ for row in "${runs[@]}"; do
     (cd "$work" && PATH="$(dirname "$morvane"):$PATH" && eval "$setup") || fail "set-up of '$args' failed"
     # Standard input never ends: a command that read it would hang.
     # shellcheck disable=SC2086
-    (cd "$work" && timeout 10 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    (cd "$work" && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
         -u DBUS_SESSION_BUS_ADDRESS "$morvane" $args <&"$never" >"$out/stdout" 2>"$out/stderr")
     status=$?
     have=$(cd "$work" && LC_ALL=C ls -A | tr '\n' ' ')
