@@ -97,7 +97,13 @@ frmMain::frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer, QWidget
     Form_Load();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain() {
+    // The run ends first; then the panels and their engines go, while what
+    // they were given is still there.
+    m_runs.reset();
+    delete fraDiv;
+    delete fraGlu;
+}
 
 void frmMain::createMenu() {
     mnuFile = menuBar()->addMenu(tr("&File"));

@@ -108,7 +108,6 @@ class frmMain : public QMainWindow {
     Desktop& m_desktop;
     OpenSaveDialog cdlOpenSave;
     BusyState m_busy;
-    // Ends, with its run, before the panels and their engines.
     std::unique_ptr<RunController> m_runs;
 
     QMenu* mnuFile = nullptr;

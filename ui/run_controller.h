@@ -37,8 +37,8 @@ class RunController : public QObject {
     // Stops a run still going on and waits for it.
     ~RunController() override;
 
-    bool isRunning() const { return m_run != nullptr; }
-    // Starts the run `request` asks for; no run may be going on.
+    // Starts the run `request` asks for; no run may be going on. The
+    // window counts as busy from now until the panel has taken the outcome.
     void start(const RunRequest& request);
     // Asks whether to stop the run going on and quit. On Yes, calls
     // `stopping`, then asks the run to stop. A run that ends while the
