@@ -10,8 +10,9 @@ BackgroundRun::BackgroundRun(QObject* context, Job job, std::function<void()> st
     : m_stopEngine(std::move(stopEngine)) {
     m_thread = std::thread([this, context, job = std::move(job), finished = std::move(finished)] {
         const RunOutcome outcome = job(m_stopRequested);
-        // Posted events to one receiver are delivered in the order they were
-        // posted, so this comes after every notification of the run.
+        // Events posted to the objects of one thread are delivered in the
+        // order they were posted, so this comes after every notification of
+        // the run.
         QMetaObject::invokeMethod(
             context, [finished, outcome] { finished(outcome); }, Qt::QueuedConnection);
     });

@@ -23,8 +23,8 @@ class BackgroundRun {
 
     // Starts `job` on a new thread. Once it has returned, `finished` is
     // called with its outcome on `context`'s thread, from that thread's
-    // event loop, after everything the job posted to `context` before it
-    // returned; never when `context` is destroyed first. `stopEngine` is
+    // event loop, after everything the job posted to the objects of that
+    // thread before it returned; never when `context` is destroyed first. `stopEngine` is
     // what requestStop() asks of the engine. `context` must outlive this
     // object.
     BackgroundRun(QObject* context, Job job, std::function<void()> stopEngine,

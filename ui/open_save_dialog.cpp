@@ -2,6 +2,23 @@
 
 namespace morvane {
 
+namespace {
+
+// What open and save dialogs have in common: the folder must exist and the
+// read-only box is hidden.
+FileDialogRequest dialogRequest(FileDialogRequest::Kind kind, const QString& title,
+                                const QString& filterText) {
+    FileDialogRequest request;
+    request.kind = kind;
+    request.title = title;
+    request.filter = filterFromText(filterText);
+    request.folderMustExist = true;
+    request.hideReadOnly = true;
+    return request;
+}
+
+}  // namespace
+
 std::optional<QString> OpenSaveDialog::show(QWidget* owner, FileDialogRequest request) {
     if (request.fileName.isEmpty()) request.fileName = m_lastPath;
     if (folderOf(request.fileName).isEmpty() && request.startFolder.isEmpty())
@@ -12,6 +29,22 @@ std::optional<QString> OpenSaveDialog::show(QWidget* owner, FileDialogRequest re
         return chosen;
     }
     return std::nullopt;
+}
+
+std::optional<QString> OpenSaveDialog::chooseToOpen(QWidget* owner, const QString& title,
+                                                    const QString& filterText) {
+    FileDialogRequest request = dialogRequest(FileDialogRequest::Kind::Open, title, filterText);
+    request.fileMustExist = true;
+    return show(owner, request);
+}
+
+std::optional<QString> OpenSaveDialog::chooseToSave(QWidget* owner, const QString& title,
+                                                    const QString& filterText,
+                                                    const QString& fileName) {
+    FileDialogRequest request = dialogRequest(FileDialogRequest::Kind::Save, title, filterText);
+    request.confirmOverwrite = true;
+    request.fileName = fileName;
+    return show(owner, request);
 }
 
 QString folderOf(const QString& path) {

@@ -18,6 +18,14 @@ class OpenSaveDialog {
 
     // Shows the dialog; the chosen full path, or nothing when cancelled.
     std::optional<QString> show(QWidget* owner, FileDialogRequest request);
+    // Shows the open dialog titled `title` for an existing file, with the
+    // filter written as `filterText` ("Description | pattern").
+    std::optional<QString> chooseToOpen(QWidget* owner, const QString& title,
+                                        const QString& filterText);
+    // Shows the save dialog titled `title`, proposing `fileName` and asking
+    // before an existing file is replaced.
+    std::optional<QString> chooseToSave(QWidget* owner, const QString& title,
+                                        const QString& filterText, const QString& fileName);
 
     const QString& lastPath() const { return m_lastPath; }
     // Takes `path` as the last chosen path, as if it had been chosen here.

@@ -9,8 +9,6 @@
 namespace morvane {
 
 constexpr int kTwipsPerPixel = 15;
-// The height of a row of the panels and of the status line, in twips.
-constexpr int kRowHeight = 315;
 
 // A rectangle given as left, top, width, height in twips, in whole pixels.
 QRect twipsRect(int left, int top, int width, int height);

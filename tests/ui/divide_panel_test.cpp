@@ -107,17 +107,6 @@ TEST_F(DividePanelTest, AnyOtherFileGivenByPathOrDroppedIsChosenAsInTheDialog) {
     EXPECT_EQ(desktop.fileRequests.back().fileName, path(QStringLiteral("missing.bin")));
 }
 
-TEST_F(DividePanelTest, CancelClosesThePanelAndLeavesTheStatusLine) {
-    openPanelOn(QStringLiteral("big.bin"), 1000);
-    const int before = statuses.size();
-    QTest::mouseClick(button("cmdDCancel"), Qt::LeftButton);
-    EXPECT_TRUE(welcomeShown());
-    EXPECT_FALSE(panel("fraDiv")->isVisible());
-    EXPECT_TRUE(action("mnuGlue")->isEnabled());
-    EXPECT_TRUE(action("mnuDivide")->isEnabled());
-    EXPECT_EQ(statusesSince(before), QStringList());
-}
-
 TEST_F(DividePanelTest, AFailedAnalysisSaysSoAndDropsTheFile) {
     makeFile(QStringLiteral("empty.bin"), 0);
     chooseFileToDivide(path(QStringLiteral("empty.bin")));
@@ -132,18 +121,6 @@ TEST_F(DividePanelTest, AFailedAnalysisSaysSoAndDropsTheFile) {
     EXPECT_EQ(label("lblStatus")->text(),
               QStringLiteral("System Error: 2  No such file or directory"));
     EXPECT_EQ(desktop.messages.size(), 2u);
-}
-
-TEST_F(DividePanelTest, AFailedAnalysisWhileThePanelIsOpenClosesIt) {
-    openPanelOn(QStringLiteral("big.bin"), 1000);
-    makeFile(QStringLiteral("empty.bin"), 0);
-    chooseFileToDivide(path(QStringLiteral("empty.bin")));
-    EXPECT_FALSE(panel("fraDiv")->isVisible());
-    EXPECT_TRUE(welcomeShown());
-    EXPECT_TRUE(action("mnuGlue")->isEnabled());
-    // No divider is left behind the closed panel: Divide does nothing.
-    button("cmdDiv")->click();
-    EXPECT_EQ(desktop.fileRequests.size(), 2u);
 }
 
 struct EntryCase {
@@ -639,29 +616,6 @@ TEST_F(DividePanelTest, ANameWithoutDotGetsTheHeaderExtension) {
     EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("pieces.hed"))));
     EXPECT_EQ(contents(QStringLiteral("pieces_1.div")), contents(QStringLiteral("movie.avi")));
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
-}
-
-TEST_F(DividePanelTest, AFailedWriteIsReportedAndClosesThePanel) {
-    openPanelOn(QStringLiteral("movie.avi"), 1000);
-    desktop.fileAnswers.push_back(path(QStringLiteral("no-such-folder/movie.hed")));
-    button("cmdDiv")->click();
-    runToEnd();
-    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")))
-        << label("lblStatus")->text().toStdString();
-    ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to divide the file."));
-    EXPECT_TRUE(welcomeShown());
-}
-
-TEST_F(DividePanelTest, TheNextOpenDialogProposesTheLastChosenPath) {
-    openPanelOn(QStringLiteral("movie.avi"), 1000);
-    desktop.fileAnswers.push_back(std::nullopt);
-    action("mnuDivide")->trigger();
-    ASSERT_EQ(desktop.fileRequests.size(), 2u);
-    EXPECT_EQ(desktop.fileRequests[1].fileName, path(QStringLiteral("movie.avi")));
-    // A cancelled dialog leaves the open panel as it was.
-    EXPECT_TRUE(panel("fraDiv")->isVisible());
-    EXPECT_EQ(label("lblDFilename")->text(), path(QStringLiteral("movie.avi")));
 }
 
 TEST_F(DividePanelTest, AFileNameIsShownAsPlainText) {

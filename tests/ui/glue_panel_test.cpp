@@ -340,63 +340,6 @@ TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     EXPECT_EQ(contents(QStringLiteral("movie_2.div")), second);
 }
 
-TEST_F(GluePanelTest, ARejectedHeaderSaysSoAndClosesAnOpenPanel) {
-    makeSmallDivision(QStringLiteral("good.hed"), QStringLiteral("good"));
-    makeHeader(QStringLiteral("bad.hed"), "x.bin", 4, 5, 2);  // last chunk above the others
-    chooseHeader(path(QStringLiteral("good.hed")));
-    ASSERT_TRUE(panel("fraGlu")->isVisible());
-
-    chooseHeader(path(QStringLiteral("bad.hed")));
-    EXPECT_EQ(label("lblStatus")->text(),
-              QStringLiteral("Application Error: 11  Invalid Header File"));
-    ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Header File Analysis Failed."));
-    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
-    EXPECT_FALSE(panel("fraGlu")->isVisible());
-    EXPECT_TRUE(welcomeShown());
-    EXPECT_TRUE(action("mnuDivide")->isEnabled());
-    // No engine behind the closed panel: Glue does nothing.
-    button("cmdGlu")->click();
-    EXPECT_EQ(desktop.fileRequests.size(), 2u);
-
-    chooseHeader(path(QStringLiteral("gone.hed")));
-    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")));
-    EXPECT_EQ(desktop.messages.size(), 2u);
-}
-
-TEST_F(GluePanelTest, AGlueThatFailsDuringTheRunReportsAndClosesThePanel) {
-    makeSmallDivision(QStringLiteral("short.hed"), QStringLiteral("short"));
-    QFile::resize(path(QStringLiteral("short_2.div")), 1);  // shorter than the header says
-    chooseHeader(path(QStringLiteral("short.hed")));
-    desktop.fileAnswers.push_back(path(QStringLiteral("letters.txt")));
-    button("cmdGlu")->click();
-    runToEnd();
-    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: ")));
-    ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Failed to glue files together."));
-    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
-    EXPECT_FALSE(panel("fraGlu")->isVisible());
-    EXPECT_TRUE(action("mnuDivide")->isEnabled());
-}
-
-TEST_F(GluePanelTest, CancelClosesThePanelAndAnotherChoiceMakesANewEngine) {
-    makeSmallDivision(QStringLiteral("a.hed"), QStringLiteral("a"));
-    chooseHeader(path(QStringLiteral("a.hed")));
-    const int before = statuses.size();
-    QTest::mouseClick(button("cmdGCancel"), Qt::LeftButton);
-    EXPECT_TRUE(welcomeShown());
-    EXPECT_TRUE(action("mnuDivide")->isEnabled());
-    EXPECT_EQ(statusesSince(before), QStringList());
-
-    // A cancelled choice while the panel is open leaves it as it was.
-    chooseHeader(path(QStringLiteral("a.hed")));
-    desktop.fileAnswers.push_back(std::nullopt);
-    action("mnuGlue")->trigger();
-    EXPECT_TRUE(panel("fraGlu")->isVisible());
-    EXPECT_EQ(desktop.fileRequests.back().fileName, path(QStringLiteral("a.hed")));
-    EXPECT_EQ(label("lblGNumChunk")->text(), QStringLiteral("3"));
-}
-
 TEST_F(GluePanelTest, TheProposedNameIsOnlyTheLastPartOfTheStoredName) {
     makeHeader(QStringLiteral("odd.hed"), "../../etc\\dir/ev\x01il\tname.bin<b>", 4, 2, 3);
     chooseHeader(path(QStringLiteral("odd.hed")));

@@ -1,4 +1,5 @@
 #include <QAccessible>
+#include <QFile>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
@@ -238,5 +239,106 @@ TEST_F(WindowTest, LinksOpenMailAndBrowserOrSayWhatToDoByHand) {
     EXPECT_TRUE(welcomeShown());
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Status"));
 }
+
+// Each panel, with the file it opens and the controls that act on it.
+struct PanelRow {
+    const char* panel;
+    const char* fileLabel;
+    const char* run;
+    const char* cancel;
+    const char* item;
+    const char* otherItem;
+    const char* file;
+    const char* refusal;
+    const char* analysisFailed;
+    const char* runFailed;
+};
+
+void PrintTo(const PanelRow& row, std::ostream* os) {
+    *os << row.panel;
+}
+
+class PanelTest : public WindowTest, public ::testing::WithParamInterface<PanelRow> {
+  protected:
+    // Writes the panel's file, or one its analysis refuses, and chooses it.
+    void choose(bool refused = false) {
+        const QString file = QString::fromLatin1(GetParam().file);
+        if (QLatin1String(GetParam().panel) == QLatin1String("fraDiv")) {
+            makeFile(file, refused ? 0 : 10);
+            chooseFileToDivide(path(file));
+            return;
+        }
+        makeHeader(file, "movie.avi", 4, refused ? 5 : 2, 3);
+        const char* chunks[] = {"abcd", "efgh", "ij"};
+        for (int k = 1; k <= 3; ++k) {
+            QFile chunk(path(QStringLiteral("movie_%1.div").arg(k)));
+            ASSERT_TRUE(chunk.open(QIODevice::WriteOnly) && chunk.write(chunks[k - 1]) > 0);
+        }
+        chooseHeader(path(file));
+    }
+};
+
+TEST_P(PanelTest, CancelClosesThePanelAndACancelledChoiceLeavesItAsItWas) {
+    const PanelRow& row = GetParam();
+    choose();
+    ASSERT_TRUE(panel(row.panel)->isVisible());
+    EXPECT_FALSE(action(row.otherItem)->isEnabled());
+    const int before = statuses.size();
+    QTest::mouseClick(button(row.cancel), Qt::LeftButton);
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_FALSE(panel(row.panel)->isVisible());
+    EXPECT_TRUE(action("mnuDivide")->isEnabled());
+    EXPECT_TRUE(action("mnuGlue")->isEnabled());
+    EXPECT_EQ(statusesSince(before), QStringList());
+
+    choose();
+    desktop.fileAnswers.push_back(std::nullopt);
+    action(row.item)->trigger();
+    EXPECT_TRUE(panel(row.panel)->isVisible());
+    EXPECT_EQ(desktop.fileRequests.back().fileName, path(row.file));
+    EXPECT_EQ(label(row.fileLabel)->text(), path(row.file));
+}
+
+TEST_P(PanelTest, ARefusedFileSaysSoAndClosesAnOpenPanel) {
+    const PanelRow& row = GetParam();
+    choose();
+    choose(/*refused=*/true);
+    EXPECT_EQ(label("lblStatus")->text().toStdString(), row.refusal);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text.toStdString(), row.analysisFailed);
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(panel(row.panel)->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action(row.otherItem)->isEnabled());
+    // No engine is left behind the closed panel: its button does nothing.
+    button(row.run)->click();
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+}
+
+TEST_P(PanelTest, ARunThatFailsSaysSoAndClosesThePanel) {
+    const PanelRow& row = GetParam();
+    choose();
+    desktop.fileAnswers.push_back(path(QStringLiteral("no-such-folder/out")));
+    button(row.run)->click();
+    runToEnd();
+    EXPECT_TRUE(label("lblStatus")->text().startsWith(QStringLiteral("System Error: 2  ")))
+        << label("lblStatus")->text().toStdString();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text.toStdString(), row.runFailed);
+    EXPECT_EQ(desktop.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(panel(row.panel)->isVisible());
+    EXPECT_TRUE(welcomeShown());
+    EXPECT_TRUE(action(row.otherItem)->isEnabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Panels, PanelTest,
+    ::testing::Values(PanelRow{"fraDiv", "lblDFilename", "cmdDiv", "cmdDCancel", "mnuDivide",
+                               "mnuGlue", "movie.avi", "Application Error: 5  Zero Length File",
+                               "File Analysis Failed", "Failed to divide the file."},
+                      PanelRow{"fraGlu", "lblGHeader", "cmdGlu", "cmdGCancel", "mnuGlue",
+                               "mnuDivide", "movie.hed",
+                               "Application Error: 11  Invalid Header File",
+                               "Header File Analysis Failed.", "Failed to glue files together."}));
 
 }  // namespace

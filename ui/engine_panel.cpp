@@ -1,0 +1,132 @@
+#include "ui/engine_panel.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ui/elided_label.h"
+#include "ui/open_save_dialog.h"
+#include "ui/window_geometry.h"
+
+namespace morvane {
+
+EnginePanel::EnginePanel(const char* name, const QString& spokenName, const PanelTexts& texts,
+                         const Services& services, QWidget* client)
+    : QGroupBox(client),
+      m_texts(texts),
+      m_desktop(services.desktop),
+      m_dialog(services.dialog),
+      m_busy(services.busy),
+      m_fileLayer(services.fileLayer) {
+    setObjectName(QLatin1String(name));
+    setAccessibleName(spokenName);
+    setGeometry(twipsRect(layout::kPanelLeft, layout::kPanelTop, layout::kPanelWidth,
+                          layout::kPanelHeight));
+}
+
+std::optional<QString> EnginePanel::chooseInput() {
+    return m_dialog.chooseToOpen(window(), m_texts.openTitle, m_texts.openFilter);
+}
+
+bool EnginePanel::open(const QString& chosen) {
+    const QString name = nameOf(chosen);
+    if (analyze(name, chosen.left(chosen.size() - name.size()))) return true;
+    showMessage(m_texts.analysisFailed, MessageIcon::Error);
+    releaseEngine();
+    return false;
+}
+
+QLabel* EnginePanel::caption(const char* name, const QString& text, int top) {
+    auto* caption = new QLabel(text, this);
+    caption->setObjectName(QLatin1String(name));
+    caption->setGeometry(
+        twipsRect(layout::kCaptionLeft, top, layout::kCaptionWidth, layout::kRowHeight));
+    caption->setTextFormat(Qt::PlainText);
+    return caption;
+}
+
+QLabel* EnginePanel::row(const char* captionName, const QString& captionText, const char* valueName,
+                         const QString& text, int top, int width) {
+    QLabel* label = caption(captionName, captionText, top);
+    auto* value = new ElidedLabel(text, this);
+    value->setObjectName(QLatin1String(valueName));
+    value->setGeometry(twipsRect(layout::kValueLeft, top, width, layout::kRowHeight));
+    // Values show file names and engine texts: never read as markup.
+    value->setTextFormat(Qt::PlainText);
+    value->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setBuddy(value);
+    return value;
+}
+
+QPushButton* EnginePanel::button(const char* name, const QString& text, int left) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(
+        twipsRect(left, layout::kButtonTop, layout::kButtonWidth, layout::kButtonHeight));
+    button->setAutoDefault(false);
+    button->installEventFilter(this);
+    return button;
+}
+
+void EnginePanel::showMessage(const QString& text, MessageIcon icon) {
+    ++m_messagesShown;
+    m_desktop.showMessage(window(), text, icon);
+}
+
+std::optional<QString> EnginePanel::chooseOutput(const QString& fileName) {
+    return m_dialog.chooseToSave(window(), m_texts.saveTitle, m_texts.saveFilter, fileName);
+}
+
+void EnginePanel::requestRun(int64_t total, const QString& fileName, BackgroundRun::Job job,
+                             std::function<void()> stopEngine, std::function<int64_t()> bytesDone) {
+    RunRequest request;
+    request.texts = &m_texts;
+    request.total = total;
+    request.fileName = fileName;
+    request.job = std::move(job);
+    request.stopEngine = std::move(stopEngine);
+    request.bytesDone = std::move(bytesDone);
+    request.ended = [this](const RunOutcome& outcome) { takeOutcome(outcome); };
+    emit runRequested(request);
+}
+
+void EnginePanel::takeOutcome(const RunOutcome& outcome) {
+    const QString message = outcomeMessage(m_texts, outcome);
+    if (outcome.stopped)
+        setStatus(m_texts.stopped);
+    else if (!message.isEmpty())
+        showMessage(message, MessageIcon::Error);
+    else
+        runSucceeded();
+    if (!outcome.checked) return;
+    releaseEngine();
+    closePanel();
+}
+
+void EnginePanel::closePanel() {
+    hide();
+    emit closed();
+}
+
+bool EnginePanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Shortcut) {
+        if (auto* pressed = qobject_cast<QPushButton*>(watched)) return actOnAccessKey(pressed);
+    }
+    return QGroupBox::eventFilter(watched, event);
+}
+
+bool EnginePanel::actOnAccessKey(QPushButton* button) {
+    // The access key moves the focus to the button first, so that a box
+    // the focus leaves takes its input as for a mouse click. A handler that
+    // brought up a message box on the way ends the key press there, as it
+    // ends the press of a mouse click; otherwise the button acts at once.
+    // Which widget has the focus right after the message box depends on
+    // when the desktop activates the window again, so it is not what
+    // decides.
+    const int messagesBefore = m_messagesShown;
+    button->setFocus(Qt::ShortcutFocusReason);
+    if (m_messagesShown == messagesBefore) button->click();
+    return true;
+}
+
+}  // namespace morvane

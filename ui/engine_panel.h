@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ui/desktop.h"
+#include "ui/engine_signals.h"
+#include "ui/run_request.h"
+#include "ui/window_layout.h"
+
+class QLabel;
+class QPushButton;
+
+namespace morvane {
+
+class BusyState;
+class FileLayer;
+class OpenSaveDialog;
+
+// What the divide panel and the glue panel share: a frame in the panels'
+// place of the window, rows of a caption and a framed value, the buttons at
+// its foot, its engine's notifications as signals, and the run it asks for
+// with the outcome it takes back.
+//
+// A panel owns its engine. It tells the window what the window needs by
+// its signals: a text for the status line, a run to start, and that it has
+// closed.
+class EnginePanel : public QGroupBox {
+    Q_OBJECT
+
+  public:
+    // What a panel uses of the window; all of it outlives the panel.
+    struct Services {
+        Desktop& desktop;
+        OpenSaveDialog& dialog;
+        BusyState& busy;
+        // What the engines work through; nullptr means the POSIX one.
+        std::shared_ptr<FileLayer> fileLayer;
+    };
+
+    // A panel named `name`, read out as `spokenName`, in `client`.
+    EnginePanel(const char* name, const QString& spokenName, const PanelTexts& texts,
+                const Services& services, QWidget* client);
+
+    // Shows the open dialog that chooses the panel's file: its full path,
+    // or nothing when cancelled.
+    std::optional<QString> chooseInput();
+    // Makes a new engine for the file at `chosen` and fills the panel from
+    // its analysis. When the analysis fails, says so in a message box,
+    // drops the engine and returns false. Showing or hiding the panel is
+    // the caller's.
+    bool open(const QString& chosen);
+
+  signals:
+    // A text for the status line.
+    void statusChanged(const QString& text);
+    // The panel asks for a run; its outcome comes back to the panel.
+    void runRequested(const RunRequest& request);
+    // The panel has hidden itself: by Cancel, or at the end of a run.
+    void closed();
+
+  protected:
+    // Makes the engine for the file `name` in `folder` (which ends in "/"),
+    // analyses it and fills the panel; false when the analysis failed.
+    virtual bool analyze(const QString& name, const QString& folder) = 0;
+    virtual void releaseEngine() = 0;
+    // A run ended with success; the status line already shows it.
+    virtual void runSucceeded() {}
+
+    // A caption on the row at `top`.
+    QLabel* caption(const char* name, const QString& text, int top);
+    // A row of a caption and a framed value, `width` wide, which the caption
+    // labels for screen readers; returns the value.
+    QLabel* row(const char* captionName, const QString& captionText, const char* valueName,
+                const QString& text, int top, int width = layout::kValueWidth);
+    // A button at the panel's foot; it acts on its access key after the
+    // focus has moved to it.
+    QPushButton* button(const char* name, const QString& text, int left);
+
+    void setStatus(const QString& text) { emit statusChanged(text); }
+    void showMessage(const QString& text, MessageIcon icon);
+    // Message boxes shown so far, to tell whether a handler showed one.
+    int messagesShown() const { return m_messagesShown; }
+    // Shows the save dialog that names the run's output, proposing `fileName`.
+    std::optional<QString> chooseOutput(const QString& fileName);
+    // Asks the window to run `job` over `total` bytes of the file `fileName`.
+    void requestRun(int64_t total, const QString& fileName, BackgroundRun::Job job,
+                    std::function<void()> stopEngine, std::function<int64_t()> bytesDone);
+    // Hides the panel and says so.
+    void closePanel();
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    const PanelTexts& m_texts;
+    Desktop& m_desktop;
+    OpenSaveDialog& m_dialog;
+    BusyState& m_busy;
+    const std::shared_ptr<FileLayer> m_fileLayer;
+    // Carries the engine's notifications; declared before the engines of
+    // the panels, so that it outlives them.
+    EngineSignals m_signals;
+
+  private:
+    // Says how the run ended; the panel then closes and drops its engine,
+    // unless the chunk check failed, which keeps both for another try.
+    void takeOutcome(const RunOutcome& outcome);
+    bool actOnAccessKey(QPushButton* button);
+
+    int m_messagesShown = 0;
+};
+
+}  // namespace morvane
