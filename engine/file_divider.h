@@ -13,6 +13,7 @@
 namespace morvane {
 
 class FileLayer;
+class OutputNames;
 class OutputSet;
 class Status;
 
@@ -112,8 +113,11 @@ class FileDivider {
     bool measureBigFile();
     void computeOps();
     bool outputsAreDistinctFromSource();
-    // True when `stem` names one of the run's outputs (its beginning when `cut`).
-    bool isOutputName(const std::string& stem, bool cut) const;
+    // Every final name the run writes.
+    OutputNames outputNames() const;
+    // Has `outputs` replace the older set's recovery files the run does not
+    // write again.
+    void replaceOlderRecoveryFiles(OutputSet& outputs);
     Status writeHeader(OutputSet& outputs, std::vector<char>* bytes);
     Status writeChunks(OutputSet& outputs, const std::vector<char>& header);
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
