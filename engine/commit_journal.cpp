@@ -70,13 +70,10 @@ Status CommitJournal::write(const std::string& name, const std::string& key,
 
 Status CommitJournal::remove() {
     if (m_name.empty()) return Status::OK();
-    Status s = m_layer->remove(m_folderPath + m_name);
+    const Status s = m_layer->remove(m_folderPath + m_name);
     m_name.clear();
-    if (m_file) {
-        const Status closed = m_layer->close(*m_file);
-        if (s.ok()) s = closed;
-        m_file.reset();
-    }
+    // Its bytes are on storage and its name is gone: closing only unlocks it.
+    m_file.reset();
     return s;
 }
 

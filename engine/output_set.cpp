@@ -204,10 +204,10 @@ Status OutputSet::checkNames(const std::vector<std::string>& entries, bool liste
         const std::string path = m_folderPath + name;
         switch (m_layer->entryOf(path)) {
             case FileLayer::Entry::Folder:
-                return Status::SysError(EISDIR, std::string(std::strerror(EISDIR)) + ": " + name);
+                return Status::SysError(EISDIR);
             case FileLayer::Entry::Special:
                 if (m_plan.devicesInPlace) break;
-                return Status::SysError(EEXIST, std::string(std::strerror(EEXIST)) + ": " + name);
+                return Status::SysError(EEXIST);
             default:
                 break;
         }
