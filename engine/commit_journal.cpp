@@ -77,8 +77,8 @@ Status CommitJournal::remove() {
     return s;
 }
 
-bool CommitJournal::recover(FileLayer& layer, const std::string& folderPath,
-                            const std::string& key, const std::vector<std::string>& journalNames) {
+bool CommitJournal::recover(FileLayer& layer, const std::string& folderPath, const std::string& key,
+                            const std::vector<std::string>& journalNames) {
     bool restored = false;
     std::unique_ptr<File> folder;
     if (!journalNames.empty()) layer.openFolder(folderPath, &folder);

@@ -362,10 +362,9 @@ bool FileGlue::outputIsDistinctFromInputs() {
     FileId output;
     FileId outputFolder;
     FileId headerFolder;
-    const bool sameName = inputs.contains(nameOf(target)) &&
-                          m_layer->identify(folderOf(target), &outputFolder) &&
-                          m_layer->identify(m_headerFilePath, &headerFolder) &&
-                          outputFolder == headerFolder;
+    const bool sameName =
+        inputs.contains(nameOf(target)) && m_layer->identify(folderOf(target), &outputFolder) &&
+        m_layer->identify(m_headerFilePath, &headerFolder) && outputFolder == headerFolder;
     if (!sameName && (!m_layer->identify(target, &output) ||
                       !namesInclude(*m_layer, m_headerFilePath, inputs, output))) {
         return true;

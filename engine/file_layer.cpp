@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>

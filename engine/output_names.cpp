@@ -48,7 +48,8 @@ bool OutputNames::containsCut(const std::string& stem) const {
     std::string digits;
     const std::string lead = m_chunkPrefix + "_";
     if (stem.compare(0, lead.size(), lead) == 0) {
-        for (std::size_t i = lead.size(); i < stem.size() && stem[i] >= '0' && stem[i] <= '9'; ++i) {
+        for (std::size_t i = lead.size(); i < stem.size() && stem[i] >= '0' && stem[i] <= '9';
+             ++i) {
             digits += stem[i];
         }
     }

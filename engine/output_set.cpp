@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -448,8 +448,8 @@ Status OutputSet::setAside() {
     m_journal = std::make_unique<CommitJournal>(m_layer, m_folderPath);
     Status s;
     do {
-        s = m_journal->write(hiddenName(m_plan.last, CommitJournal::kSuffix, randomLetters()), m_plan.last,
-                             entries);
+        s = m_journal->write(hiddenName(m_plan.last, CommitJournal::kSuffix, randomLetters()),
+                             m_plan.last, entries);
     } while (s.number() == EEXIST);
     if (s.ok()) s = flushEntries();
     for (const auto& entry : entries) {
@@ -469,7 +469,8 @@ void OutputSet::rollBack() {
     }
     m_placed.clear();
     for (auto it = m_asides.rbegin(); it != m_asides.rend(); ++it) {
-        settled = m_layer->rename(m_folderPath + it->aside, m_folderPath + it->name).ok() && settled;
+        settled =
+            m_layer->rename(m_folderPath + it->aside, m_folderPath + it->name).ok() && settled;
     }
     m_asides.clear();
     if (settled) settled = flushEntries().ok();

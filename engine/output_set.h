@@ -128,8 +128,7 @@ class OutputSet {
     Status createTemporary(const std::string& name, std::string* temporary,
                            std::unique_ptr<File>* out);
     // The hidden name of its own for `name`, ending in `suffix`.
-    std::string hiddenName(const std::string& name, const char* suffix,
-                           const std::string& letters);
+    std::string hiddenName(const std::string& name, const char* suffix, const std::string& letters);
     std::string randomLetters();
     // The names in the folder that stand for final names of the run.
     std::vector<std::string> namesFor(const std::vector<std::string>& entries,

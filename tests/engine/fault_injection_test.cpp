@@ -272,8 +272,8 @@ TEST_P(FaultInjectionTest, RunFailsCleanly) {
             break;
         case Run::Divide:
             if (s.layer->faultPath().find("p.hed.") != std::string::npos &&
-                s.layer->faultPath().find("commit") == std::string::npos &&
-                c.op != Op::Rename && c.op != Op::FlushFolder) {
+                s.layer->faultPath().find("commit") == std::string::npos && c.op != Op::Rename &&
+                c.op != Op::FlushFolder) {
                 EXPECT_EQ(blocks, 0);
             }
             break;
