@@ -483,6 +483,23 @@ TEST_F(DivisionRunTest, TooLittleFreeSpaceIsRefusedBeforeWriting) {
     EXPECT_TRUE(out.entries().empty());
 }
 
+// Where copies share extents, chunks need no room of their own: only what is
+// really written counts.
+TEST_F(DivisionRunTest, SharedExtentsNeedNoRoomForTheChunks) {
+    struct SmallDisk : FaultyFileLayer {
+        morvane::Status freeSpace(morvane::File&, int64_t* out) override {
+            *out = 1000;
+            return morvane::Status::OK();
+        }
+    };
+    auto layer = std::make_shared<SmallDisk>();
+    layer->setCopyMode(FaultyFileLayer::CopyMode::Shared);
+    FileDivider div(layer);
+    setUpSource(div, 3 * 4096 + 100);
+    div.setAvgChunkSize(4096);
+    EXPECT_TRUE(Succeeded(div.divideFile(), div));
+}
+
 // A long run flushes the file system in the background as it goes; a
 // failure there fails the run at its end, although the last flush succeeds.
 TEST_F(DivisionRunTest, FailedBackgroundFlushFailsTheRun) {
