@@ -237,9 +237,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     HashLanes hashes(HashLanes::kChunkLane | HashLanes::kWholeLane);
     RecoveryPlan plan;
     plan.prefix = m_chunkPrefix;
-    plan.numOfChunks = m_numOfChunks;
-    plan.avgChunkSize = m_avgChunkSize;
-    plan.lastChunkSize = m_lastChunkSize;
+    plan.chunks = layout();
     plan.headerBytes = header;
     plan.checksumFileBytes = checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName);
     plan.recoveryChunks = m_recoveryChunks;
@@ -269,8 +267,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
         File* chunk = nullptr;
         s = outputs.create(chunkFileName(m_chunkPrefix, n), false, &chunk);
         if (s.ok()) {
-            s = loop.copyChunk(*source, *chunk, n,
-                               n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, notify);
+            s = loop.copyChunk(*source, *chunk, n, plan.chunks.bytesOf(n), notify);
         }
         if (s.ok()) s = outputs.retire(*chunk);
     }

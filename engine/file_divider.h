@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/block_plan.h"
+#include "engine/chunk_layout.h"
 #include "engine/error_reporter.h"
 #include "engine/file_divider_events.h"
 #include "engine/run_control.h"
@@ -120,6 +121,7 @@ class FileDivider {
     void replaceOlderRecoveryFiles(OutputSet& outputs);
     Status writeHeader(OutputSet& outputs, std::vector<char>* bytes);
     Status writeChunks(OutputSet& outputs, const std::vector<char>& header);
+    ChunkLayout layout() const { return {m_avgChunkSize, m_lastChunkSize, m_numOfChunks}; }
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     std::shared_ptr<FileLayer> m_layer;

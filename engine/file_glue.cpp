@@ -127,7 +127,7 @@ void FileGlue::loadRecovery() {
         largest = std::max(largest, set->slicesOf(i));
         const int64_t k = chunkNumberOf(file.name, m_chunkPrefix, m_numOfChunks);
         if (k == 0) continue;
-        const int32_t bytes = k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
+        const int32_t bytes = layout().bytesOf(k);
         if (file.length != static_cast<uint64_t>(bytes)) return;
         ++described;
     }
@@ -229,7 +229,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
         return false;
     }
     int64_t bytes = 0;
-    for (int32_t k : chunks) bytes += k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
+    for (int32_t k : chunks) bytes += layout().bytesOf(k);
     OutputSet::Plan plan;
     plan.names = OutputNames(names);
     plan.last = headerFileName(m_chunkPrefix);
@@ -260,7 +260,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
                 if (k == 0) return s;
                 chunks.push_back(static_cast<int32_t>(k));
                 names.push_back(name);
-                bytes += k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
+                bytes += layout().bytesOf(k);
             }
             if (!canRebuild(*m_recovery, names, &unused)) {
                 return Status::SysError(ENODATA, unused);
@@ -416,8 +416,7 @@ bool FileGlue::copyChunks() {
         std::unique_ptr<File> chunk;
         s = m_layer->openRead(chunkFullName(k), &chunk);
         if (s.ok()) {
-            s = loop.copyChunk(*chunk, *output, k,
-                               k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, notify);
+            s = loop.copyChunk(*chunk, *output, k, layout().bytesOf(k), notify);
         }
         if (s.ok()) s = m_layer->close(*chunk);
         // Digests are compared as they come, without waiting for them.
