@@ -3,7 +3,6 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,10 +21,13 @@ namespace morvane {
 //
 // A temporary name is "." + the final name + "." + six random letters +
 // ".morvane-part", created exclusively (never through an existing name or
-// link) and locked (flock) while the run holds it. When that would exceed
-// the file system's name limit, the final name is cut short in it (see
-// cutName). After a kill or a power cut only such names can remain; the
-// next run writing the same final names removes those nobody holds.
+// link) and locked (flock) while it is written. A run's temporary files
+// share its letters, and the run keeps the first of them open and locked
+// until it ends, which holds them all. When a name would exceed the file
+// system's name limit, the final name is cut short in it (see cutName).
+// After a kill or a power cut only such names can remain; the next run
+// writing the same final names removes the regular files among them that
+// no run holds, never a folder or a link.
 //
 // Before anything is written, begin() checks every final name: its length
 // against the folder's limit (ENAMETOOLONG), and that no folder (EISDIR) or
