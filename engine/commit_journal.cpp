@@ -1,7 +1,6 @@
 #include "engine/commit_journal.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "engine/file_layer.h"
 

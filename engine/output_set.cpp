@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <system_error>
