@@ -3,6 +3,10 @@
 //
 //   morvane_bench_run divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [RECOVERY_CHUNKS] [CUT]
 //   morvane_bench_run glue HEADER_FILE OUTPUT_FILE [CUT]
+//   morvane_bench_run settle FOLDER LAST_NAME
+//
+// settle does what the next run writing LAST_NAME (a header, a glued file)
+// into FOLDER does first: it settles the commits a cut interrupted there.
 //
 // CUT runs COMMAND (sh -c) at one instant of the run:
 //   --at-complete COMMAND   from within onComplete, when the run reports success;
@@ -19,6 +23,7 @@
 #include "engine/file_divider.h"
 #include "engine/file_glue.h"
 #include "engine/file_layer.h"
+#include "engine/output_set.h"
 
 namespace {
 
@@ -56,6 +61,10 @@ class CutLayer : public morvane::FileLayer {
     morvane::Status rename(const std::string& from, const std::string& to) override {
         if (++m_renames == m_atRename) m_cut->run();
         return FileLayer::rename(from, to);
+    }
+    morvane::Status renameExclusive(const std::string& from, const std::string& to) override {
+        if (++m_renames == m_atRename) m_cut->run();
+        return FileLayer::renameExclusive(from, to);
     }
     morvane::Status flushFolder(morvane::File& folder) override {
         const morvane::Status s = FileLayer::flushFolder(folder);
@@ -150,14 +159,19 @@ int main(int argc, char** argv) {
                         argc == 7 ? std::atoi(argv[6]) : 0);
     } else if (mode == "glue" && argc == 4) {
         result = glue(layer, observer, argv[2], argv[3]);
+    } else if (mode == "settle" && argc == 4) {
+        morvane::OutputSet::settleInterrupted(*layer, morvane::withTrailingSeparator(argv[2]),
+                                              argv[3]);
+        result = 0;
     } else {
         const char* program = argv[0];
         std::fprintf(
             stderr,
             "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [RECOVERY_CHUNKS] [CUT]\n"
             "       %s glue HEADER_FILE OUTPUT_FILE [CUT]\n"
+            "       %s settle FOLDER LAST_NAME\n"
             "CUT: --at-complete COMMAND | --at-rename N COMMAND | --at-flush N COMMAND\n",
-            program, program);
+            program, program, program);
         return 2;
     }
     if (cut.failed) {

@@ -62,6 +62,10 @@ bool unescapeName(const char* text, std::size_t n, std::string* name) {
 
 }  // namespace
 
+bool namesAChunk(const std::string& bigFileName, const std::string& prefix, int32_t numOfChunks) {
+    return chunkNumberOf(bigFileName, prefix, numOfChunks) > 0;
+}
+
 std::string checksumLine(const Sha256Digest& digest, const std::string& name) {
     const bool escaped = name.find_first_of("\\\n\r") != std::string::npos;
     std::string line;
@@ -94,7 +98,9 @@ int64_t checksumFileSize(const std::string& prefix, int32_t numOfChunks,
     const Sha256Digest none{};
     // Chunk names differ only in their number: lines of one digit count
     // share a length.
-    int64_t total = static_cast<int64_t>(checksumLine(none, bigFileName).size());
+    int64_t total = namesAChunk(bigFileName, prefix, numOfChunks)
+                        ? 0
+                        : static_cast<int64_t>(checksumLine(none, bigFileName).size());
     for (int64_t from = 1; from <= numOfChunks; from *= 10) {
         const int64_t to = std::min<int64_t>(from * 10 - 1, numOfChunks);
         total += (to - from + 1) *
@@ -120,7 +126,9 @@ Status writeChecksumFile(FileLayer& layer, File& file, const std::string& prefix
         }
     }
     if (s.ok()) s = whole(&digest);
-    if (s.ok()) text += checksumLine(digest, bigFileName);
+    if (s.ok() && !namesAChunk(bigFileName, prefix, numOfChunks)) {
+        text += checksumLine(digest, bigFileName);
+    }
     if (s.ok()) s = layer.write(file, text.data(), text.size());
     if (copy) *copy += text;
     return s;
@@ -179,6 +187,8 @@ bool ChecksumFileReader::finish(ChecksumList* list) {
 
 bool ChecksumFileReader::takeLine(const char* line, std::size_t n) {
     if (n > 0 && line[n - 1] == '\r') --n;
+    // Blank lines and comments, which sha256sum -c passes over.
+    if (n == 0 || line[0] == '#') return true;
     const bool escaped = n > 0 && line[0] == '\\';
     if (escaped) {
         ++line;
@@ -217,7 +227,7 @@ bool ChecksumFileReader::takeLine(const char* line, std::size_t n) {
 }
 
 bool ChecksumFileReader::keep(const std::string& name, const Sha256Digest& digest) {
-    if (name == m_bigFileName) {
+    if (name == m_bigFileName && !namesAChunk(m_bigFileName, m_prefix, m_numOfChunks)) {
         if (m_hasWhole && m_whole != digest) return false;
         m_hasWhole = true;
         m_whole = digest;

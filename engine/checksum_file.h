@@ -23,6 +23,11 @@ using Sha256Digest = std::array<unsigned char, 32>;
 // starts with a backslash.
 std::string checksumLine(const Sha256Digest& digest, const std::string& name);
 
+// True when the original file's name is one of its own chunks' names: the
+// checksum file then has no line for the whole file, which would contradict
+// that chunk's line.
+bool namesAChunk(const std::string& bigFileName, const std::string& prefix, int32_t numOfChunks);
+
 // The length of the checksum file of a division: a line per chunk of
 // `prefix`, then one for `bigFileName`.
 int64_t checksumFileSize(const std::string& prefix, int32_t numOfChunks,
@@ -52,7 +57,8 @@ struct ChecksumList {
 // A line is "<64 hex digits> <space or *><name>" (digits in either case),
 // or "SHA256 (<name>) = <64 hex digits>" as `sha256sum --tag` writes it;
 // with sha256sum's escapes when it starts with a backslash, optionally
-// ended by a carriage return. A file listed more than once must have the
+// ended by a carriage return. Blank lines and lines starting with "#" are
+// skipped. A file listed more than once must have the
 // same digest each time; a chunk numbered beyond numOfChunks makes the
 // file invalid (its header and its checksum file disagree).
 class ChecksumFileReader {

@@ -9,10 +9,12 @@
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/hash_lanes.h"
+#include "engine/output_names.h"
 #include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
 #include "engine/recovery/par2_encoder.h"
 #include "engine/recovery/par2_layout.h"
+#include "engine/recovery/par2_set.h"
 
 namespace morvane {
 
@@ -23,6 +25,8 @@ namespace {
 // largest size the window accepts.
 constexpr int64_t kLargeFileSize = int64_t{std::numeric_limits<int32_t>::max()} + 1;
 constexpr int32_t kLargeFileChunkSize = 2000000000;
+// The block size of file systems that share extents, as they are made.
+constexpr int32_t kSharedBlock = 4096;
 
 }  // namespace
 
@@ -147,29 +151,33 @@ bool FileDivider::runDivision() {
 bool FileDivider::outputsAreDistinctFromSource() {
     FileId source;
     if (!m_layer->identify(bigFileFullName(), &source)) return true;
-    if (!chunkSetIncludes(*m_layer, m_chunkPath, m_chunkPrefix, m_numOfChunks, source)) {
-        return true;
-    }
+    if (!namesInclude(*m_layer, m_chunkPath, outputNames(), source)) return true;
     m_errors.setError(kOutputWouldOverwriteInput);
     return false;
 }
 
-bool FileDivider::isOutputName(const std::string& stem, bool cut) const {
-    if (cut) {
-        // Every output name starts with the prefix.
-        return stem.size() <= m_chunkPrefix.size()
-                   ? m_chunkPrefix.compare(0, stem.size(), stem) == 0
-                   : stem.compare(0, m_chunkPrefix.size(), m_chunkPrefix) == 0;
+OutputNames FileDivider::outputNames() const {
+    std::vector<std::string> names{headerFileName(m_chunkPrefix), checksumFileName(m_chunkPrefix)};
+    if (m_recoveryChunks > 0) {
+        names.push_back(recoveryIndexName(m_chunkPrefix));
+        for (const RecoveryVolume& volume : recoveryVolumes(m_chunkPrefix, m_recoveryChunks)) {
+            names.push_back(volume.name);
+        }
     }
-    if (stem == headerFileName(m_chunkPrefix) || stem == checksumFileName(m_chunkPrefix) ||
-        stem == recoveryIndexName(m_chunkPrefix) ||
-        chunkNumberOf(stem, m_chunkPrefix, m_numOfChunks) > 0) {
-        return true;
+    return OutputNames(std::move(names), m_chunkPrefix, m_numOfChunks);
+}
+
+void FileDivider::replaceOlderRecoveryFiles(OutputSet& outputs) {
+    std::vector<std::string> entries;
+    if (!m_layer->listFolder(m_chunkPath, &entries).ok()) return;
+    const OutputNames ours = outputNames();
+    for (const std::string& name : entries) {
+        if (isRecoveryFileName(name, m_chunkPrefix) && !ours.contains(name) &&
+            m_layer->entryOf(m_chunkPath + name) == FileLayer::Entry::File &&
+            describesChunksOf(*m_layer, m_chunkPath + name, m_chunkPrefix)) {
+            outputs.replaceAlso(name);
+        }
     }
-    for (const RecoveryVolume& volume : recoveryVolumes(m_chunkPrefix, m_recoveryChunks)) {
-        if (stem == volume.name) return true;
-    }
-    return false;
 }
 
 int32_t FileDivider::MaxRecoveryChunks() const {
@@ -200,9 +208,20 @@ Status FileDivider::writeHeader(OutputSet& outputs, std::vector<char>* header) {
     const int64_t total = m_bigFileSize + static_cast<int64_t>(bytes.size()) +
                           checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName) +
                           RecoveryBytes(m_recoveryChunks);
-    Status s = outputs.begin(m_chunkPath, total, [this](const std::string& stem, bool cut) {
-        return isOutputName(stem, cut);
-    });
+    OutputSet::Plan plan;
+    plan.names = outputNames();
+    plan.last = headerFileName(m_chunkPrefix);
+    plan.bytes = total;
+    // Chunks copied between files of one file system that shares extents
+    // take no new data blocks, but for a last block shorter than the file
+    // system's (kSharedBlock or a divisor of it).
+    FileId source;
+    if (m_avgChunkSize % kSharedBlock == 0 && m_layer->identify(bigFileFullName(), &source)) {
+        plan.shareable = m_bigFileSize - m_lastChunkSize % kSharedBlock;
+        plan.sharedFrom = source.device;
+    }
+    Status s = outputs.begin(m_chunkPath, plan);
+    if (s.ok()) replaceOlderRecoveryFiles(outputs);
     File* file = nullptr;
     if (s.ok()) s = outputs.create(headerFileName(m_chunkPrefix), true, &file);
     if (s.ok()) s = m_layer->write(*file, bytes.data(), bytes.size());
@@ -218,9 +237,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     HashLanes hashes(HashLanes::kChunkLane | HashLanes::kWholeLane);
     RecoveryPlan plan;
     plan.prefix = m_chunkPrefix;
-    plan.numOfChunks = m_numOfChunks;
-    plan.avgChunkSize = m_avgChunkSize;
-    plan.lastChunkSize = m_lastChunkSize;
+    plan.chunks = layout();
     plan.headerBytes = header;
     plan.checksumFileBytes = checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName);
     plan.recoveryChunks = m_recoveryChunks;
@@ -250,8 +267,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
         File* chunk = nullptr;
         s = outputs.create(chunkFileName(m_chunkPrefix, n), false, &chunk);
         if (s.ok()) {
-            s = loop.copyChunk(*source, *chunk, n,
-                               n < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, notify);
+            s = loop.copyChunk(*source, *chunk, n, plan.chunks.bytesOf(n), notify);
         }
         if (s.ok()) s = outputs.retire(*chunk);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/block_plan.h"
+#include "engine/chunk_layout.h"
 #include "engine/error_reporter.h"
 #include "engine/file_divider_events.h"
 #include "engine/run_control.h"
@@ -13,6 +14,7 @@
 namespace morvane {
 
 class FileLayer;
+class OutputNames;
 class OutputSet;
 class Status;
 
@@ -112,10 +114,14 @@ class FileDivider {
     bool measureBigFile();
     void computeOps();
     bool outputsAreDistinctFromSource();
-    // True when `stem` names one of the run's outputs (its beginning when `cut`).
-    bool isOutputName(const std::string& stem, bool cut) const;
+    // Every final name the run writes.
+    OutputNames outputNames() const;
+    // Has `outputs` replace the older set's recovery files the run does not
+    // write again.
+    void replaceOlderRecoveryFiles(OutputSet& outputs);
     Status writeHeader(OutputSet& outputs, std::vector<char>* bytes);
     Status writeChunks(OutputSet& outputs, const std::vector<char>& header);
+    ChunkLayout layout() const { return {m_avgChunkSize, m_lastChunkSize, m_numOfChunks}; }
     std::string bigFileFullName() const { return m_bigFilePath + m_bigFileName; }
 
     std::shared_ptr<FileLayer> m_layer;

@@ -8,6 +8,7 @@
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/hash_lanes.h"
+#include "engine/output_names.h"
 #include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
 #include "engine/recovery/par2_layout.h"
@@ -24,6 +25,9 @@ FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
 FileGlue::~FileGlue() = default;
 
 namespace {
+
+// The block size of file systems that share extents, as they are made.
+constexpr int32_t kSharedBlock = 4096;
 
 // Failures that say a folder cannot be written to at all.
 bool isReadOnly(const Status& s) {
@@ -57,6 +61,9 @@ bool FileGlue::analyze() {
         m_errors.setError(kInvalidFilename);
         return false;
     }
+    // A division cut short in its commit left older files aside: they are
+    // put back, or removed when its new header made it.
+    OutputSet::settleInterrupted(*m_layer, m_headerFilePath, m_headerFileName);
 
     // The record is the 2-byte name length, the name and 12 bytes of sizes;
     // nothing after it is read. Bytes the file lacks stay zero.
@@ -120,7 +127,7 @@ void FileGlue::loadRecovery() {
         largest = std::max(largest, set->slicesOf(i));
         const int64_t k = chunkNumberOf(file.name, m_chunkPrefix, m_numOfChunks);
         if (k == 0) continue;
-        const int32_t bytes = k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
+        const int32_t bytes = layout().bytesOf(k);
         if (file.length != static_cast<uint64_t>(bytes)) return;
         ++described;
     }
@@ -222,10 +229,11 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
         return false;
     }
     int64_t bytes = 0;
-    for (int32_t k : chunks) bytes += k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-    const auto isOurs = [&names](const std::string& stem, bool) {
-        return std::find(names.begin(), names.end(), stem) != names.end();
-    };
+    for (int32_t k : chunks) bytes += layout().bytesOf(k);
+    OutputSet::Plan plan;
+    plan.names = OutputNames(names);
+    plan.last = headerFileName(m_chunkPrefix);
+    plan.bytes = bytes;
     // Put back beside the header, or, where that folder cannot be written,
     // kept in the output's folder for this run only.
     auto place = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
@@ -235,7 +243,8 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
         // recovery data covers them all.
         for (int attempt = 0; attempt < 3; ++attempt) {
             std::vector<std::string> found;
-            s = set.begin(folder, bytes, isOurs);
+            plan.names = OutputNames(names);
+            s = set.begin(folder, plan);
             if (s.ok()) {
                 s = rebuildFiles(
                     *m_layer, *m_recovery, m_headerFilePath, names,
@@ -251,7 +260,7 @@ bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
                 if (k == 0) return s;
                 chunks.push_back(static_cast<int32_t>(k));
                 names.push_back(name);
-                bytes += k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
+                bytes += layout().bytesOf(k);
             }
             if (!canRebuild(*m_recovery, names, &unused)) {
                 return Status::SysError(ENODATA, unused);
@@ -337,17 +346,27 @@ bool FileGlue::runGlue() {
 }
 
 bool FileGlue::outputIsDistinctFromInputs() {
+    // The set's files, whether the analysis used them or not: they may have
+    // been put in place since. Recovery files are inputs, and a lost chunk
+    // is an output of the rebuild, so the output may not even take a name
+    // of the set that is not there.
+    std::vector<std::string> entries;
+    m_layer->listFolder(m_headerFilePath, &entries);
+    std::vector<std::string> names{m_headerFileName, checksumFileName(m_chunkPrefix)};
+    for (const std::string& name : entries) {
+        if (isRecoveryFileName(name, m_chunkPrefix)) names.push_back(name);
+    }
+    names.push_back(recoveryIndexName(m_chunkPrefix));
+    const OutputNames inputs(std::move(names), m_chunkPrefix, m_numOfChunks);
+    const std::string target = m_layer->followLinks(m_bigFilePath + m_bigFileName);
     FileId output;
-    if (!m_layer->identify(m_bigFilePath + m_bigFileName, &output)) return true;
-    const auto isOutput = [&](const std::string& path) {
-        FileId id;
-        return m_layer->identify(path, &id) && id == output;
-    };
-    // The set's checksum file counts as an input even when the analysis
-    // found none: it may have been put in place since.
-    if (!isOutput(m_headerFilePath + m_headerFileName) &&
-        !isOutput(m_headerFilePath + checksumFileName(m_chunkPrefix)) &&
-        !chunksInclude(*m_layer, m_headerFilePath, m_chunkPrefix, m_numOfChunks, output)) {
+    FileId outputFolder;
+    FileId headerFolder;
+    const bool sameName =
+        inputs.contains(nameOf(target)) && m_layer->identify(folderOf(target), &outputFolder) &&
+        m_layer->identify(m_headerFilePath, &headerFolder) && outputFolder == headerFolder;
+    if (!sameName && (!m_layer->identify(target, &output) ||
+                      !namesInclude(*m_layer, m_headerFilePath, inputs, output))) {
         return true;
     }
     m_errors.setError(kOutputWouldOverwriteInput);
@@ -372,12 +391,18 @@ bool FileGlue::copyChunks() {
 
     File* output = nullptr;
     if (s.ok()) {
-        s = outputs.begin(
-            folder, inPlace ? 0 : m_bigFileSize,
-            [&name](const std::string& stem, bool cut) {
-                return cut ? name.compare(0, stem.size(), stem) == 0 : stem == name;
-            },
-            true);
+        OutputSet::Plan plan;
+        plan.names = OutputNames({name});
+        plan.last = name;
+        plan.bytes = inPlace ? 0 : m_bigFileSize;
+        plan.devicesInPlace = true;
+        plan.keepAttributes = true;
+        FileId chunks;
+        if (m_avgChunkSize % kSharedBlock == 0 && m_layer->identify(m_headerFilePath, &chunks)) {
+            plan.shareable = m_bigFileSize - m_lastChunkSize % kSharedBlock;
+            plan.sharedFrom = chunks.device;
+        }
+        s = outputs.begin(folder, plan);
     }
     if (s.ok()) s = outputs.create(name, false, &output);
     loop.setShareExtents(outputs.sharesExtents());
@@ -391,8 +416,7 @@ bool FileGlue::copyChunks() {
         std::unique_ptr<File> chunk;
         s = m_layer->openRead(chunkFullName(k), &chunk);
         if (s.ok()) {
-            s = loop.copyChunk(*chunk, *output, k,
-                               k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize, notify);
+            s = loop.copyChunk(*chunk, *output, k, layout().bytesOf(k), notify);
         }
         if (s.ok()) s = m_layer->close(*chunk);
         // Digests are compared as they come, without waiting for them.

@@ -8,6 +8,7 @@
 
 #include "engine/block_plan.h"
 #include "engine/checksum_file.h"
+#include "engine/chunk_layout.h"
 #include "engine/error_reporter.h"
 #include "engine/file_glue_events.h"
 #include "engine/run_control.h"
@@ -150,6 +151,7 @@ class FileGlue {
     // The names of `chunks`.
     std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
     std::string chunkFullName(int64_t k) const;
+    ChunkLayout layout() const { return {m_avgChunkSize, m_lastChunkSize, m_numOfChunks}; }
 
     std::shared_ptr<FileLayer> m_layer;
 

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -221,6 +223,59 @@ Status FileLayer::rename(const std::string& from, const std::string& to) {
     return Status::OK();
 }
 
+Status FileLayer::renameExclusive(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return Status::OK();
+    }
+    if (errno != EINVAL && errno != ENOSYS) return Status::SysError(errno);
+    // A file system without the flag: a hard link is just as exclusive.
+    if (::link(from.c_str(), to.c_str()) != 0) return Status::SysError(errno);
+    if (::unlink(from.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(to.c_str());
+        return Status::SysError(err);
+    }
+    return Status::OK();
+}
+
+Status FileLayer::lock(File& file) {
+    int r;
+    do {
+        r = ::flock(file.fd(), LOCK_EX | LOCK_NB);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) return Status::SysError(errno);
+    return Status::OK();
+}
+
+Status FileLayer::openUnlocked(const std::string& path, std::unique_ptr<File>* out) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Status::SysError(errno);
+    auto file = std::make_unique<File>(fd, path);
+    struct stat info;
+    if (::fstat(fd, &info) != 0) return Status::SysError(errno);
+    if (S_ISDIR(info.st_mode)) return Status::SysError(EISDIR);
+    if (!S_ISREG(info.st_mode)) return Status::SysError(EINVAL);
+    const Status s = lock(*file);
+    if (!s.ok()) return s;
+    *out = std::move(file);
+    return Status::OK();
+}
+
+Status FileLayer::keepAttributes(const std::string& existing, File& file) {
+    struct stat info;
+    if (::stat(existing.c_str(), &info) != 0) return Status::SysError(errno);
+    if (!S_ISREG(info.st_mode)) return Status::OK();
+    // Owner and group first: changing them may clear set-id bits.
+    if (::fchown(file.fd(), info.st_uid, info.st_gid) != 0 && errno != EPERM) {
+        return Status::SysError(errno);
+    }
+    if (::fchmod(file.fd(), info.st_mode & 07777) != 0) return Status::SysError(errno);
+    return Status::OK();
+}
+
 Status FileLayer::remove(const std::string& path) {
     if (::unlink(path.c_str()) != 0) return Status::SysError(errno);
     return Status::OK();
@@ -262,6 +317,26 @@ bool FileLayer::sharesExtents(File& folder) {
 std::size_t FileLayer::maxNameLength(File& folder) {
     const long limit = ::fpathconf(folder.fd(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
+std::size_t FileLayer::maxNameLength(const std::string& folder) {
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : 255;
+}
+
+int64_t FileLayer::blockSize(File& folder) {
+    struct statvfs info;
+    if (::fstatvfs(folder.fd(), &info) != 0 || info.f_bsize == 0) return 4096;
+    return static_cast<int64_t>(info.f_bsize);
+}
+
+FileLayer::Entry FileLayer::entryOf(const std::string& path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) return Entry::None;
+    if (S_ISREG(info.st_mode)) return Entry::File;
+    if (S_ISLNK(info.st_mode)) return Entry::Link;
+    if (S_ISDIR(info.st_mode)) return Entry::Folder;
+    return Entry::Special;
 }
 
 FileLayer::Kind FileLayer::kindOf(const std::string& path) {

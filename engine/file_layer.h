@@ -94,6 +94,18 @@ class FileLayer {
     virtual Status close(File& file);
     // Renames `from` to `to`, replacing what `to` names.
     virtual Status rename(const std::string& from, const std::string& to);
+    // Renames `from` to `to`; fails with EEXIST when `to` names anything.
+    virtual Status renameExclusive(const std::string& from, const std::string& to);
+    // Takes an exclusive lock on `file` (flock) without waiting: EWOULDBLOCK
+    // when another open file holds it. Released when the file is closed.
+    virtual Status lock(File& file);
+    // Opens the regular file `path` for reading, never through a symbolic
+    // link, and takes its lock: ELOOP for a link, EISDIR for a folder,
+    // EINVAL for another non-file, EWOULDBLOCK while a run holds the file.
+    virtual Status openUnlocked(const std::string& path, std::unique_ptr<File>* out);
+    // Gives `file` the permission bits of the regular file `existing`, and
+    // its owner and group where the process may set them.
+    virtual Status keepAttributes(const std::string& existing, File& file);
     // Removes the name `path`.
     virtual Status remove(const std::string& path);
     // Removes the entry `name` of the open folder `folder`, wherever the
@@ -109,10 +121,17 @@ class FileLayer {
     virtual bool sharesExtents(File& folder);
     // The longest file name the file system of `folder` takes.
     virtual std::size_t maxNameLength(File& folder);
+    // The same for a folder that cannot be opened, by its path.
+    virtual std::size_t maxNameLength(const std::string& folder);
+    // The block size of the file system of `folder` (4096 when unknown).
+    virtual int64_t blockSize(File& folder);
     // What `path` names, links followed: nothing, a regular file or
     // something else (a device, a FIFO, a folder).
     enum class Kind { Absent, Regular, Other };
     virtual Kind kindOf(const std::string& path);
+    // What the entry `path` itself is, a symbolic link not followed.
+    enum class Entry { None, File, Link, Folder, Special };
+    virtual Entry entryOf(const std::string& path);
     // Where the symbolic link `path` leads, made absolute; `path` itself
     // when it is no link or its target cannot be resolved.
     virtual std::string followLinks(const std::string& path);

@@ -1,8 +1,10 @@
 #include "engine/output_set.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -18,11 +20,9 @@ constexpr int64_t kWritebackStep = 16 << 20;
 // How often a wait for the final flush looks for a stop request.
 constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
-// Reads a temporary name back: the final name in it, and whether that was
-// cut short. False for any other name.
-bool parseTemporaryName(const std::string& name, std::size_t maxName, std::string* stem,
-                        bool* cut) {
-    const std::string suffix = OutputSet::kTemporarySuffix;
+// Reads a hidden name ending in `suffix` back: the final name in it, cut
+// short or not. False for any other name.
+bool parseHiddenName(const std::string& name, const std::string& suffix, std::string* stem) {
     const std::size_t tail = 1 + kRandomLetters + suffix.size();
     if (name.size() < 2 + tail || name[0] != '.' ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
@@ -36,7 +36,6 @@ bool parseTemporaryName(const std::string& name, std::size_t maxName, std::strin
         }
     }
     *stem = name.substr(1, name.size() - 1 - tail);
-    *cut = name.size() >= maxName;
     return true;
 }
 
@@ -105,24 +104,45 @@ OutputSet::~OutputSet() {
     abandon();
 }
 
-Status OutputSet::begin(const std::string& folder, int64_t bytes, const NameTest& isOurs,
-                        bool devicesInPlace) {
+Status OutputSet::begin(const std::string& folder, const Plan& plan) {
     abandon();
-    m_devicesInPlace = devicesInPlace;
+    m_plan = plan;
     m_folderPath = folder;
     m_unflushed = 0;
+    m_alsoReplaced.clear();
+    m_runLetters = randomLetters();
     std::unique_ptr<File> opened;
     Status s = m_layer->openFolder(folder, &opened);
-    if (s.number() == EACCES) return Status::OK();  // each file is flushed on its own then
-    if (!s.ok()) return s;
+    // A folder that can be written but not read: each file is flushed on
+    // its own then, and the entries through one of them.
+    if (!s.ok() && s.number() != EACCES) return s;
     m_folder = std::move(opened);
-    m_maxName = m_layer->maxNameLength(*m_folder);
-    removeLeftovers(isOurs);
+    m_maxName = m_folder ? m_layer->maxNameLength(*m_folder) : m_layer->maxNameLength(folder);
 
+    std::vector<std::string> entries;
+    const bool listed = m_layer->listFolder(m_folderPath, &entries).ok();
+    if (listed && !m_plan.last.empty()) {
+        const std::vector<std::string> journals = journalsOf(entries, m_plan.last, m_maxName);
+        if (!journals.empty()) {
+            CommitJournal::recover(*m_layer, m_folderPath, m_plan.last, journals);
+            m_layer->listFolder(m_folderPath, &entries);
+        }
+    }
+    s = checkNames(entries, listed);
+    if (!s.ok()) return s;
+    removeLeftovers(entries);
+
+    int64_t bytes = m_plan.bytes;
+    FileId where;
+    if (m_folder && m_plan.shareable > 0 && m_layer->sharesExtents(*m_folder) &&
+        m_layer->identify(*m_folder, &where) && where.device == m_plan.sharedFrom) {
+        bytes -= m_plan.shareable;
+    }
     int64_t free = 0;
-    if (bytes > 0 && m_layer->freeSpace(*m_folder, &free).ok() && free < bytes) {
+    if (m_folder && bytes > 0 && m_layer->freeSpace(*m_folder, &free).ok() && free < bytes) {
         return Status::SysError(ENOSPC);
     }
+    if (!m_folder) return Status::OK();
 
     auto flusher = std::make_shared<Flusher>();
     flusher->layer = m_layer;
@@ -136,16 +156,87 @@ Status OutputSet::begin(const std::string& folder, int64_t bytes, const NameTest
     return Status::OK();
 }
 
-void OutputSet::removeLeftovers(const NameTest& isOurs) {
-    std::vector<std::string> names;
-    if (!m_layer->listFolder(m_folderPath, &names).ok()) return;
+std::vector<std::string> OutputSet::namesFor(const std::vector<std::string>& entries,
+                                             const char* suffix) const {
+    std::vector<std::string> found;
     std::string stem;
-    bool cut = false;
-    for (const std::string& name : names) {
-        if (!parseTemporaryName(name, m_maxName, &stem, &cut) || !isOurs(stem, cut)) continue;
-        if (m_layer->kindOf(m_folderPath + name) == FileLayer::Kind::Regular) {
-            m_layer->remove(m_folderPath + name);
+    for (const std::string& name : entries) {
+        if (!parseHiddenName(name, suffix, &stem)) continue;
+        // Only a name as long as the limit can hold a name cut short.
+        const bool cut = name.size() == m_maxName;
+        const bool ours = m_plan.names.contains(stem) || (cut && m_plan.names.containsCut(stem));
+        if (ours) found.push_back(name);
+    }
+    return found;
+}
+
+std::vector<std::string> OutputSet::journalsOf(const std::vector<std::string>& entries,
+                                               const std::string& last, std::size_t maxName) {
+    std::vector<std::string> found;
+    std::string stem;
+    for (const std::string& name : entries) {
+        if (parseHiddenName(name, CommitJournal::kSuffix, &stem) &&
+            (stem == last || (name.size() == maxName && stem == cutName(last, stem.size())))) {
+            found.push_back(name);
         }
+    }
+    return found;
+}
+
+void OutputSet::settleInterrupted(FileLayer& layer, const std::string& folder,
+                                  const std::string& last) {
+    std::vector<std::string> entries;
+    if (!layer.listFolder(folder, &entries).ok()) return;
+    const std::vector<std::string> journals =
+        journalsOf(entries, last, layer.maxNameLength(folder));
+    if (!journals.empty()) CommitJournal::recover(layer, folder, last, journals);
+}
+
+Status OutputSet::checkNames(const std::vector<std::string>& entries, bool listed) {
+    if (m_plan.names.longest() > m_maxName) return Status::SysError(ENAMETOOLONG);
+    // Unlisted, only the first chunks are looked up: the rest would cost a
+    // lookup each.
+    constexpr int32_t kLookups = 4096;
+    const std::vector<std::string> candidates = listed ? entries : m_plan.names.list(kLookups);
+    for (const std::string& name : candidates) {
+        if (!m_plan.names.contains(name)) continue;
+        const std::string path = m_folderPath + name;
+        switch (m_layer->entryOf(path)) {
+            case FileLayer::Entry::Folder:
+                return Status::SysError(EISDIR);
+            case FileLayer::Entry::Special:
+                if (m_plan.devicesInPlace) break;
+                return Status::SysError(EEXIST);
+            default:
+                break;
+        }
+    }
+    return Status::OK();
+}
+
+void OutputSet::removeLeftovers(const std::vector<std::string>& entries) {
+    const std::string suffix = kTemporarySuffix;
+    const auto lettersOf = [&suffix](const std::string& name) {
+        return name.substr(name.size() - suffix.size() - kRandomLetters, kRandomLetters);
+    };
+    std::multimap<std::string, std::string> byLetters;
+    std::string stem;
+    for (const std::string& name : entries) {
+        if (parseHiddenName(name, suffix, &stem)) byLetters.emplace(lettersOf(name), name);
+    }
+    for (const std::string& name : namesFor(entries, kTemporarySuffix)) {
+        // Only a regular file that no running run holds, never through a
+        // link; a run holds one of its files for all that share its letters.
+        std::unique_ptr<File> leftover;
+        if (!m_layer->openUnlocked(m_folderPath + name, &leftover).ok()) continue;
+        bool held = false;
+        const auto [from, to] = byLetters.equal_range(lettersOf(name));
+        for (auto it = from; it != to && !held; ++it) {
+            std::unique_ptr<File> other;
+            held = it->second != name &&
+                   m_layer->openUnlocked(m_folderPath + it->second, &other).number() == EWOULDBLOCK;
+        }
+        if (!held) m_layer->remove(m_folderPath + name);
     }
 }
 
@@ -163,20 +254,11 @@ std::string OutputSet::randomLetters() {
     return letters;
 }
 
-std::string OutputSet::temporaryName(const std::string& name) {
-    const std::string tail = "." + randomLetters() + kTemporarySuffix;
-    std::string stem = name;
-    if (1 + stem.size() + tail.size() > m_maxName) {
-        stem.resize(m_maxName - 1 - tail.size());
-        // Do not leave half a UTF-8 character at the end.
-        while (!stem.empty() && (static_cast<unsigned char>(stem.back()) & 0xC0) == 0x80) {
-            stem.pop_back();
-        }
-        if (!stem.empty() && static_cast<unsigned char>(stem.back()) >= 0xC0) stem.pop_back();
-        // Pad to the limit, so that a reader can tell the name was cut.
-        stem.resize(m_maxName - 1 - tail.size(), '_');
-    }
-    return "." + stem + tail;
+std::string OutputSet::hiddenName(const std::string& name, const char* suffix,
+                                  const std::string& letters) {
+    const std::string tail = "." + letters + suffix;
+    const std::size_t room = m_maxName > 1 + tail.size() ? m_maxName - 1 - tail.size() : 1;
+    return "." + cutName(name, room) + tail;
 }
 
 Status OutputSet::create(const std::string& name, bool last, File** out) {
@@ -186,13 +268,15 @@ Status OutputSet::create(const std::string& name, bool last, File** out) {
     const std::string finalPath = m_folderPath + name;
     std::unique_ptr<File> file;
     Status s;
-    if (m_devicesInPlace && m_layer->kindOf(finalPath) == FileLayer::Kind::Other) {
+    if (m_plan.devicesInPlace && m_layer->kindOf(finalPath) == FileLayer::Kind::Other) {
         s = m_layer->openWrite(finalPath, &file);
     } else {
-        do {
-            output->temporary = temporaryName(name);
-            s = m_layer->createNew(m_folderPath + output->temporary, &file);
-        } while (s.number() == EEXIST);
+        s = createTemporary(name, &output->temporary, &file);
+        if (s.ok() && m_plan.keepAttributes &&
+            m_layer->kindOf(finalPath) == FileLayer::Kind::Regular) {
+            s = m_layer->keepAttributes(finalPath, *file);
+            if (!s.ok()) m_layer->remove(m_folderPath + output->temporary);
+        }
     }
     if (!s.ok()) return s;
     output->file = std::move(file);
@@ -208,14 +292,40 @@ Status OutputSet::create(const std::string& name, bool last, File** out) {
 Status OutputSet::createDetached(const std::string& name, std::unique_ptr<File>* out) {
     auto output = std::make_unique<Output>();
     output->name = name;
-    Status s;
-    do {
-        output->temporary = temporaryName(name);
-        s = m_layer->createNew(m_folderPath + output->temporary, out);
-    } while (s.number() == EEXIST);
+    const Status s = createTemporary(name, &output->temporary, out);
     if (!s.ok()) return s;
     m_outputs.push_back(std::move(output));
     return Status::OK();
+}
+
+Status OutputSet::createTemporary(const std::string& name, std::string* temporary,
+                                  std::unique_ptr<File>* out) {
+    for (bool shared = true;; shared = false) {
+        // The run's files share its letters, so that the one it keeps locked
+        // speaks for them all; a name taken gets letters of its own, and the
+        // run keeps that file locked too.
+        *temporary = hiddenName(name, kTemporarySuffix, shared ? m_runLetters : randomLetters());
+        const std::string path = m_folderPath + *temporary;
+        Status s = m_layer->createNew(path, out);
+        if (s.number() == EEXIST) continue;
+        if (!s.ok()) return s;
+        if (m_holder && shared) {
+            s = m_layer->lock(**out);
+        } else {
+            std::unique_ptr<File> holder;
+            s = m_layer->openUnlocked(path, &holder);
+            if (s.ok() || s.number() != EWOULDBLOCK) m_holders.push_back(std::move(holder));
+            if (!m_holder && shared && s.ok()) m_holder = true;
+        }
+        // Another run's clean-up took the new name between its creation and
+        // the lock, and removes it: take another.
+        if (s.number() == EWOULDBLOCK) {
+            out->reset();
+            continue;
+        }
+        // Where the file system has no locks, the file goes unlocked.
+        return Status::OK();
+    }
 }
 
 std::string OutputSet::pathOf(const std::string& name) const {
@@ -288,7 +398,7 @@ Status OutputSet::flushAll() {
     return m_flusher->failure;
 }
 
-Status OutputSet::renameOutputs(bool last, bool* placed) {
+Status OutputSet::renameOutputs(bool last) {
     bool renamed = false;
     for (auto& output : m_outputs) {
         if (output->last != last || output->temporary.empty()) continue;
@@ -296,11 +406,76 @@ Status OutputSet::renameOutputs(bool last, bool* placed) {
             m_layer->rename(m_folderPath + output->temporary, m_folderPath + output->name);
         if (!s.ok()) return s;
         output->temporary.clear();
+        m_placed.push_back(output->name);
         renamed = true;
-        *placed = true;
     }
-    if (!renamed || !m_folder) return Status::OK();
-    return m_layer->flushFolder(*m_folder);
+    return renamed ? flushEntries() : Status::OK();
+}
+
+Status OutputSet::flushEntries() {
+    if (m_folder) return m_layer->flushFolder(*m_folder);
+    return m_anchor ? m_layer->flushFileSystem(*m_anchor) : Status::OK();
+}
+
+Status OutputSet::setAside() {
+    // The last output's older file goes first: a cut in the middle then
+    // never leaves an older header over new chunks, nor a new one over old.
+    std::vector<std::string> names;
+    for (const auto& output : m_outputs) {
+        if (output->last && !output->temporary.empty()) names.push_back(output->name);
+    }
+    for (const auto& output : m_outputs) {
+        if (!output->last && !output->temporary.empty()) names.push_back(output->name);
+    }
+    std::vector<CommitJournal::Entry> entries;
+    for (const std::string& name : names) entries.push_back({name, ""});
+    for (const std::string& name : m_alsoReplaced) {
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            entries.push_back({name, ""});
+        }
+    }
+    bool older = false;
+    for (auto& entry : entries) {
+        if (m_layer->entryOf(m_folderPath + entry.name) == FileLayer::Entry::None) continue;
+        do {
+            entry.aside = hiddenName(entry.name, kAsideSuffix, randomLetters());
+        } while (m_layer->entryOf(m_folderPath + entry.aside) != FileLayer::Entry::None);
+        older = true;
+    }
+    if (!older) return Status::OK();
+
+    m_journal = std::make_unique<CommitJournal>(m_layer, m_folderPath);
+    Status s;
+    do {
+        s = m_journal->write(hiddenName(m_plan.last, CommitJournal::kSuffix, randomLetters()),
+                             m_plan.last, entries);
+    } while (s.number() == EEXIST);
+    if (s.ok()) s = flushEntries();
+    for (const auto& entry : entries) {
+        if (!s.ok()) break;
+        if (entry.aside.empty()) continue;
+        s = m_layer->renameExclusive(m_folderPath + entry.name, m_folderPath + entry.aside);
+        if (s.ok()) m_asides.push_back({entry.name, entry.aside});
+    }
+    if (s.ok()) s = flushEntries();
+    return s;
+}
+
+void OutputSet::rollBack() {
+    bool settled = true;
+    for (auto it = m_placed.rbegin(); it != m_placed.rend(); ++it) {
+        settled = m_layer->remove(m_folderPath + *it).ok() && settled;
+    }
+    m_placed.clear();
+    for (auto it = m_asides.rbegin(); it != m_asides.rend(); ++it) {
+        settled =
+            m_layer->rename(m_folderPath + it->aside, m_folderPath + it->name).ok() && settled;
+    }
+    m_asides.clear();
+    if (settled) settled = flushEntries().ok();
+    // A journal left behind lets the next run finish putting things back.
+    if (settled && m_journal) m_journal->remove();
+    m_journal.reset();
 }
 
 Status OutputSet::commit() {
@@ -312,36 +487,36 @@ Status OutputSet::commit() {
     if (s.ok() && m_stop && *m_stop) s = Status::SysError(ECANCELED);
     if (!s.ok()) return s;
     endFlusher();
-    // A set being replaced loses its header first, so that a cut in the
-    // middle never leaves a header over chunks of another set. It comes back
-    // when the commit fails before any of the new files is in place.
-    std::string header;
-    std::string kept;
-    for (auto& output : m_outputs) {
-        if (output->last && !output->temporary.empty() && m_outputs.size() > 1 &&
-            m_layer->kindOf(m_folderPath + output->name) != FileLayer::Kind::Absent) {
-            header = m_folderPath + output->name;
-            kept = m_folderPath + temporaryName(output->name);
-            s = m_layer->rename(header, kept);
-            if (!s.ok()) return s;
-            if (m_folder) s = m_layer->flushFolder(*m_folder);
-            if (!s.ok()) {
-                m_layer->rename(kept, header);
-                return s;
+    if (!m_folder) {
+        for (const auto& output : m_outputs) {
+            if (!m_anchor && !output->temporary.empty()) {
+                m_layer->openRead(m_folderPath + output->temporary, &m_anchor);
             }
         }
     }
-    bool placed = false;
-    s = renameOutputs(false, &placed);
-    if (s.ok()) s = renameOutputs(true, &placed);
-    if (!kept.empty()) {
-        if (s.ok() || placed) {
-            m_layer->remove(kept);
-        } else {
-            m_layer->rename(kept, header);
-        }
+    m_placed.clear();
+    m_asides.clear();
+    s = setAside();
+    if (s.ok()) s = renameOutputs(false);
+    if (s.ok()) s = renameOutputs(true);
+    if (!s.ok()) {
+        rollBack();
+        return s;
     }
-    if (!s.ok()) return s;
+    // The new set is complete and on storage: the older files can go. A
+    // cut before their removal is on storage leaves them to the next run.
+    bool removed = true;
+    for (const Aside& aside : m_asides) {
+        removed = m_layer->remove(m_folderPath + aside.aside).ok() && removed;
+    }
+    if (removed && m_journal) m_journal->remove();
+    if (!m_asides.empty()) flushEntries();
+    m_journal.reset();
+    m_asides.clear();
+    m_placed.clear();
+    m_anchor.reset();
+    m_holders.clear();
+    m_holder = false;
     // Nothing was written through the folder's descriptor: its close has
     // nothing to report.
     m_outputs.clear();
@@ -377,6 +552,9 @@ void OutputSet::abandon() {
     }
     m_outputs.clear();
     endFlusher();
+    m_anchor.reset();
+    m_holders.clear();
+    m_holder = false;
     m_folder.reset();
 }
 

@@ -3,12 +3,13 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/commit_journal.h"
 #include "engine/file_layer.h"
+#include "engine/output_names.h"
 #include "engine/status.h"
 
 namespace morvane {
@@ -20,18 +21,30 @@ namespace morvane {
 //
 // A temporary name is "." + the final name + "." + six random letters +
 // ".morvane-part", created exclusively (never through an existing name or
-// link). When that would exceed the file system's name limit, the final
-// name is cut short in it. After a kill or a power cut only such names can
-// remain; the next run writing the same final names removes them.
+// link) and locked (flock) while it is written. A run's temporary files
+// share its letters, and the run keeps the first of them open and locked
+// until it ends, which holds them all. When a name would exceed the file
+// system's name limit, the final name is cut short in it (see cutName).
+// After a kill or a power cut only such names can remain; the next run
+// writing the same final names removes the regular files among them that
+// no run holds, never a folder or a link.
+//
+// Before anything is written, begin() checks every final name: its length
+// against the folder's limit (ENAMETOOLONG), and that no folder (EISDIR) or
+// other non-file (EEXIST) stands in the way.
 //
 // Writeback of each file is started while it is written, and a background
 // thread flushes the file system (syncfs) every kBackgroundStep bytes, so
 // that the final flush has little left. commit() flushes the file system
-// once more, renames the outputs in the order they were created, flushes
-// the folder, then renames the outputs created `last` (the header: what
-// makes a set) and flushes the folder again. An existing file of a final
-// name, or a symbolic link, is replaced by the rename, never written in
-// place or through.
+// once more. When older files have final names of the run, it then writes a
+// CommitJournal and sets them aside under names of their own
+// ("." + name + "." + six letters + ".morvane-old"), the `last` output's
+// first. It renames the outputs in the order they were created, flushes
+// the folder, renames the outputs created `last` (the header: what makes a
+// set) and flushes the folder again; only then are the set-aside files
+// removed. A failure at any step removes the new files and puts the older
+// ones back. The folder is flushed with fsync, or, where it cannot be
+// opened, with syncfs through one of the run's files.
 //
 // For a run that asks for it, an output whose final name is something other
 // than a regular file (a block device, /dev/null, a FIFO) is written in
@@ -41,10 +54,25 @@ class OutputSet {
     static constexpr int64_t kBackgroundStep = 64 << 20;
     static constexpr const char* kTemporarySuffix = ".morvane-part";
 
-    // Tells whether `stem`, the final name inside a temporary name, is one of
-    // this run's outputs. `cut`: the final name was cut short, so `stem` is
-    // only its beginning.
-    using NameTest = std::function<bool(const std::string& stem, bool cut)>;
+    static constexpr const char* kAsideSuffix = ".morvane-old";
+
+    // What a run will write into the folder.
+    struct Plan {
+        // Every final name the run may write.
+        OutputNames names;
+        // The name that completes the set (a header, a glued file); the key
+        // of the commit's journal. Need not be one of `names`.
+        std::string last;
+        // Bytes the run writes, and how many of them may be copies that
+        // share extents with files on the device `sharedFrom`.
+        int64_t bytes = 0;
+        int64_t shareable = 0;
+        dev_t sharedFrom = 0;
+        // A final name that is not a regular file is written in place.
+        bool devicesInPlace = false;
+        // A replaced file's permission bits, owner and group are kept.
+        bool keepAttributes = false;
+    };
 
     // `stop`: set from any thread to end the run's waits early.
     OutputSet(std::shared_ptr<FileLayer> layer, const std::atomic<bool>* stop);
@@ -53,13 +81,19 @@ class OutputSet {
     OutputSet(const OutputSet&) = delete;
     OutputSet& operator=(const OutputSet&) = delete;
 
-    // Starts a run writing into `folder`: opens it, removes the temporary
-    // files that earlier runs left for names `isOurs` accepts, and fails
-    // with ENOSPC when fewer than `bytes` bytes are free there.
-    // `devicesInPlace`: a final name that is not a regular file is written
-    // in place (see above); otherwise it is replaced like any other.
-    Status begin(const std::string& folder, int64_t bytes, const NameTest& isOurs,
-                 bool devicesInPlace = false);
+    // Starts a run writing into `folder`: opens it, settles commits of
+    // `plan.last` cut short there, checks the final names (see above),
+    // removes the temporary files that earlier runs left for them, and
+    // fails with ENOSPC when the folder lacks the room for what will really
+    // be written there.
+    Status begin(const std::string& folder, const Plan& plan);
+    // Settles the commits of `last` in `folder` that a cut interrupted (see
+    // CommitJournal), as begin() does.
+    static void settleInterrupted(FileLayer& layer, const std::string& folder,
+                                  const std::string& last);
+    // Has the commit also replace the existing file `name`, which the run
+    // writes no new file for: it is set aside and removed with the others.
+    void replaceAlso(const std::string& name) { m_alsoReplaced.push_back(name); }
     // Creates the output to be named `name` in the folder. The set owns
     // the file; `*out` stays valid until the run ends. `last`: renamed
     // after all the others.
@@ -92,25 +126,56 @@ class OutputSet {
     // megabytes have gathered, unless `whole`), and asks for a background
     // flush every kBackgroundStep bytes.
     void startWriteback(Output& output, bool whole);
-    // The temporary name for `name`.
-    std::string temporaryName(const std::string& name);
+    // Creates and locks a new temporary file for the final name `name`.
+    Status createTemporary(const std::string& name, std::string* temporary,
+                           std::unique_ptr<File>* out);
+    // The hidden name of its own for `name`, ending in `suffix`.
+    std::string hiddenName(const std::string& name, const char* suffix, const std::string& letters);
     std::string randomLetters();
-    void removeLeftovers(const NameTest& isOurs);
+    // The names in the folder that stand for final names of the run.
+    std::vector<std::string> namesFor(const std::vector<std::string>& entries,
+                                      const char* suffix) const;
+    // The journals in `entries` of commits whose last name is `last`.
+    static std::vector<std::string> journalsOf(const std::vector<std::string>& entries,
+                                               const std::string& last, std::size_t maxName);
+    Status checkNames(const std::vector<std::string>& entries, bool listed);
+    void removeLeftovers(const std::vector<std::string>& entries);
     Status flushAll();
-    // Renames the outputs created `last` or the others; `*placed` is set
-    // once one of them is under its final name.
-    Status renameOutputs(bool last, bool* placed);
+    // Sets aside the older files of the final names, the last output's first.
+    Status setAside();
+    // Renames the outputs created `last` or the others into place.
+    Status renameOutputs(bool last);
+    // Removes the new files put in place and puts the older ones back.
+    void rollBack();
+    // Flushes the folder's entries.
+    Status flushEntries();
     void endFlusher();
+
+    struct Aside {
+        std::string name;
+        std::string aside;
+    };
 
     std::shared_ptr<FileLayer> m_layer;
     const std::atomic<bool>* m_stop;
     std::string m_folderPath;
     std::shared_ptr<File> m_folder;
     std::size_t m_maxName = 255;
+    Plan m_plan;
+    std::vector<std::string> m_alsoReplaced;
+    std::vector<Aside> m_asides;
+    std::vector<std::string> m_placed;
+    std::unique_ptr<CommitJournal> m_journal;
+    // Where the folder cannot be opened: one of the run's files, for syncfs.
+    std::unique_ptr<File> m_anchor;
+    // The letters of the run's temporary names, and the files it keeps
+    // open to hold their locks.
+    std::string m_runLetters;
+    std::vector<std::unique_ptr<File>> m_holders;
+    bool m_holder = false;
     std::vector<std::unique_ptr<Output>> m_outputs;
     int64_t m_unflushed = 0;
     std::shared_ptr<Flusher> m_flusher;
-    bool m_devicesInPlace = false;
     std::array<unsigned char, 4096> m_noise{};
     std::size_t m_noiseUsed = 4096;
 };

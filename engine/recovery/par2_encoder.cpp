@@ -126,28 +126,28 @@ Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* f
 
 Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     const RecoveryPlan& p = m_plan;
-    if (p.numOfChunks < 1 || p.avgChunkSize < 1 || p.lastChunkSize < 1 ||
-        p.lastChunkSize > p.avgChunkSize || p.recoveryChunks < 1 ||
-        p.recoveryChunks > maxRecoveryChunks(p.numOfChunks) || p.headerBytes.empty() ||
+    if (p.chunks.numOfChunks < 1 || p.chunks.avgChunkSize < 1 || p.chunks.lastChunkSize < 1 ||
+        p.chunks.lastChunkSize > p.chunks.avgChunkSize || p.recoveryChunks < 1 ||
+        p.recoveryChunks > maxRecoveryChunks(p.chunks.numOfChunks) || p.headerBytes.empty() ||
         p.checksumFileBytes < 1 || p.prefix.empty()) {
         return Status::SysError(EINVAL, "Recovery data cannot be made for this division");
     }
     if (!m_field->valid()) return Status::SysError(ENOMEM);
     m_source = &source;
     m_sliceSize = sliceSizeFor(std::max<uint64_t>(
-        {uint64_t(p.avgChunkSize), p.headerBytes.size(), uint64_t(p.checksumFileBytes)}));
+        {uint64_t(p.chunks.avgChunkSize), p.headerBytes.size(), uint64_t(p.checksumFileBytes)}));
 
     // Chunks 1..N, the header, the checksum file.
-    const int32_t n = p.numOfChunks;
+    const int32_t n = p.chunks.numOfChunks;
     m_inputs.resize(static_cast<std::size_t>(n) + 2);
     std::vector<char> head(kHashedHeadBytes);
     for (int32_t k = 1; k <= n; ++k) {
         InputFile& in = m_inputs[k - 1];
         in.info.name = chunkFileName(p.prefix, k);
-        in.info.length = static_cast<uint64_t>(p.chunkBytes(k));
+        in.info.length = static_cast<uint64_t>(p.chunks.bytesOf(k));
         const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
         std::size_t got = 0;
-        Status s = m_layer.readAt(source, int64_t{k - 1} * p.avgChunkSize, head.data(), want, &got);
+        Status s = m_layer.readAt(source, p.chunks.offsetOf(k), head.data(), want, &got);
         if (!s.ok()) return s;
         if (got < want) return earlyEnd(source.path());
         if (!md5Of(head.data(), want, &in.info.hash16k)) return digestFailure();
@@ -278,7 +278,7 @@ void Par2Encoder::trimQueue() {
 }
 
 Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
-    if (block.chunk < 1 || block.chunk > m_plan.numOfChunks) return outOfOrder();
+    if (block.chunk < 1 || block.chunk > m_plan.chunks.numOfChunks) return outOfOrder();
     if (block.chunk != state.chunk) {
         if (!state.ended || block.chunk != state.chunk + 1 || block.offset != 0) {
             return outOfOrder();
@@ -324,7 +324,7 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
 }
 
 Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
-    if (block.chunk < 1 || block.chunk > m_plan.numOfChunks || block.bytes > BlockSize) {
+    if (block.chunk < 1 || block.chunk > m_plan.chunks.numOfChunks || block.bytes > BlockSize) {
         return outOfOrder();
     }
     // The CRC-32 is taken here rather than beside the MD5: it balances the
@@ -369,7 +369,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
         deltas[e] = constant(toIndex, e) ^ constant(fromIndex, e);
     }
     Md5Stream md5;
-    const int64_t start = int64_t{chunk - 1} * m_plan.avgChunkSize;
+    const int64_t start = m_plan.chunks.offsetOf(chunk);
     for (uint64_t done = 0; done < in.info.length;) {
         const std::size_t n =
             static_cast<std::size_t>(std::min<uint64_t>(BlockSize, in.info.length - done));
@@ -395,7 +395,7 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     Status s = waitUntilDone(m_firstSequence + m_taken - 1);
     stopHelpers();
     if (!s.ok()) return s;
-    const int32_t n = m_plan.numOfChunks;
+    const int32_t n = m_plan.chunks.numOfChunks;
     if (m_chunksHashed != n) return outOfOrder();
     if (int64_t(checksumFile.size()) != m_plan.checksumFileBytes) {
         return Status::SysError(EINVAL, "The checksum file has another length than planned");
@@ -417,7 +417,7 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     }
 
     // Bytes beyond chunk 1 that the header or the checksum file reach.
-    const std::size_t covered = evenUp(std::size_t(m_plan.chunkBytes(1)));
+    const std::size_t covered = evenUp(std::size_t(m_plan.chunks.bytesOf(1)));
     if (covered < m_sliceSize) {
         const std::vector<char> zeros(m_sliceSize - covered);
         for (const Target& t : m_targets) {

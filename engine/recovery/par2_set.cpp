@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 
+#include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/recovery/galois_field16.h"
 #include "engine/recovery/par2_layout.h"
@@ -295,6 +297,40 @@ int32_t recoveryChunkCount(FileLayer& layer, const std::string& folder, const st
     for (std::size_t i = 0; i < set.files().size(); ++i)
         largest = std::max(largest, set.slicesOf(i));
     return int32_t(set.recoverySlices().size() / largest);
+}
+
+}  // namespace morvane
+
+namespace morvane {
+
+bool isRecoveryFileName(const std::string& name, const std::string& prefix) {
+    const std::string volume = prefix + ".vol";
+    return name == recoveryIndexName(prefix) ||
+           (name.size() > volume.size() + 5 && name.compare(0, volume.size(), volume) == 0 &&
+            name.compare(name.size() - 5, 5, ".par2") == 0);
+}
+
+bool describesChunksOf(FileLayer& layer, const std::string& path, const std::string& prefix) {
+    std::unique_ptr<File> file;
+    int64_t size = 0;
+    if (!layer.openRead(path, &file).ok() || !layer.size(*file, &size).ok()) return false;
+    bool found = false;
+    std::vector<char> body;
+    scanFile(layer, *file, size, [&](int64_t at, const PacketHeader& h) -> int64_t {
+        const int64_t next = at + int64_t(h.length);
+        if (found) return size;
+        if (h.type != kFileDescriptionPacket) {
+            return endsWell(layer, *file, size, at, h.length) ? next : -1;
+        }
+        Par2FileInfo info;
+        if (!readVerified(layer, *file, at, h, &body) ||
+            !parseFileDescriptionBody(body.data(), body.size(), &info)) {
+            return -1;
+        }
+        found = chunkNumberOf(info.name, prefix, std::numeric_limits<int32_t>::max()) > 0;
+        return next;
+    });
+    return found;
 }
 
 }  // namespace morvane

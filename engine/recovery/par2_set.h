@@ -63,6 +63,14 @@ class Par2Set {
     std::vector<RecoverySliceRef> m_recovery;
 };
 
+// True when `name` is `<prefix>.par2` or a `<prefix>.vol*.par2` volume.
+bool isRecoveryFileName(const std::string& name, const std::string& prefix);
+
+// True when the PAR2 file at `path` describes a chunk file of `prefix`
+// (an intact file description packet names one): recovery data of a
+// division, not of some other file that happens to share the name.
+bool describesChunksOf(FileLayer& layer, const std::string& path, const std::string& prefix);
+
 // The number of usable recovery slices of the division `prefix` in
 // `folder`, as the window shows it before a glue; 0 when there is no usable
 // recovery data.

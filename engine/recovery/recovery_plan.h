@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/chunk_layout.h"
 #include "engine/status.h"
 
 namespace morvane {
@@ -16,16 +17,10 @@ class File;
 // the run: the chunks, the header's bytes and the checksum file's length.
 struct RecoveryPlan {
     std::string prefix;
-    int32_t numOfChunks = 0;
-    int32_t avgChunkSize = 0;
-    int32_t lastChunkSize = 0;
+    ChunkLayout chunks;
     std::vector<char> headerBytes;
     int64_t checksumFileBytes = 0;
     int32_t recoveryChunks = 0;
-
-    int32_t chunkBytes(int32_t chunk) const {
-        return chunk == numOfChunks ? lastChunkSize : avgChunkSize;
-    }
 };
 
 // Opens the file a run writes under the final name `finalName` (a name in

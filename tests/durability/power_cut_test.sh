@@ -21,11 +21,13 @@
 # before each rename and just after each flush of the folder, through
 # morvane_bench_run --at-rename N and --at-flush N), for a division of a few
 # chunks into a fresh folder and over an older set of the same names, and
-# for a glue into a fresh folder and over an older file. Each must leave
-# under the final names either the whole new set or none of it; an older
-# set only ever loses its header first, and no header is left over files
-# that are not its own or without them. Files under unfinished names may
-# remain.
+# for a glue into a fresh folder and over an older file. Each snapshot is
+# then settled as the next run of those names (or opening the set) settles
+# it (morvane_bench_run settle), and must leave under the final names
+# either the whole new set or the whole older one (in a fresh folder: the
+# new files without their header, or none); no header is left over files
+# that are not its own or without them, and no older file stays set aside.
+# Files under unfinished names may remain.
 #
 #   power_cut_test.sh RUNNER      (RUNNER: the morvane_bench_run program)
 # Exits 77 (skipped) without root, loop devices or the e2fsprogs tools.
@@ -150,6 +152,7 @@ judge() {
     [[ $marks != *N* || $marks =~ ^N+$ || ${marks: -1} == - ]] || wrong+=" part of the new set;"
     [[ $marks != *N || $marks =~ ^N+$ ]] || wrong+=" the new header without all its files;"
     [[ $marks != *O || $marks =~ ^O+$ ]] || wrong+=" the older header over other files or none;"
+    [[ -z $old || $marks =~ ^N+$ || $marks =~ ^O+$ ]] || wrong+=" neither the new nor the older set;"
     if [[ $marks =~ ^N+$ ]]; then
         state="the new set"
     elif [[ $marks =~ ^-+$ ]]; then
@@ -206,6 +209,7 @@ commit_cuts() {
                 [ $step = rename ] || where="after folder flush $n"
                 [ $image = cut ] || where+=", all before it written"
                 if mount_snapshot "$fs" $image; then
+                    "$runner" settle "$work/$image/$rel" "${finals[-1]}"
                     judge "$work/$image/$rel" "$new" "$old" "${finals[@]}"
                     echo "$fs: $case, $where: $state"
                     [ -z "$wrong" ] || fail "$fs: $case, $where:$wrong"

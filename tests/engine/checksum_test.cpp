@@ -247,6 +247,11 @@ INSTANTIATE_TEST_SUITE_P(
                      }
                      writeFile(at(d, "p.sha256"), text);
                  },
+                 Outcome::Glued, 0},
+        BadInput{"blankAndCommentLines",
+                 [](const TempDir& d) {
+                     writeFile(at(d, "p.sha256"), "# made by hand\n\n" + lines(d) + "\r\n#\n");
+                 },
                  Outcome::Glued, 0}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return std::string(info.param.label); });
 

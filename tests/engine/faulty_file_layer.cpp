@@ -137,6 +137,11 @@ Status FaultyFileLayer::rename(const std::string& from, const std::string& to) {
     return FileLayer::rename(from, to);
 }
 
+Status FaultyFileLayer::renameExclusive(const std::string& from, const std::string& to) {
+    if (count(Op::Rename, to)) return Status::SysError(m_faultErr);
+    return FileLayer::renameExclusive(from, to);
+}
+
 Status FaultyFileLayer::size(File& file, int64_t* out) {
     if (count(Op::Size, file.path())) return Status::SysError(m_faultErr);
     return FileLayer::size(file, out);

@@ -90,6 +90,8 @@ class FaultyFileLayer : public morvane::FileLayer {
     morvane::Status createNew(const std::string& path,
                               std::unique_ptr<morvane::File>* out) override;
     morvane::Status rename(const std::string& from, const std::string& to) override;
+    // Counted as Rename.
+    morvane::Status renameExclusive(const std::string& from, const std::string& to) override;
     morvane::Status size(morvane::File& file, int64_t* out) override;
     morvane::Status read(morvane::File& file, char* buffer, std::size_t n,
                          std::size_t* got) override;

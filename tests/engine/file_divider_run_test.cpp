@@ -1,18 +1,22 @@
 // FileDivider's division run: the block pattern, the notifications, the
 // files it writes, and its refusals.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 
 #include "engine/division_header.h"
 #include "engine/file_divider.h"
 #include "engine/file_glue.h"
+#include "engine/output_names.h"
 #include "faulty_file_layer.h"
 #include "test_support.h"
 
@@ -402,6 +406,52 @@ TEST_F(DivisionRunTest, LeftoversOfAKilledRunGoAndNothingElse) {
     for (const auto& name : others) EXPECT_EQ(readFile(out.file(name)), "someone else's") << name;
 }
 
+// Cut names are matched whole, non-ASCII ones included; a file another run
+// holds (locked), a link and a folder are left alone.
+TEST_F(DivisionRunTest, LeftoversOfCutNamesGoButNothingHeldLinkedOrAFolder) {
+    FileDivider div;
+    std::string prefix;
+    for (int i = 0; i < 120; ++i) prefix += "\xC3\xA9";  // 240 bytes of "é"
+    setUpSource(div, 100, prefix);
+    div.setAvgChunkSize(60);
+    const std::string tail = ".a1B2c3.morvane-part";
+    const std::string ours = "." + morvane::cutName(prefix + "_1.div", 234) + tail;
+    const std::string held =
+        "." + morvane::cutName(prefix + "x_1.div", 234) + ".HeLd00.morvane-part";
+    writeFile(out.file(ours), "unfinished");
+    writeFile(out.file(held), "another run's");
+    const int fd = ::open(out.file(held).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    ASSERT_EQ(::symlink(out.file(held).c_str(), out.file(".p_1.div" + tail).c_str()), 0);
+    ASSERT_EQ(::mkdir(out.file(".p_2.div" + tail).c_str(), 0755), 0);
+    prepareDivider(div, src.path(), "big.bin", out.path(), "p");
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    div.setChunkPrefix(prefix);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    ::close(fd);
+    EXPECT_FALSE(fileExists(out.file(ours)));
+    EXPECT_EQ(readFile(out.file(held)), "another run's");
+    EXPECT_EQ(readFile(out.file(".p_1.div" + tail)), "another run's") << "the link stays";
+    EXPECT_TRUE(std::filesystem::is_directory(out.file(".p_2.div" + tail)));
+}
+
+// A folder in the way of a final name is refused, not moved; a name longer
+// than the folder takes (a recovery volume's) is refused before writing.
+TEST_F(DivisionRunTest, FinalNamesAreCheckedBeforeWriting) {
+    FileDivider div;
+    setUpSource(div, 100, std::string(248, 'x'));
+    div.setAvgChunkSize(60);
+    writeFile(out.file(std::string(248, 'x') + ".hed"), "older header");
+    div.setRecoveryChunks(1);
+    EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, ENAMETOOLONG));
+    EXPECT_EQ(out.entries().size(), 1u);
+    ASSERT_EQ(::mkdir(out.file("p.hed").c_str(), 0755), 0);
+    div.setChunkPrefix("p");
+    div.setRecoveryChunks(0);
+    EXPECT_TRUE(FailedWithSystemError(div.divideFile(), div, EISDIR));
+    EXPECT_EQ(out.entries().size(), 2u);
+}
+
 // The longest name the file system takes still gets a temporary name
 // within the limit, and the run completes.
 TEST_F(DivisionRunTest, LongestPrefixStillFitsItsTemporaryNames) {
@@ -431,6 +481,23 @@ TEST_F(DivisionRunTest, TooLittleFreeSpaceIsRefusedBeforeWriting) {
     EXPECT_EQ(layer->calls(Op::OpenWrite), 0);
     EXPECT_EQ(namesOf(rec.events), (std::vector<std::string>{"onGenHeader", "onError"}));
     EXPECT_TRUE(out.entries().empty());
+}
+
+// Where copies share extents, chunks need no room of their own: only what is
+// really written counts.
+TEST_F(DivisionRunTest, SharedExtentsNeedNoRoomForTheChunks) {
+    struct SmallDisk : FaultyFileLayer {
+        morvane::Status freeSpace(morvane::File&, int64_t* out) override {
+            *out = 1000;
+            return morvane::Status::OK();
+        }
+    };
+    auto layer = std::make_shared<SmallDisk>();
+    layer->setCopyMode(FaultyFileLayer::CopyMode::Shared);
+    FileDivider div(layer);
+    setUpSource(div, 3 * 4096 + 100);
+    div.setAvgChunkSize(4096);
+    EXPECT_TRUE(Succeeded(div.divideFile(), div));
 }
 
 // A long run flushes the file system in the background as it goes; a
@@ -467,7 +534,8 @@ TEST_F(DivisionRunTest, UnreadableFolderFlushesEveryFileBeforeItsClose) {
         }
     }
     EXPECT_EQ(layer->calls(Op::Flush), 6);
-    EXPECT_EQ(layer->calls(Op::FlushFileSystem), 0);
+    // The entries go to storage through one of the files: chunks, then header.
+    EXPECT_EQ(layer->calls(Op::FlushFileSystem), 2);
 }
 
 }  // namespace

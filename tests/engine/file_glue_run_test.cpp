@@ -294,5 +294,20 @@ TEST_F(GlueRunTest, EveryFileIsClosedThenTheOutputFlushedBeforeCompletion) {
     EXPECT_EQ(probe.endOfLog(), end);
 }
 
+// A glue over an existing file keeps its permission bits.
+TEST_F(GlueRunTest, ReplacedFileKeepsItsMode) {
+    const auto chunks = lay("p", 10, 10, 2, {10, 10});
+    writeFile(dir.file("out.bin"), "older");
+    ASSERT_EQ(::chmod(dir.file("out.bin").c_str(), 0600), 0);
+    FileGlue glu;
+    analyse(glu, "p");
+    glu.setBigFileName("out.bin");
+    glu.setBigFilePath(dir.path());
+    ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
+    struct stat info;
+    ASSERT_EQ(::stat(dir.file("out.bin").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
 }  // namespace
 }  // namespace morvane_test

@@ -65,6 +65,19 @@ TEST_F(DivisionOverwriteTest, HeaderThatIsASymlinkToTheSource) {
     expectRefused(div, dir.entries());
 }
 
+TEST_F(DivisionOverwriteTest, RecoveryIndexThatIsTheSource) {
+    FileDivider div;
+    prepareUsedDivider(div);
+    ASSERT_EQ(::rename(dir.file("big.bin").c_str(), dir.file("p.par2").c_str()), 0);
+    div.setBigFileName("p.par2");
+    div.setChunkPrefix("p");
+    div.setChunkPath(dir.path());
+    div.setRecoveryChunks(1);
+    DividerRecorder rec(div);
+    EXPECT_TRUE(FailedWithCode(div.divideFile(), div, 13));
+    EXPECT_EQ(readFile(dir.file("p.par2")), source);
+}
+
 TEST_F(DivisionOverwriteTest, ChecksumFileThatIsAHardLinkToTheSource) {
     FileDivider div;
     prepareUsedDivider(div);
@@ -194,6 +207,22 @@ TEST_F(GlueOverwriteTest, OutputIsAChunkSpelledDifferently) {
     glu.setBigFileName("p_2.div");
     glu.setBigFilePath(dir.path() + "/./");
     expectRefused();
+}
+
+// Recovery files are inputs too, and a lost chunk's name is an output of
+// the rebuild.
+TEST_F(GlueOverwriteTest, OutputIsARecoveryFileOrALostChunksName) {
+    writeFile(dir.file("p.vol0+1.par2"), "recovery data");
+    glu.setBigFilePath(dir.path());
+    for (const char* name : {"p.par2", "p.vol0+1.par2"}) {
+        glu.setBigFileName(name);
+        EXPECT_TRUE(FailedWithCode(glu.glueFile(), glu, 13)) << name;
+    }
+    EXPECT_EQ(readFile(dir.file("p.vol0+1.par2")), "recovery data");
+    ASSERT_EQ(::unlink(dir.file("p_2.div").c_str()), 0);
+    glu.setBigFileName("p_2.div");
+    EXPECT_TRUE(FailedWithCode(glu.glueFile(), glu, 13));
+    EXPECT_FALSE(fileExists(dir.file("p_2.div")));
 }
 
 TEST_F(GlueOverwriteTest, OutputIsASymlinkToTheLastChunk) {

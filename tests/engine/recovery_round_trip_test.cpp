@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 
+#include "engine/file_divider.h"
 #include "engine/file_glue.h"
 #include "engine/file_layer.h"
 #include "recovery_support.h"
@@ -227,6 +228,45 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Par2Created{"one slice per file", "-s60000 -c2", {"pc_2.div", "pc.hed"}},
                       Par2Created{"many slices per file", "-s4000 -c40", {"pc_5.div"}},
                       Par2Created{"recovery numbered from 5", "-s60000 -c1 -f5", {"pc_1.div"}}));
+
+// A division over a set replaces its older recovery files, and only those:
+// par2's own files for another file of the same stem stay.
+TEST(OlderRecoveryFilesTest, GoWithTheSetTheyDescribe) {
+    TempDir work, set;
+    writeFile(set.file("pc.avi"), randomBytes(5000, 7));
+    ASSERT_EQ(
+        runCommand("cd " + set.path() + " && par2 create -q -q -c3 pc.par2 pc.avi >/dev/null"),
+        "exit 0:");
+    divideInto(work.path(), set.path(), "pc", randomBytes(250001, 98), 60000, 1);
+    divideInto(work.path(), set.path(), "pc", randomBytes(250001, 97), 60000);
+    std::vector<std::string> left;
+    for (const std::string& name : set.entries()) {
+        if (name.find(".par2") != std::string::npos) left.push_back(name);
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"pc.vol1+2.par2"})
+        << "the volume par2 made for pc.avi stays";
+}
+
+// A large file named like one of its own chunks divides into a set that glues.
+TEST(OwnChunkNameTest, DividesIntoASetThatGlues) {
+    TempDir work, set, out;
+    const Bytes content = randomBytes(250001, 96);
+    writeFile(work.file("x_1.div"), content);
+    morvane::FileDivider div;
+    prepareDivider(div, work.path(), "x_1.div", set.path(), "x");
+    div.setAvgChunkSize(100000);
+    ASSERT_TRUE(Succeeded(div.divideFile(), div));
+    EXPECT_EQ(runCommand("cd " + set.path() + " && sha256sum -c --quiet x.sha256"), "exit 0:");
+    morvane::FileGlue glu;
+    glu.setHeaderFileName("x.hed");
+    glu.setHeaderFilePath(set.path());
+    glu.setChunkPrefix("x");
+    ASSERT_TRUE(Succeeded(glu.analyze(), glu));
+    glu.setBigFileName("x_1.div");
+    glu.setBigFilePath(out.path());
+    ASSERT_TRUE(Succeeded(glu.glueFile(), glu));
+    EXPECT_TRUE(readFile(out.file("x_1.div")) == content);
+}
 
 }  // namespace
 }  // namespace morvane_test

@@ -32,9 +32,9 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
 
     morvane::RecoveryPlan plan;
     plan.prefix = prefix;
-    plan.numOfChunks = header.NumOfChunks;
-    plan.avgChunkSize = header.AvgChunkSize;
-    plan.lastChunkSize = header.LastChunkSize;
+    plan.chunks.numOfChunks = header.NumOfChunks;
+    plan.chunks.avgChunkSize = header.AvgChunkSize;
+    plan.chunks.lastChunkSize = header.LastChunkSize;
     plan.headerBytes = headerBytes;
     plan.checksumFileBytes =
         morvane::checksumFileSize(prefix, header.NumOfChunks, header.BigFileName);
@@ -53,7 +53,7 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
     constexpr int32_t kChunksInFlight = 64;
     std::vector<Bytes> chunks(kChunksInFlight);
     int64_t sequence = 0;
-    for (int32_t k = 1; k <= plan.numOfChunks; ++k) {
+    for (int32_t k = 1; k <= plan.chunks.numOfChunks; ++k) {
         if (k % kChunksInFlight == 0) {
             s = encoder.waitUntilDone(sequence);
             if (!s.ok()) return s;

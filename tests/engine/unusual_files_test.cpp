@@ -87,9 +87,9 @@ TEST_F(SpecialFileTest, FifoWithoutReaderAsTheGlueOutputFailsWithoutBlocking) {
     EXPECT_EQ(openDescriptorCount(), fds);
 }
 
-// A division's output name is replaced, whatever it names: a FIFO there is
-// neither written to nor waited on.
-TEST_F(SpecialFileTest, FifoWithoutReaderAsAChunkIsReplacedWithoutBlocking) {
+// A non-file in the way of a division's output is refused before anything is
+// written: a FIFO there is neither written to, waited on nor moved.
+TEST_F(SpecialFileTest, FifoWithoutReaderAsAChunkIsRefusedWithoutBlocking) {
     writeFile(other.file("big.bin"), randomBytes(30, 4));
     makeFifo("p_2.div");
     FileDivider div;
@@ -101,9 +101,9 @@ TEST_F(SpecialFileTest, FifoWithoutReaderAsAChunkIsReplacedWithoutBlocking) {
         Watchdog dog(20);
         ok = div.divideFile();
     }
-    EXPECT_TRUE(Succeeded(ok, div));
+    EXPECT_TRUE(FailedWithSystemError(ok, div, EEXIST));
     EXPECT_EQ(openDescriptorCount(), fds);
-    EXPECT_EQ(readFile(dir.file("p_2.div")), randomBytes(30, 4).substr(10, 10));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"p_2.div"});
 }
 
 TEST_F(SpecialFileTest, FolderAsTheHeaderFileIsASystemError) {
