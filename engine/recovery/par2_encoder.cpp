@@ -100,7 +100,7 @@ std::vector<std::string> Par2Encoder::outputNames() const {
 }
 
 uint16_t Par2Encoder::constant(int32_t inputIndex, uint32_t exponent) const {
-    const uint64_t power = uint64_t{inputSliceExponent(inputIndex)} * exponent % 65535;
+    const uint64_t power = uint64_t{inputSliceExponent(inputIndex)} * exponent % kFieldOrder;
     return m_field->power(2, static_cast<uint32_t>(power));
 }
 
@@ -146,10 +146,8 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
         in.info.name = chunkFileName(p.prefix, k);
         in.info.length = static_cast<uint64_t>(p.chunkBytes(k));
         const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
-        std::size_t got = 0;
-        Status s = m_layer.readAt(source, int64_t{k - 1} * p.avgChunkSize, head.data(), want, &got);
+        Status s = readExactAt(m_layer, source, int64_t{k - 1} * p.avgChunkSize, head.data(), want);
         if (!s.ok()) return s;
-        if (got < want) return earlyEnd(source.path());
         if (!md5Of(head.data(), want, &in.info.hash16k)) return digestFailure();
         in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
     }
@@ -173,12 +171,12 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     }
 
     // Every output is opened now: the slices are accumulated in place.
-    std::vector<uint64_t> describing{kPacketHeaderBytes + 12 + 16 * uint64_t(n + 2)};
+    std::vector<uint64_t> describing{kPacketHeaderBytes + kMainFixedBytes + 16 * uint64_t(n + 2)};
     for (const InputFile& in : m_inputs) {
         describing.push_back(kPacketHeaderBytes + fileDescriptionBody(in.info).size());
     }
     for (std::size_t i = 0; i < m_inputs.size(); ++i) {
-        describing.push_back(kPacketHeaderBytes + 16 + 20);
+        describing.push_back(kPacketHeaderBytes + kSliceChecksumIdBytes + kSliceChecksumEntryBytes);
     }
     const uint64_t creatorBytes = kPacketHeaderBytes + creatorBody(kCreatorText).size();
     m_fileNames = outputNames();
@@ -198,7 +196,7 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
             Target& t = m_targets[volumes[v].firstExponent + e.recovery];
             t.file = m_files[v + 1].get();
             t.packetOffset = static_cast<int64_t>(e.offset);
-            t.dataOffset = t.packetOffset + kPacketHeaderBytes + 4;
+            t.dataOffset = t.packetOffset + kRecoveryDataOffset;
         }
     }
     m_describingSizes = describing;
@@ -353,10 +351,8 @@ Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int
     char* region = alignedLike(scratch, data);
     const std::size_t even = evenUp(bytes);
     if (!overwrite) {
-        std::size_t got = 0;
-        Status s = m_layer.readAt(*t.file, t.dataOffset + offset, region, even, &got);
+        Status s = readExactAt(m_layer, *t.file, t.dataOffset + offset, region, even);
         if (!s.ok()) return s;
-        if (got < even) return earlyEnd(t.file->path());
     }
     m_field->multiplyRegion(data, region, coefficient, bytes, !overwrite);
     return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
@@ -373,10 +369,8 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
     for (uint64_t done = 0; done < in.info.length;) {
         const std::size_t n =
             static_cast<std::size_t>(std::min<uint64_t>(BlockSize, in.info.length - done));
-        std::size_t got = 0;
-        Status s = m_layer.readAt(*m_source, start + int64_t(done), data, n, &got);
+        Status s = readExactAt(m_layer, *m_source, start + int64_t(done), data, n);
         if (!s.ok()) return s;
-        if (got < n) return earlyEnd(m_source->path());
         md5.update(data, n);
         for (uint32_t e = 1; e < deltas.size(); ++e) {
             if (deltas[e] == 0) continue;
@@ -481,11 +475,9 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
         for (uint64_t done = 0; done < sliceSize;) {
             const std::size_t n =
                 static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
-            std::size_t got = 0;
             Status s =
-                layer.readAt(*files[e], dataOffsets[e] + int64_t(done), buffer.get(), n, &got);
+                readExactAt(layer, *files[e], dataOffsets[e] + int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
-            if (got < n) return earlyEnd(files[e]->path());
             md5.update(buffer.get(), n);
             done += n;
         }

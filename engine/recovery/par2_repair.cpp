@@ -55,7 +55,7 @@ std::string joinNames(const std::vector<std::string>& names) {
 }
 
 uint16_t constantPower(const GaloisField16& field, int32_t index, uint32_t exponent) {
-    const uint64_t power = uint64_t{inputSliceExponent(index)} * exponent % 65535;
+    const uint64_t power = uint64_t{inputSliceExponent(index)} * exponent % kFieldOrder;
     return field.power(2, static_cast<uint32_t>(power));
 }
 
@@ -208,12 +208,10 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
         const std::size_t bytes = std::size_t(std::min(stripe, sliceSize - at));
         for (std::size_t r = 0; r < n; ++r) {
             const RecoverySliceRef& ref = recovery[use[r]];
-            std::size_t got = 0;
-            Status s = m_layer.readAt(*recoveryFiles[r],
-                                      ref.packetOffset + int64_t(kPacketHeaderBytes + 4 + at),
-                                      sums[r].data(), bytes, &got);
+            Status s = readExactAt(m_layer, *recoveryFiles[r],
+                                   ref.packetOffset + int64_t(kRecoveryDataOffset + at),
+                                   sums[r].data(), bytes);
             if (!s.ok()) return s;
-            if (got < bytes) return earlyEnd(ref.path);
             recoveryHashes[r].update(sums[r].data(), bytes);
         }
         for (std::size_t i = 0; i < present.size(); ++i) {
@@ -343,10 +341,8 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
         Md5Stream md5;
         for (uint64_t done = 0; done < info.length;) {
             const std::size_t n = std::size_t(std::min<uint64_t>(1 << 20, info.length - done));
-            std::size_t got = 0;
-            Status s = layer.readAt(*outputs[f], int64_t(done), buffer.get(), n, &got);
+            Status s = readExactAt(layer, *outputs[f], int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
-            if (got < n) return earlyEnd(outputs[f]->path());
             md5.update(buffer.get(), n);
             done += n;
         }
