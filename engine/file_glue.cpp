@@ -10,9 +10,7 @@
 #include "engine/hash_lanes.h"
 #include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
-#include "engine/recovery/par2_layout.h"
-#include "engine/recovery/par2_repair.h"
-#include "engine/recovery/par2_set.h"
+#include "engine/recovery/set_repair.h"
 
 namespace morvane {
 
@@ -22,15 +20,6 @@ FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
       m_headerFilePath(m_bigFilePath) {}
 
 FileGlue::~FileGlue() = default;
-
-namespace {
-
-// Failures that say a folder cannot be written to at all.
-bool isReadOnly(const Status& s) {
-    return s.number() == EROFS || s.number() == EACCES || s.number() == EPERM;
-}
-
-}  // namespace
 
 void FileGlue::setBigFilePath(const std::string& strBFP) {
     m_errors.setFolder(&m_bigFilePath, strBFP);
@@ -103,30 +92,22 @@ bool FileGlue::analyze() {
 }
 
 void FileGlue::loadRecovery() {
+    SetShape shape{m_headerFilePath, m_chunkPrefix, m_numOfChunks, m_avgChunkSize, m_lastChunkSize};
+    auto repair = std::make_unique<SetRepair>(m_layer, &m_run.stopFlag());
     m_recovery.reset();
-    m_recoveryChunks = 0;
-    if (m_chunkPrefix.empty() ||
-        !m_layer->isPresentFile(m_headerFilePath + recoveryIndexName(m_chunkPrefix))) {
-        return;
-    }
-    auto set = std::make_unique<Par2Set>();
-    if (!set->read(*m_layer, m_headerFilePath, m_chunkPrefix).ok() || !set->usable()) return;
-    // Recovery data of another division (an older set of the same names)
-    // describes other chunks: it is not used.
-    int32_t described = 0;
-    uint64_t largest = 1;
-    for (std::size_t i = 0; i < set->files().size(); ++i) {
-        const Par2FileInfo& file = set->files()[i];
-        largest = std::max(largest, set->slicesOf(i));
-        const int64_t k = chunkNumberOf(file.name, m_chunkPrefix, m_numOfChunks);
-        if (k == 0) continue;
-        const int32_t bytes = k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-        if (file.length != static_cast<uint64_t>(bytes)) return;
-        ++described;
-    }
-    if (described != m_numOfChunks) return;
-    m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
-    if (m_recoveryChunks > 0) m_recovery = std::move(set);
+    if (repair->load(shape)) m_recovery = std::move(repair);
+}
+
+int32_t FileGlue::RecoveryChunks() const {
+    return m_recovery ? m_recovery->recoveryChunks() : 0;
+}
+
+const std::vector<int32_t>& FileGlue::RebuiltChunks() const {
+    return m_recovery ? m_recovery->rebuilt() : m_noneRebuilt;
+}
+
+bool FileGlue::RebuiltInPlace() const {
+    return !m_recovery || m_recovery->rebuiltInPlace();
 }
 
 Status FileGlue::loadChecksumFile(bool* valid) {
@@ -194,7 +175,7 @@ bool FileGlue::checkExistence() {
         }
     }
     std::string why;
-    if (!missing.empty() && !canRebuild(*m_recovery, chunkNames(missing), &why)) {
+    if (!missing.empty() && !m_recovery->covers(missing, &why)) {
         m_currentChunk = missing.front();
         m_errors.setError(kChunkFileMissing, why);
         return false;
@@ -202,92 +183,21 @@ bool FileGlue::checkExistence() {
     return true;
 }
 
-std::vector<std::string> FileGlue::chunkNames(const std::vector<int32_t>& chunks) const {
-    std::vector<std::string> names;
-    for (int32_t k : chunks) names.push_back(chunkFileName(m_chunkPrefix, k));
-    return names;
-}
-
-bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
-    std::vector<int32_t> chunks = lost;
-    std::vector<std::string> names = chunkNames(chunks);
+bool FileGlue::rebuild(const std::vector<int32_t>& chunks, bool damaged) {
     std::string why;
-    if (!canRebuild(*m_recovery, names, &why)) {
+    if (!m_recovery->covers(chunks, &why)) {
         m_currentChunk = chunks.front();
         if (damaged) {
-            m_errors.setError(kChunkFileDamaged, names.front() + " (" + why + ")");
+            m_errors.setError(kChunkFileDamaged,
+                              chunkFileName(m_chunkPrefix, chunks.front()) + " (" + why + ")");
         } else {
             m_errors.setError(kChunkFileMissing, why);
         }
         return false;
     }
-    int64_t bytes = 0;
-    for (int32_t k : chunks) bytes += k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-    const auto isOurs = [&names](const std::string& stem, bool) {
-        return std::find(names.begin(), names.end(), stem) != names.end();
-    };
-    // Put back beside the header, or, where that folder cannot be written,
-    // kept in the output's folder for this run only.
-    auto place = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
-    const auto rebuildInto = [&](OutputSet& set, const std::string& folder) {
-        Status s;
-        // A chunk found damaged on the way counts as lost too, while the
-        // recovery data covers them all.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            std::vector<std::string> found;
-            s = set.begin(folder, bytes, isOurs);
-            if (s.ok()) {
-                s = rebuildFiles(
-                    *m_layer, *m_recovery, m_headerFilePath, names,
-                    [&set](const std::string& name, std::unique_ptr<File>* out) {
-                        return set.createDetached(name, out);
-                    },
-                    &found);
-            }
-            std::string unused;
-            if (s.ok() || found.empty()) break;
-            for (const std::string& name : found) {
-                const int64_t k = chunkNumberOf(name, m_chunkPrefix, m_numOfChunks);
-                if (k == 0) return s;
-                chunks.push_back(static_cast<int32_t>(k));
-                names.push_back(name);
-                bytes += k < m_numOfChunks ? m_avgChunkSize : m_lastChunkSize;
-            }
-            if (!canRebuild(*m_recovery, names, &unused)) {
-                return Status::SysError(ENODATA, unused);
-            }
-        }
-        // The checksum file has the last word on what a chunk holds.
-        for (std::size_t i = 0; s.ok() && !m_checksums.chunks.empty() && i < chunks.size(); ++i) {
-            Sha256Digest digest;
-            s = sha256OfFile(*m_layer, set.pathOf(names[i]), &digest);
-            if (s.ok() && digest != m_checksums.chunks[chunks[i] - 1]) {
-                s = Status::SysError(EIO, "Rebuilt chunk does not match its checksum: " + names[i]);
-            }
-        }
-        return s;
-    };
-    Status s = rebuildInto(*place, m_headerFilePath);
-    if (s.ok()) {
-        s = place->commit();
-    } else if (isReadOnly(s)) {
-        place->abandon();
-        m_scratch = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
-        s = rebuildInto(*m_scratch, folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)));
-        for (std::size_t i = 0; s.ok() && i < chunks.size(); ++i) {
-            m_chunkPaths.emplace_back(chunks[i], m_scratch->pathOf(names[i]));
-        }
-        m_rebuiltInPlace = false;
-    }
-    if (!s.ok()) {
-        place->abandon();
-        m_scratch.reset();
-        m_chunkPaths.clear();
-        return m_errors.check(s, m_run.stopRequested());
-    }
-    m_rebuiltChunks.insert(m_rebuiltChunks.end(), chunks.begin(), chunks.end());
-    std::sort(m_rebuiltChunks.begin(), m_rebuiltChunks.end());
-    return true;
+    const Status s = m_recovery->rebuild(
+        chunks, m_checksums, folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)));
+    return m_errors.check(s, m_run.stopRequested());
 }
 
 bool FileGlue::glueFile() {
@@ -295,10 +205,7 @@ bool FileGlue::glueFile() {
 }
 
 bool FileGlue::runGlue() {
-    m_rebuiltChunks.clear();
-    m_rebuiltInPlace = true;
-    m_chunkPaths.clear();
-    m_scratch.reset();
+    if (m_recovery) m_recovery->startRun();
     m_damaged.clear();
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
@@ -328,8 +235,7 @@ bool FileGlue::runGlue() {
         }
     }
     // Rebuilt chunks kept for this run only go with it.
-    m_scratch.reset();
-    m_chunkPaths.clear();
+    if (m_recovery) m_recovery->endRun();
     if (!glued) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
@@ -439,9 +345,7 @@ bool FileGlue::isWholeIntact(HashLanes& hashes) {
 }
 
 std::string FileGlue::chunkFullName(int64_t k) const {
-    for (const auto& [chunk, path] : m_chunkPaths) {
-        if (chunk == k) return path;
-    }
+    if (m_recovery) return m_recovery->chunkPath(k);
     return m_headerFilePath + chunkFileName(m_chunkPrefix, k);
 }
 

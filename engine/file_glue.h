@@ -16,8 +16,7 @@ namespace morvane {
 
 class FileLayer;
 class HashLanes;
-class OutputSet;
-class Par2Set;
+class SetRepair;
 
 // Glues the chunk files of a division back into one file.
 //
@@ -67,12 +66,12 @@ class FileGlue {
     // Recovery chunks of usable recovery data (`<prefix>.par2` and its
     // volumes beside the header) the analysis found: how many lost or
     // damaged files of the set a glue can rebuild. 0 when there is none.
-    int32_t RecoveryChunks() const { return m_recoveryChunks; }
+    int32_t RecoveryChunks() const;
     // The chunks the last glueFile rebuilt from the recovery data, in order.
-    const std::vector<int32_t>& RebuiltChunks() const { return m_rebuiltChunks; }
+    const std::vector<int32_t>& RebuiltChunks() const;
     // False when the rebuilt chunks could not be put back beside the header
     // (read-only media) and were used for the glue only.
-    bool RebuiltInPlace() const { return m_rebuiltInPlace; }
+    bool RebuiltInPlace() const;
 
     // Asks the run in progress to end. Callable from any thread, also from
     // inside a notification. The run then ends within a second, removes
@@ -147,8 +146,6 @@ class FileGlue {
     // Rebuilds `chunks` from the recovery data and puts them in place;
     // `damaged`: they were found damaged rather than missing.
     bool rebuild(const std::vector<int32_t>& chunks, bool damaged);
-    // The names of `chunks`.
-    std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
     std::string chunkFullName(int64_t k) const;
 
     std::shared_ptr<FileLayer> m_layer;
@@ -168,15 +165,11 @@ class FileGlue {
     std::string m_checksumFileName;
     // What the checksum file says; no chunk digests without one.
     ChecksumList m_checksums;
-    int32_t m_recoveryChunks = 0;
-    std::vector<int32_t> m_rebuiltChunks;
-    bool m_rebuiltInPlace = true;
-    std::unique_ptr<Par2Set> m_recovery;
+    // The recovery data of the set, when it has usable data.
+    std::unique_ptr<SetRepair> m_recovery;
+    const std::vector<int32_t> m_noneRebuilt;
     // Chunks found damaged in a run that can rebuild them.
     std::vector<int32_t> m_damaged;
-    // Rebuilt chunks that could not be put back, and where they are.
-    std::unique_ptr<OutputSet> m_scratch;
-    std::vector<std::pair<int32_t, std::string>> m_chunkPaths;
     ErrorReporter<FileGlueEvents> m_errors;
     RunControl m_run;
 };
