@@ -76,8 +76,15 @@ bool FileGlue::analyze() {
         resetHeader();
         return false;
     }
+    loadRecovery();
     bool valid = true;
-    s = loadChecksumFile(&valid);
+    s = loadChecksumFile(m_headerFilePath, &valid);
+    if ((!s.ok() || !valid) && m_recovery &&
+        m_recovery->protects(checksumFileName(m_chunkPrefix))) {
+        // A damaged checksum file is rebuilt from the recovery data.
+        s = Status::OK();
+        valid = true;
+    }
     if (!s.ok()) resetHeader();
     if (!m_errors.check(s)) return false;
     if (!valid) {
@@ -86,7 +93,6 @@ bool FileGlue::analyze() {
         return false;
     }
     m_bigFileSize = header.bigFileSize();
-    loadRecovery();
     m_errors.clearError();
     return true;
 }
@@ -110,13 +116,13 @@ bool FileGlue::RebuiltInPlace() const {
     return !m_recovery || m_recovery->rebuiltInPlace();
 }
 
-Status FileGlue::loadChecksumFile(bool* valid) {
+Status FileGlue::loadChecksumFile(const std::string& folder, bool* valid) {
     m_checksumFileName.clear();
     m_checksums = ChecksumList();
     *valid = true;
     if (m_chunkPrefix.empty()) return Status::OK();
     const std::string name = checksumFileName(m_chunkPrefix);
-    const std::string path = m_headerFilePath + name;
+    const std::string path = folder + name;
     if (!m_layer->isPresentFile(path)) return Status::OK();
 
     ChecksumFileReader reader(m_chunkPrefix, m_numOfChunks, m_bigFileName);
@@ -175,7 +181,7 @@ bool FileGlue::checkExistence() {
         }
     }
     std::string why;
-    if (!missing.empty() && !m_recovery->covers(missing, &why)) {
+    if (!missing.empty() && !m_recovery->covers(chunkNames(missing), &why)) {
         m_currentChunk = missing.front();
         m_errors.setError(kChunkFileMissing, why);
         return false;
@@ -183,20 +189,67 @@ bool FileGlue::checkExistence() {
     return true;
 }
 
-bool FileGlue::rebuild(const std::vector<int32_t>& chunks, bool damaged) {
+std::vector<std::string> FileGlue::chunkNames(const std::vector<int32_t>& chunks) const {
+    std::vector<std::string> names;
+    for (int32_t k : chunks) names.push_back(chunkFileName(m_chunkPrefix, k));
+    return names;
+}
+
+bool FileGlue::repairSet() {
+    SetSurvey survey;
+    const Status s = m_recovery->survey(&survey);
+    if (!m_errors.check(s, m_run.stopRequested())) return false;
+    if (survey.foreign) {
+        // Recovery data of another division: the set is glued without it.
+        m_recovery.reset();
+        m_foreignRecovery = true;
+        return true;
+    }
+    std::vector<std::string> lost = survey.missing;
+    lost.insert(lost.end(), survey.damaged.begin(), survey.damaged.end());
+    const bool chunkLost = std::any_of(lost.begin(), lost.end(), [this](const std::string& name) {
+        return chunkNumberOf(name, m_chunkPrefix, m_numOfChunks) != 0;
+    });
+    // A lost header or checksum file alone is rebuilt when the data covers
+    // it; otherwise the chunks are glued as they are.
     std::string why;
-    if (!m_recovery->covers(chunks, &why)) {
-        m_currentChunk = chunks.front();
-        if (damaged) {
-            m_errors.setError(kChunkFileDamaged,
-                              chunkFileName(m_chunkPrefix, chunks.front()) + " (" + why + ")");
-        } else {
+    if (lost.empty() || (!chunkLost && !m_recovery->covers(lost, &why))) return true;
+    return rebuild(lost, !survey.missing.empty());
+}
+
+bool FileGlue::rebuild(const std::vector<std::string>& names, bool anyMissing) {
+    std::string why;
+    bool uncovered = !m_recovery->covers(names, &why);
+    Status s;
+    if (!uncovered) {
+        s = m_recovery->rebuild(names, m_checksums,
+                                folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)),
+                                &uncovered);
+        if (uncovered) why = s.text();
+    }
+    if (uncovered && !m_run.stopRequested()) {
+        m_currentChunk = 0;
+        for (const std::string& name : names) {
+            const int64_t k = chunkNumberOf(name, m_chunkPrefix, m_numOfChunks);
+            if (k != 0) {
+                m_currentChunk = static_cast<int32_t>(k);
+                break;
+            }
+        }
+        if (anyMissing) {
             m_errors.setError(kChunkFileMissing, why);
+        } else {
+            m_errors.setError(kChunkFileDamaged, names.front() + " (" + why + ")");
         }
         return false;
     }
-    const Status s = m_recovery->rebuild(
-        chunks, m_checksums, folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)));
+    if (!m_errors.check(s, m_run.stopRequested())) return false;
+    const std::string checksums = checksumFileName(m_chunkPrefix);
+    if (std::find(names.begin(), names.end(), checksums) == names.end()) return true;
+    // The checksum file was rebuilt: its digests count from now on.
+    bool valid = true;
+    s = loadChecksumFile(folderOf(m_recovery->pathOf(checksums)), &valid);
+    if (s.ok() && !valid) s = Status::SysError(EIO, "File damaged: " + checksums);
     return m_errors.check(s, m_run.stopRequested());
 }
 
@@ -207,16 +260,11 @@ bool FileGlue::glueFile() {
 bool FileGlue::runGlue() {
     if (m_recovery) m_recovery->startRun();
     m_damaged.clear();
+    m_foreignRecovery = false;
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
     if (m_run.stopRequested()) return false;
-    if (m_recovery) {
-        std::vector<int32_t> missing;
-        for (int32_t k = 1; k <= m_numOfChunks; ++k) {
-            if (!m_layer->isPresentFile(chunkFullName(k))) missing.push_back(k);
-        }
-        if (!missing.empty() && !rebuild(missing, false)) return false;
-    }
+    if (m_recovery && !repairSet()) return false;
     m_currentOp = 0;
     m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);
     bool glued = copyChunks();
@@ -224,7 +272,7 @@ bool FileGlue::runGlue() {
         // Found damaged on the way: rebuilt, then glued once more.
         const std::vector<int32_t> damaged = m_damaged;
         m_damaged.clear();
-        glued = rebuild(damaged, true);
+        glued = rebuild(chunkNames(damaged), false);
         m_currentOp = 0;
         m_run.bytesCounter() = 0;
         if (glued) glued = copyChunks();
@@ -345,7 +393,7 @@ bool FileGlue::isWholeIntact(HashLanes& hashes) {
 }
 
 std::string FileGlue::chunkFullName(int64_t k) const {
-    if (m_recovery) return m_recovery->chunkPath(k);
+    if (m_recovery) return m_recovery->pathOf(chunkFileName(m_chunkPrefix, k));
     return m_headerFilePath + chunkFileName(m_chunkPrefix, k);
 }
 

@@ -72,6 +72,9 @@ class FileGlue {
     // False when the rebuilt chunks could not be put back beside the header
     // (read-only media) and were used for the glue only.
     bool RebuiltInPlace() const;
+    // True when the last glueFile found recovery data beside the set that
+    // belongs to another division, and glued without it.
+    bool ForeignRecovery() const { return m_foreignRecovery; }
 
     // Asks the run in progress to end. Callable from any thread, also from
     // inside a notification. The run then ends within a second, removes
@@ -134,8 +137,9 @@ class FileGlue {
     // no output name, code 3 when there is no chunk prefix.
     bool isReadyForChunks();
     bool outputIsDistinctFromInputs();
-    // Reads the checksum file when there is one; `*valid`: its text is.
-    Status loadChecksumFile(bool* valid);
+    // Reads the checksum file in `folder` when there is one; `*valid`: its
+    // text is.
+    Status loadChecksumFile(const std::string& folder, bool* valid);
     bool copyChunks();
     // Compares the next `count` chunk digests, waiting for them; records
     // code 14 for the first that differs.
@@ -143,9 +147,14 @@ class FileGlue {
     bool isWholeIntact(HashLanes& hashes);
     // Reads `<prefix>.par2` and its volumes when they describe this set.
     void loadRecovery();
-    // Rebuilds `chunks` from the recovery data and puts them in place;
-    // `damaged`: they were found damaged rather than missing.
-    bool rebuild(const std::vector<int32_t>& chunks, bool damaged);
+    // Compares the set with its recovery data and rebuilds what is lost or
+    // damaged; drops recovery data of another division.
+    bool repairSet();
+    // Rebuilds the set's files `names` from the recovery data and puts
+    // them in place; `anyMissing`: some were missing rather than damaged
+    // (code 12 rather than 14 when the data does not cover them).
+    bool rebuild(const std::vector<std::string>& names, bool anyMissing);
+    std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
     std::string chunkFullName(int64_t k) const;
 
     std::shared_ptr<FileLayer> m_layer;
@@ -168,6 +177,7 @@ class FileGlue {
     // The recovery data of the set, when it has usable data.
     std::unique_ptr<SetRepair> m_recovery;
     const std::vector<int32_t> m_noneRebuilt;
+    bool m_foreignRecovery = false;
     // Chunks found damaged in a run that can rebuild them.
     std::vector<int32_t> m_damaged;
     ErrorReporter<FileGlueEvents> m_errors;

@@ -28,12 +28,26 @@ struct SetShape {
     int32_t chunkBytes(int64_t k) const { return k < numOfChunks ? avgChunkSize : lastChunkSize; }
 };
 
-// Rebuilds the lost or damaged chunks of one division from the recovery
-// data beside it (`<prefix>.par2` and its volumes), checks them and puts
-// them back beside the header, or, where that folder cannot be written,
-// keeps them in the output's folder for one run.
+// What a look at the set's files against the recovery data found.
+struct SetSurvey {
+    // Files of the set that are missing, and those that are there but
+    // differ from what the recovery data says (length or MD5).
+    std::vector<std::string> missing;
+    std::vector<std::string> damaged;
+    // The recovery data contradicts every chunk that is there: it belongs
+    // to another division and is not used.
+    bool foreign = false;
+};
+
+// Rebuilds the lost or damaged files of one division (chunks, header,
+// checksum file) from the recovery data beside it (`<prefix>.par2` and its
+// volumes, or the volumes alone), checks them and puts them back beside the
+// header, or, where that folder cannot be written, keeps them in the
+// output's folder for one run.
 //
-// Not thread-safe; `stop` is read from the run's thread only.
+// Only the set's own names are ever looked up: recovery data that lists
+// any other file is not used. Not thread-safe; `stop` may be set from any
+// thread and ends a survey or rebuild within a second.
 class SetRepair {
   public:
     SetRepair(std::shared_ptr<FileLayer> layer, const std::atomic<bool>* stop);
@@ -47,34 +61,45 @@ class SetRepair {
     // Recovery chunks of the data load found: how many lost or damaged
     // files of the set it can rebuild.
     int32_t recoveryChunks() const { return m_recoveryChunks; }
+    // True when the recovery data protects the file `name` of the set.
+    bool protects(const std::string& name) const;
 
-    // True when the data covers every chunk of `chunks`; otherwise `*why`
+    // Compares every file the recovery data protects with its length and
+    // MD5. Fails with ECANCELED when stopped, or with a read error.
+    Status survey(SetSurvey* out);
+
+    // True when the data covers every file of `names`; otherwise `*why`
     // says what is lost and what the data holds.
-    bool covers(const std::vector<int32_t>& chunks, std::string* why) const;
+    bool covers(const std::vector<std::string>& names, std::string* why) const;
 
-    // Rebuilds `chunks`, and every chunk found damaged on the way while the
-    // data covers them all, checks each against `checksums` (when it lists
-    // chunks) and puts them in place. `outputFolder` is the glue's output
-    // folder, used when the set's folder cannot be written.
-    Status rebuild(const std::vector<int32_t>& chunks, const ChecksumList& checksums,
-                   const std::string& outputFolder);
+    // Rebuilds the files `names`, and every file found damaged on the way
+    // while the data covers them all, checks each chunk against
+    // `checksums` (when it lists chunks) and puts them in place.
+    // `outputFolder` is the glue's output folder, used when the set's
+    // folder cannot be written or is full. `*uncovered` is set when the
+    // failure is that the data does not cover what is lost.
+    Status rebuild(const std::vector<std::string>& names, const ChecksumList& checksums,
+                   const std::string& outputFolder, bool* uncovered);
 
     // The chunks rebuilt since startRun, in order.
     const std::vector<int32_t>& rebuilt() const { return m_rebuilt; }
-    // False when rebuilt chunks are kept in the output's folder.
+    // False when rebuilt files are kept in the output's folder.
     bool rebuiltInPlace() const { return m_inPlace; }
-    // Where chunk `k` is to be read from.
-    std::string chunkPath(int64_t k) const;
+    // Where the set's file `name` is to be read from.
+    std::string pathOf(const std::string& name) const;
     // Forgets what an earlier run rebuilt.
     void startRun();
-    // Removes the chunks kept in the output's folder for the run.
+    // Removes the files kept in the output's folder for the run.
     void endRun();
 
   private:
     // Rebuilds into `set`, a set of outputs in `folder`.
-    Status rebuildInto(OutputSet& set, const std::string& folder, std::vector<int32_t>& chunks,
-                       std::vector<std::string>& names, const ChecksumList& checksums);
-    std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
+    Status rebuildInto(OutputSet& set, const std::string& folder, std::vector<std::string>& names,
+                       const ChecksumList& checksums, bool* uncovered);
+    // The set's own names: its chunks, header and checksum file.
+    bool isOwnName(const std::string& name) const;
+    // `*same`: the file at `path` has the length and MD5 of files()[i].
+    Status matches(std::size_t i, const std::string& path, bool* present, bool* same);
 
     std::shared_ptr<FileLayer> m_layer;
     const std::atomic<bool>* m_stop;
@@ -83,9 +108,9 @@ class SetRepair {
     int32_t m_recoveryChunks = 0;
     std::vector<int32_t> m_rebuilt;
     bool m_inPlace = true;
-    // Rebuilt chunks that could not be put back, and where they are.
+    // Rebuilt files that could not be put back: name and where it is.
     std::unique_ptr<OutputSet> m_scratch;
-    std::vector<std::pair<int32_t, std::string>> m_chunkPaths;
+    std::vector<std::pair<std::string, std::string>> m_kept;
 };
 
 }  // namespace morvane
