@@ -121,6 +121,9 @@ struct Par2Set::OpenedFile {
     std::string path;
     std::unique_ptr<File> file;
     int64_t size = 0;
+    // The end of the furthest packet whose check failed: what lies before
+    // it has been hashed once and is not hashed again.
+    int64_t failedEnd = 0;
 };
 
 struct Par2Set::Reading {
@@ -147,6 +150,15 @@ struct Par2Set::Reading {
     // its length is believable, else -1.
     int64_t skip(Opened& o, int64_t at, const PacketHeader& h) {
         return endsWell(layer, *o.file, o.size, at, h.length) ? at + int64_t(h.length) : -1;
+    }
+    // Reads and checks the packet at `at` into `body`, unless it starts
+    // within one that failed its check.
+    bool verify(Opened& o, int64_t at, const PacketHeader& h, uint64_t* hashed) {
+        if (at < o.failedEnd) return false;
+        if (h.length <= kMaxDescribingBytes) *hashed += h.length - kPacketHashedFrom;
+        if (readVerified(layer, *o.file, at, h, &body)) return true;
+        o.failedEnd = at + int64_t(h.length);
+        return false;
     }
 };
 
@@ -203,7 +215,7 @@ Status Par2Set::readMainPackets(Reading& r) {
     return r.scan([&](Reading::Opened& o, int64_t at, const PacketHeader& h) -> int64_t {
         const int64_t next = at + int64_t(h.length);
         if (h.type != kMainPacket) return r.skip(o, at, h);
-        if (!readVerified(r.layer, *o.file, at, h, &r.body)) return -1;
+        if (!r.verify(o, at, h, &m_bytesHashed)) return -1;
         Md5Digest id{};
         MainPacket main;
         if (!md5Of(r.body.data(), r.body.size(), &id) || id != h.setId ||
@@ -243,7 +255,7 @@ Status Par2Set::readDescriptions(Reading& r) {
         if (h.type == kRecoverySlicePacket || h.length > kMaxDescribingBytes) {
             return r.skip(o, at, h);
         }
-        if (!readVerified(r.layer, *o.file, at, h, &r.body)) return -1;
+        if (!r.verify(o, at, h, &m_bytesHashed)) return -1;
         const std::size_t* index = ownFile(r, h, kFileDescriptionPacket);
         if (index == nullptr) return next;
         Par2FileInfo info;
@@ -293,7 +305,7 @@ Status Par2Set::readChecksumsAndSlices(Reading& r) {
         if (h.type == kRecoverySlicePacket) return takeRecoverySlice(r, o, at, h);
         const int64_t next = at + int64_t(h.length);
         if (h.length > kMaxDescribingBytes) return r.skip(o, at, h);
-        if (!readVerified(r.layer, *o.file, at, h, &r.body)) return -1;
+        if (!r.verify(o, at, h, &m_bytesHashed)) return -1;
         const std::size_t* index = ownFile(r, h, kSliceChecksumPacket);
         if (index == nullptr || !r.described[*index]) return next;
         Par2FileInfo& file = m_files[*index];

@@ -54,6 +54,9 @@ class Par2Set {
     uint64_t slicesOf(std::size_t file) const;
     // The index of `name` in files(), or -1.
     int32_t fileIndex(const std::string& name) const;
+    // Bytes the last read hashed to check packets: at most three times the
+    // size of the files it read, whatever they hold.
+    uint64_t bytesHashed() const { return m_bytesHashed; }
 
   private:
     struct Reading;
@@ -79,6 +82,7 @@ class Par2Set {
     Md5Digest m_setId{};
     std::vector<Par2FileInfo> m_files;
     std::vector<RecoverySliceRef> m_recovery;
+    uint64_t m_bytesHashed = 0;
 };
 
 // The number of usable recovery slices of the division `prefix` in
