@@ -76,9 +76,9 @@ bool FileGlue::analyze() {
         resetHeader();
         return false;
     }
-    loadRecovery();
+    s = loadRecovery();
     bool valid = true;
-    s = loadChecksumFile(m_headerFilePath, &valid);
+    if (s.ok()) s = loadChecksumFile(m_headerFilePath, &valid);
     if ((!s.ok() || !valid) && m_recovery &&
         m_recovery->protects(checksumFileName(m_chunkPrefix))) {
         // A damaged checksum file is rebuilt from the recovery data.
@@ -97,11 +97,14 @@ bool FileGlue::analyze() {
     return true;
 }
 
-void FileGlue::loadRecovery() {
+Status FileGlue::loadRecovery() {
     SetShape shape{m_headerFilePath, m_chunkPrefix, m_numOfChunks, m_avgChunkSize, m_lastChunkSize};
     auto repair = std::make_unique<SetRepair>(m_layer, &m_run.stopFlag());
     m_recovery.reset();
-    if (repair->load(shape)) m_recovery = std::move(repair);
+    bool found = false;
+    const Status s = repair->load(shape, &found);
+    if (found) m_recovery = std::move(repair);
+    return s;
 }
 
 int32_t FileGlue::RecoveryChunks() const {

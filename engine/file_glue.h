@@ -146,7 +146,7 @@ class FileGlue {
     bool checkChunks(HashLanes& hashes, int32_t count, int32_t* verified);
     bool isWholeIntact(HashLanes& hashes);
     // Reads `<prefix>.par2` and its volumes when they describe this set.
-    void loadRecovery();
+    Status loadRecovery();
     // Compares the set with its recovery data and rebuilds what is lost or
     // damaged; drops recovery data of another division.
     bool repairSet();

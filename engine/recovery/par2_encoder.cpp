@@ -33,6 +33,14 @@ Status sourceChanged() {
     return Status::SysError(EIO, "The large file changed while it was divided");
 }
 
+Status cancelled() {
+    return Status::SysError(ECANCELED);
+}
+
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 Status outOfOrder() {
     return Status::SysError(EINVAL, "Recovery data got the blocks out of order");
 }
@@ -74,8 +82,11 @@ struct Par2Encoder::HashState {
     Md5Stream slice;
 };
 
-Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan)
-    : m_layer(layer), m_plan(std::move(plan)), m_field(std::make_unique<GaloisField16>()) {}
+Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<bool>* stop)
+    : m_layer(layer),
+      m_plan(std::move(plan)),
+      m_stop(stop),
+      m_field(std::make_unique<GaloisField16>()) {}
 
 Par2Encoder::~Par2Encoder() {
     stopHelpers();
@@ -367,6 +378,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
     Md5Stream md5;
     const int64_t start = int64_t{chunk - 1} * m_plan.avgChunkSize;
     for (uint64_t done = 0; done < in.info.length;) {
+        if (stopped(m_stop)) return cancelled();
         const std::size_t n =
             static_cast<std::size_t>(std::min<uint64_t>(BlockSize, in.info.length - done));
         Status s = readExactAt(m_layer, *m_source, start + int64_t(done), data, n);
@@ -374,6 +386,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
         md5.update(data, n);
         for (uint32_t e = 1; e < deltas.size(); ++e) {
             if (deltas[e] == 0) continue;
+            if (stopped(m_stop)) return cancelled();
             s = accumulate(e, deltas[e], int64_t(done), data, n, false, m_scratch.get());
             if (!s.ok()) return s;
         }
@@ -386,7 +399,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
 }
 
 Status Par2Encoder::finish(const std::string& checksumFile) {
-    Status s = waitUntilDone(m_firstSequence + m_taken - 1);
+    Status s = stopped(m_stop) ? cancelled() : waitUntilDone(m_firstSequence + m_taken - 1);
     stopHelpers();
     if (!s.ok()) return s;
     const int32_t n = m_plan.numOfChunks;
@@ -445,6 +458,7 @@ Status Par2Encoder::addSmallInput(const InputFile& in, const char* data, std::si
     const char* aligned = alignedLike(buffer.data(), m_scratch.get());
     std::memcpy(const_cast<char*>(aligned), data, bytes);
     for (uint32_t e = 0; e < m_targets.size(); ++e) {
+        if (stopped(m_stop)) return cancelled();
         Status s = accumulate(e, constant(in.index, e), 0, aligned, bytes, false, m_scratch.get());
         if (!s.ok()) return s;
     }
@@ -462,7 +476,7 @@ namespace {
 Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                            const std::vector<int64_t>& dataOffsets, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
-                           std::vector<Md5Digest>* hashes) {
+                           const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
     std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
     if (!buffer) return Status::SysError(ENOMEM);
     for (std::size_t e = first; e < files.size(); e += step) {
@@ -473,6 +487,7 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
         putLe32(exponent, static_cast<uint32_t>(e));
         md5.update(exponent, sizeof exponent);
         for (uint64_t done = 0; done < sliceSize;) {
+            if (stopped(stop)) return cancelled();
             const std::size_t n =
                 static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
             Status s =
@@ -525,14 +540,15 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     if (lanes == 2) {
         try {
             helper = std::thread([&] {
-                other =
-                    hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2, &hashes);
+                other = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2,
+                                            m_stop, &hashes);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());
         }
     }
-    Status s = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 0, lanes, &hashes);
+    Status s =
+        hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 0, lanes, m_stop, &hashes);
     if (helper.joinable()) helper.join();
     if (s.ok()) s = other;
     if (!s.ok()) return s;

@@ -36,13 +36,15 @@ bool SetRepair::isOwnName(const std::string& name) const {
            name == headerFileName(m_shape.prefix) || name == checksumFileName(m_shape.prefix);
 }
 
-bool SetRepair::load(const SetShape& shape) {
+Status SetRepair::load(const SetShape& shape, bool* found) {
+    *found = false;
     m_shape = shape;
     m_set.reset();
     m_recoveryChunks = 0;
-    if (shape.prefix.empty()) return false;
+    if (shape.prefix.empty()) return Status::OK();
     auto set = std::make_unique<Par2Set>();
-    if (!set->read(*m_layer, shape.folder, shape.prefix).ok() || !set->usable()) return false;
+    const Status s = set->read(*m_layer, shape.folder, shape.prefix);
+    if (!s.ok() || !set->usable()) return s;
     // Recovery data of another division (an older set of the same names)
     // describes other chunks, and data that names other files is not the
     // set's: neither is used.
@@ -50,24 +52,26 @@ bool SetRepair::load(const SetShape& shape) {
     uint64_t largest = 1;
     for (std::size_t i = 0; i < set->files().size(); ++i) {
         const Par2FileInfo& file = set->files()[i];
-        if (!isOwnName(file.name)) return false;
+        if (!isOwnName(file.name)) return Status::OK();
         largest = std::max(largest, set->slicesOf(i));
         const int64_t k = chunkNumberOf(file.name, shape.prefix, shape.numOfChunks);
         if (k == 0) continue;
-        if (file.length != static_cast<uint64_t>(shape.chunkBytes(k))) return false;
+        if (file.length != static_cast<uint64_t>(shape.chunkBytes(k))) return Status::OK();
         ++described;
     }
-    if (described != shape.numOfChunks) return false;
+    if (described != shape.numOfChunks) return Status::OK();
     m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
-    if (m_recoveryChunks > 0) m_set = std::move(set);
-    return m_recoveryChunks > 0;
+    *found = m_recoveryChunks > 0;
+    if (*found) m_set = std::move(set);
+    return Status::OK();
 }
 
 bool SetRepair::protects(const std::string& name) const {
     return m_set && m_set->fileIndex(name) >= 0;
 }
 
-Status SetRepair::matches(std::size_t i, const std::string& path, bool* present, bool* same) {
+Status SetRepair::matches(std::size_t i, const std::string& path, char* buffer, bool* present,
+                          bool* same) {
     const Par2FileInfo& info = m_set->files()[i];
     *present = m_layer->isPresentFile(path);
     *same = false;
@@ -78,15 +82,13 @@ Status SetRepair::matches(std::size_t i, const std::string& path, bool* present,
     if (s.ok()) s = m_layer->size(*file, &size);
     if (!s.ok()) return s;
     if (uint64_t(size) != info.length) return m_layer->close(*file);
-    std::unique_ptr<char[]> buffer = m_layer->allocateBlock(kSurveyBlock);
-    if (!buffer) return Status::SysError(ENOMEM);
     Md5Stream md5;
     for (uint64_t done = 0; done < info.length;) {
         if (m_stop && *m_stop) return Status::SysError(ECANCELED);
         const std::size_t n = std::size_t(std::min<uint64_t>(kSurveyBlock, info.length - done));
-        s = readExactAt(*m_layer, *file, int64_t(done), buffer.get(), n);
+        s = readExactAt(*m_layer, *file, int64_t(done), buffer, n);
         if (!s.ok()) return s;
-        md5.update(buffer.get(), n);
+        md5.update(buffer, n);
         done += n;
     }
     Md5Digest hash{};
@@ -97,13 +99,15 @@ Status SetRepair::matches(std::size_t i, const std::string& path, bool* present,
 
 Status SetRepair::survey(SetSurvey* out) {
     *out = SetSurvey();
+    std::unique_ptr<char[]> buffer = m_layer->allocateBlock(kSurveyBlock);
+    if (!buffer) return Status::SysError(ENOMEM);
     int32_t chunksThere = 0;
     int32_t chunksIntact = 0;
     for (std::size_t i = 0; i < m_set->files().size(); ++i) {
         const std::string& name = m_set->files()[i].name;
         bool present = false;
         bool same = false;
-        Status s = matches(i, pathOf(name), &present, &same);
+        Status s = matches(i, pathOf(name), buffer.get(), &present, &same);
         if (!s.ok()) return s;
         const bool chunk = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks) != 0;
         chunksThere += chunk && present;

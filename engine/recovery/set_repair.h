@@ -55,9 +55,10 @@ class SetRepair {
     SetRepair(const SetRepair&) = delete;
     SetRepair& operator=(const SetRepair&) = delete;
 
-    // Reads the recovery data of `shape`'s set. Returns false, and keeps
-    // nothing, when there is none that describes the set's chunks.
-    bool load(const SetShape& shape);
+    // Reads the recovery data of `shape`'s set. `*found` is false, and
+    // nothing is kept, when there is none that describes the set's chunks.
+    // Fails when a recovery file or the folder cannot be read.
+    Status load(const SetShape& shape, bool* found);
     // Recovery chunks of the data load found: how many lost or damaged
     // files of the set it can rebuild.
     int32_t recoveryChunks() const { return m_recoveryChunks; }
@@ -99,7 +100,8 @@ class SetRepair {
     // The set's own names: its chunks, header and checksum file.
     bool isOwnName(const std::string& name) const;
     // `*same`: the file at `path` has the length and MD5 of files()[i].
-    Status matches(std::size_t i, const std::string& path, bool* present, bool* same);
+    // `buffer` holds kSurveyBlock bytes.
+    Status matches(std::size_t i, const std::string& path, char* buffer, bool* present, bool* same);
 
     std::shared_ptr<FileLayer> m_layer;
     const std::atomic<bool>* m_stop;
