@@ -206,6 +206,13 @@ bool FileGlue::repairSet() {
         // Recovery data of another division: the set is glued without it.
         m_recovery.reset();
         m_foreignRecovery = true;
+        for (int32_t k = 1; k <= m_numOfChunks; ++k) {
+            if (!m_layer->isPresentFile(chunkFullName(k))) {
+                m_currentChunk = k;
+                m_errors.setError(kChunkFileMissing);
+                return false;
+            }
+        }
         return true;
     }
     std::vector<std::string> lost = survey.missing;
