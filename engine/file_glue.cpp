@@ -14,6 +14,14 @@
 
 namespace morvane {
 
+namespace {
+
+// The most chunks a set opened through its recovery data can have: one per
+// input slice of the format.
+constexpr int32_t kMaxChunksOfRecoveryData = 32768;
+
+}  // namespace
+
 FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
     : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
       m_bigFilePath(withTrailingSeparator(executableFolder())),
@@ -46,6 +54,8 @@ bool FileGlue::analyze() {
         m_errors.setError(kInvalidFilename);
         return false;
     }
+
+    if (!openThroughRecoveryIndex()) return false;
 
     // The record is the 2-byte name length, the name and 12 bytes of sizes;
     // nothing after it is read. Bytes the file lacks stay zero.
@@ -94,6 +104,35 @@ bool FileGlue::analyze() {
     }
     m_bigFileSize = header.bigFileSize();
     m_errors.clearError();
+    return true;
+}
+
+bool FileGlue::openThroughRecoveryIndex() {
+    const std::string suffix = ".par2";
+    const std::string& name = m_headerFileName;
+    if (name.size() <= suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return true;
+    }
+    const std::string prefix = name.substr(0, name.size() - suffix.size());
+    SetShape shape{m_headerFilePath, prefix, kMaxChunksOfRecoveryData, 0, 0, false};
+    SetRepair repair(m_layer, &m_run.stopFlag());
+    bool found = false;
+    Status s = repair.load(shape, &found);
+    if (s.ok() && !found) s = Status::SysError(ENODATA, "No usable recovery data: " + name);
+    SetSurvey survey;
+    if (s.ok()) s = repair.survey(&survey);
+    std::vector<std::string> lost = survey.missing;
+    lost.insert(lost.end(), survey.damaged.begin(), survey.damaged.end());
+    const std::string header = headerFileName(prefix);
+    // A lost or damaged header is rebuilt, with whatever else must be.
+    if (s.ok() && !survey.foreign && std::find(lost.begin(), lost.end(), header) != lost.end()) {
+        bool uncovered = false;
+        s = repair.rebuild(lost, ChecksumList(), m_headerFilePath, &uncovered);
+    }
+    if (!m_errors.check(s)) return false;
+    m_headerFileName = header;
+    m_chunkPrefix = prefix;
     return true;
 }
 

@@ -99,6 +99,11 @@ class FileGlue {
     // beyond the header's count) or a system error; the header information
     // is emptied after 11, 15 and a system error of the checksum file. A
     // system error of the header file leaves it unchanged.
+    //
+    // A header file name `<prefix>.par2` opens the set through its recovery
+    // data: a lost or damaged header is rebuilt from it first (with whatever
+    // else is lost), then `<prefix>.hed` is read as above, and HeaderFileName
+    // and ChunkPrefix become `<prefix>.hed` and `<prefix>`.
     bool analyze();
     // Looks for chunk files 1..NumOfChunks in HeaderFilePath, raising
     // onCheckExist before each. Returns false with code 10 (not analysed),
@@ -131,6 +136,10 @@ class FileGlue {
 
   private:
     bool runGlue();
+    // When the header file name is `<prefix>.par2`: opens the set through
+    // its recovery data, rebuilding a lost or damaged header, and goes on
+    // with `<prefix>.hed`.
+    bool openThroughRecoveryIndex();
     bool isHeaderValid() const;
     void resetHeader();
     // Records code 10 when the header information is not valid or there is

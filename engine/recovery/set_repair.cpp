@@ -55,11 +55,11 @@ Status SetRepair::load(const SetShape& shape, bool* found) {
         if (!isOwnName(file.name)) return Status::OK();
         largest = std::max(largest, set->slicesOf(i));
         const int64_t k = chunkNumberOf(file.name, shape.prefix, shape.numOfChunks);
-        if (k == 0) continue;
+        if (k == 0 || !shape.sizesKnown) continue;
         if (file.length != static_cast<uint64_t>(shape.chunkBytes(k))) return Status::OK();
         ++described;
     }
-    if (described != shape.numOfChunks) return Status::OK();
+    if (shape.sizesKnown && described != shape.numOfChunks) return Status::OK();
     m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
     *found = m_recoveryChunks > 0;
     if (*found) m_set = std::move(set);

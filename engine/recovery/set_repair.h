@@ -24,6 +24,9 @@ struct SetShape {
     int32_t numOfChunks = 0;
     int32_t avgChunkSize = 0;
     int32_t lastChunkSize = 0;
+    // False when the header is lost: the chunks are then known only from
+    // the recovery data (up to numOfChunks of them), not checked against it.
+    bool sizesKnown = true;
 
     int32_t chunkBytes(int64_t k) const { return k < numOfChunks ? avgChunkSize : lastChunkSize; }
 };

@@ -89,6 +89,8 @@ struct GlueRepair {
     std::function<void(const TempDir&)> harm = [](const TempDir&) {};
     bool noSpace = false;
     bool foreign = false;
+    // The file the glue is opened with.
+    const char* open = "g.hed";
 };
 
 // Damage entries past these are cut to half their length, or made one byte longer.
@@ -169,7 +171,7 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     if (c.readOnly) layer->folder = set.folder();
     layer->noSpace = c.noSpace;
     morvane::FileGlue glu(layer);
-    glu.setHeaderFileName("g.hed");
+    glu.setHeaderFileName(c.open);
     glu.setHeaderFilePath(set.path());
     glu.setChunkPrefix("g");
     ASSERT_TRUE(Succeeded(glu.analyze(), glu));
@@ -206,6 +208,7 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
         EXPECT_TRUE(readFile(set.file(name)) == bytes) << name << " not put back";
     }
     EXPECT_EQ(out.entries(), std::vector<std::string>{"back.dat"}) << "no rebuilt chunk left there";
+    EXPECT_TRUE(fileExists(set.file("g.hed")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -228,6 +231,16 @@ INSTANTIATE_TEST_SUITE_P(
         GlueRepair{"recoverySliceDamaged", 1, {2}, {}, false, 12, flip("g.vol0+1.par2")},
         GlueRepair{"foreignSameSizes", 1, {}, {}, false, 0, foreign(5077), false, true},
         GlueRepair{"foreignWithAChunkLost", 1, {3}, {}, false, 12, foreign(5077), false, true},
+        GlueRepair{"headerLostOpenedThroughIndex",
+                   1,
+                   {},
+                   {},
+                   false,
+                   0,
+                   lose("g.hed"),
+                   false,
+                   false,
+                   "g.par2"},
         GlueRepair{"olderSetOtherSizes", 0, {}, {}, false, 0, foreign(3500)}),
     [](const ::testing::TestParamInfo<GlueRepair>& info) { return std::string(info.param.label); });
 
