@@ -88,7 +88,7 @@ bool FileGlue::analyze() {
     }
     s = loadRecovery();
     bool valid = true;
-    if (s.ok()) s = loadChecksumFile(m_headerFilePath, &valid);
+    if (s.ok()) s = loadChecksumFile(m_headerFilePath + checksumFileName(m_chunkPrefix), &valid);
     if ((!s.ok() || !valid) && m_recovery &&
         m_recovery->protects(checksumFileName(m_chunkPrefix))) {
         // A damaged checksum file is rebuilt from the recovery data.
@@ -158,13 +158,12 @@ bool FileGlue::RebuiltInPlace() const {
     return !m_recovery || m_recovery->rebuiltInPlace();
 }
 
-Status FileGlue::loadChecksumFile(const std::string& folder, bool* valid) {
+Status FileGlue::loadChecksumFile(const std::string& path, bool* valid) {
     m_checksumFileName.clear();
     m_checksums = ChecksumList();
     *valid = true;
     if (m_chunkPrefix.empty()) return Status::OK();
     const std::string name = checksumFileName(m_chunkPrefix);
-    const std::string path = folder + name;
     if (!m_layer->isPresentFile(path)) return Status::OK();
 
     ChecksumFileReader reader(m_chunkPrefix, m_numOfChunks, m_bigFileName);
@@ -297,7 +296,7 @@ bool FileGlue::rebuild(const std::vector<std::string>& names, bool anyMissing) {
     if (std::find(names.begin(), names.end(), checksums) == names.end()) return true;
     // The checksum file was rebuilt: its digests count from now on.
     bool valid = true;
-    s = loadChecksumFile(folderOf(m_recovery->pathOf(checksums)), &valid);
+    s = loadChecksumFile(m_recovery->pathOf(checksums), &valid);
     if (s.ok() && !valid) s = Status::SysError(EIO, "File damaged: " + checksums);
     return m_errors.check(s, m_run.stopRequested());
 }

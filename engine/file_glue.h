@@ -146,9 +146,9 @@ class FileGlue {
     // no output name, code 3 when there is no chunk prefix.
     bool isReadyForChunks();
     bool outputIsDistinctFromInputs();
-    // Reads the checksum file in `folder` when there is one; `*valid`: its
-    // text is.
-    Status loadChecksumFile(const std::string& folder, bool* valid);
+    // Reads the set's checksum file from `path` when there is one;
+    // `*valid`: its text is.
+    Status loadChecksumFile(const std::string& path, bool* valid);
     bool copyChunks();
     // Compares the next `count` chunk digests, waiting for them; records
     // code 14 for the first that differs.

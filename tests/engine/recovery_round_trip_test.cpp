@@ -223,6 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
         GlueRepair{"readOnlyWithoutFreeSpace", 1, {2}, {}, true, 0, none, true},
         GlueRepair{"checksumFileLost", 2, {3}, {}, false, 0, lose("g.sha256")},
         GlueRepair{"checksumFileDamaged", 2, {3}, {}, false, 0, flip("g.sha256")},
+        GlueRepair{"readOnlyChecksumFileLost", 2, {3}, {}, true, 0, lose("g.sha256")},
         GlueRepair{"indexLost", 1, {3}, {}, false, 0, lose("g.par2")},
         GlueRepair{"chunkCutToHalf", 1, {}, {kCut + 2}, false, 0},
         GlueRepair{"chunkOneByteLonger", 1, {}, {kLonger + 4}, false, 0},
