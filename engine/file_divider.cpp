@@ -241,7 +241,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     plan.headerBytes = header;
     plan.checksumFileBytes = checksumFileSize(m_chunkPrefix, m_numOfChunks, m_bigFileName);
     plan.recoveryChunks = m_recoveryChunks;
-    Par2Encoder recovery(*m_layer, plan);
+    Par2Encoder recovery(*m_layer, plan, &m_run.stopFlag());
     loop.addConsumer(&hashes);
     if (m_recoveryChunks > 0) loop.addConsumer(&recovery);
     loop.setOutputs(&outputs);

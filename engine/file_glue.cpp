@@ -12,10 +12,18 @@
 #include "engine/output_set.h"
 #include "engine/overwrite_guard.h"
 #include "engine/recovery/par2_layout.h"
-#include "engine/recovery/par2_repair.h"
 #include "engine/recovery/par2_set.h"
+#include "engine/recovery/set_repair.h"
 
 namespace morvane {
+
+namespace {
+
+// The most chunks a set opened through its recovery data can have: one per
+// input slice of the format.
+constexpr int32_t kMaxChunksOfRecoveryData = 32768;
+
+}  // namespace
 
 FileGlue::FileGlue(std::shared_ptr<FileLayer> layer)
     : m_layer(layer ? std::move(layer) : std::make_shared<FileLayer>()),
@@ -28,11 +36,6 @@ namespace {
 
 // The block size of file systems that share extents, as they are made.
 constexpr int32_t kSharedBlock = 4096;
-
-// Failures that say a folder cannot be written to at all.
-bool isReadOnly(const Status& s) {
-    return s.number() == EROFS || s.number() == EACCES || s.number() == EPERM;
-}
 
 }  // namespace
 
@@ -65,6 +68,8 @@ bool FileGlue::analyze() {
     // put back, or removed when its new header made it.
     OutputSet::settleInterrupted(*m_layer, m_headerFilePath, m_headerFileName);
 
+    if (!openThroughRecoveryIndex()) return false;
+
     // The record is the 2-byte name length, the name and 12 bytes of sizes;
     // nothing after it is read. Bytes the file lacks stay zero.
     std::unique_ptr<File> file;
@@ -94,8 +99,15 @@ bool FileGlue::analyze() {
         resetHeader();
         return false;
     }
+    s = loadRecovery();
     bool valid = true;
-    s = loadChecksumFile(&valid);
+    if (s.ok()) s = loadChecksumFile(m_headerFilePath + checksumFileName(m_chunkPrefix), &valid);
+    if ((!s.ok() || !valid) && m_recovery &&
+        m_recovery->protects(checksumFileName(m_chunkPrefix))) {
+        // A damaged checksum file is rebuilt from the recovery data.
+        s = Status::OK();
+        valid = true;
+    }
     if (!s.ok()) resetHeader();
     if (!m_errors.check(s)) return false;
     if (!valid) {
@@ -104,45 +116,67 @@ bool FileGlue::analyze() {
         return false;
     }
     m_bigFileSize = header.bigFileSize();
-    loadRecovery();
     m_errors.clearError();
     return true;
 }
 
-void FileGlue::loadRecovery() {
-    m_recovery.reset();
-    m_recoveryChunks = 0;
-    if (m_chunkPrefix.empty() ||
-        !m_layer->isPresentFile(m_headerFilePath + recoveryIndexName(m_chunkPrefix))) {
-        return;
+bool FileGlue::openThroughRecoveryIndex() {
+    const std::string suffix = ".par2";
+    const std::string& name = m_headerFileName;
+    if (name.size() <= suffix.size() ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return true;
     }
-    auto set = std::make_unique<Par2Set>();
-    if (!set->read(*m_layer, m_headerFilePath, m_chunkPrefix).ok() || !set->usable()) return;
-    // Recovery data of another division (an older set of the same names)
-    // describes other chunks: it is not used.
-    int32_t described = 0;
-    uint64_t largest = 1;
-    for (std::size_t i = 0; i < set->files().size(); ++i) {
-        const Par2FileInfo& file = set->files()[i];
-        largest = std::max(largest, set->slicesOf(i));
-        const int64_t k = chunkNumberOf(file.name, m_chunkPrefix, m_numOfChunks);
-        if (k == 0) continue;
-        const int32_t bytes = layout().bytesOf(k);
-        if (file.length != static_cast<uint64_t>(bytes)) return;
-        ++described;
+    const std::string prefix = name.substr(0, name.size() - suffix.size());
+    SetShape shape{m_headerFilePath, prefix, kMaxChunksOfRecoveryData, 0, 0, false};
+    SetRepair repair(m_layer, &m_run.stopFlag());
+    bool found = false;
+    Status s = repair.load(shape, &found);
+    if (s.ok() && !found) s = Status::SysError(ENODATA, "No usable recovery data: " + name);
+    SetSurvey survey;
+    if (s.ok()) s = repair.survey(&survey);
+    std::vector<std::string> lost = survey.missing;
+    lost.insert(lost.end(), survey.damaged.begin(), survey.damaged.end());
+    const std::string header = headerFileName(prefix);
+    // A lost or damaged header is rebuilt, with whatever else must be.
+    if (s.ok() && !survey.foreign && std::find(lost.begin(), lost.end(), header) != lost.end()) {
+        bool uncovered = false;
+        s = repair.rebuild(lost, ChecksumList(), m_headerFilePath, &uncovered);
     }
-    if (described != m_numOfChunks) return;
-    m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
-    if (m_recoveryChunks > 0) m_recovery = std::move(set);
+    if (!m_errors.check(s)) return false;
+    m_headerFileName = header;
+    m_chunkPrefix = prefix;
+    return true;
 }
 
-Status FileGlue::loadChecksumFile(bool* valid) {
+Status FileGlue::loadRecovery() {
+    SetShape shape{m_headerFilePath, m_chunkPrefix, m_numOfChunks, m_avgChunkSize, m_lastChunkSize};
+    auto repair = std::make_unique<SetRepair>(m_layer, &m_run.stopFlag());
+    m_recovery.reset();
+    bool found = false;
+    const Status s = repair->load(shape, &found);
+    if (found) m_recovery = std::move(repair);
+    return s;
+}
+
+int32_t FileGlue::RecoveryChunks() const {
+    return m_recovery ? m_recovery->recoveryChunks() : 0;
+}
+
+const std::vector<int32_t>& FileGlue::RebuiltChunks() const {
+    return m_recovery ? m_recovery->rebuilt() : m_noneRebuilt;
+}
+
+bool FileGlue::RebuiltInPlace() const {
+    return !m_recovery || m_recovery->rebuiltInPlace();
+}
+
+Status FileGlue::loadChecksumFile(const std::string& path, bool* valid) {
     m_checksumFileName.clear();
     m_checksums = ChecksumList();
     *valid = true;
     if (m_chunkPrefix.empty()) return Status::OK();
     const std::string name = checksumFileName(m_chunkPrefix);
-    const std::string path = m_headerFilePath + name;
     if (!m_layer->isPresentFile(path)) return Status::OK();
 
     ChecksumFileReader reader(m_chunkPrefix, m_numOfChunks, m_bigFileName);
@@ -201,7 +235,7 @@ bool FileGlue::checkExistence() {
         }
     }
     std::string why;
-    if (!missing.empty() && !canRebuild(*m_recovery, chunkNames(missing), &why)) {
+    if (!missing.empty() && !m_recovery->covers(chunkNames(missing), &why)) {
         m_currentChunk = missing.front();
         m_errors.setError(kChunkFileMissing, why);
         return false;
@@ -215,88 +249,69 @@ std::vector<std::string> FileGlue::chunkNames(const std::vector<int32_t>& chunks
     return names;
 }
 
-bool FileGlue::rebuild(const std::vector<int32_t>& lost, bool damaged) {
-    std::vector<int32_t> chunks = lost;
-    std::vector<std::string> names = chunkNames(chunks);
+bool FileGlue::repairSet() {
+    SetSurvey survey;
+    const Status s = m_recovery->survey(&survey);
+    if (!m_errors.check(s, m_run.stopRequested())) return false;
+    if (survey.foreign) {
+        // Recovery data of another division: the set is glued without it.
+        m_recovery.reset();
+        m_foreignRecovery = true;
+        for (int32_t k = 1; k <= m_numOfChunks; ++k) {
+            if (!m_layer->isPresentFile(chunkFullName(k))) {
+                m_currentChunk = k;
+                m_errors.setError(kChunkFileMissing);
+                return false;
+            }
+        }
+        return true;
+    }
+    std::vector<std::string> lost = survey.missing;
+    lost.insert(lost.end(), survey.damaged.begin(), survey.damaged.end());
+    const bool chunkLost = std::any_of(lost.begin(), lost.end(), [this](const std::string& name) {
+        return chunkNumberOf(name, m_chunkPrefix, m_numOfChunks) != 0;
+    });
+    // A lost header or checksum file alone is rebuilt when the data covers
+    // it; otherwise the chunks are glued as they are.
     std::string why;
-    if (!canRebuild(*m_recovery, names, &why)) {
-        m_currentChunk = chunks.front();
-        if (damaged) {
-            m_errors.setError(kChunkFileDamaged, names.front() + " (" + why + ")");
-        } else {
+    if (lost.empty() || (!chunkLost && !m_recovery->covers(lost, &why))) return true;
+    return rebuild(lost, !survey.missing.empty());
+}
+
+bool FileGlue::rebuild(const std::vector<std::string>& names, bool anyMissing) {
+    std::string why;
+    bool uncovered = !m_recovery->covers(names, &why);
+    Status s;
+    if (!uncovered) {
+        s = m_recovery->rebuild(names, m_checksums,
+                                folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)),
+                                &uncovered);
+        if (uncovered) why = s.text();
+    }
+    if (uncovered && !m_run.stopRequested()) {
+        m_currentChunk = 0;
+        for (const std::string& name : names) {
+            const int64_t k = chunkNumberOf(name, m_chunkPrefix, m_numOfChunks);
+            if (k != 0) {
+                m_currentChunk = static_cast<int32_t>(k);
+                break;
+            }
+        }
+        if (anyMissing) {
             m_errors.setError(kChunkFileMissing, why);
+        } else {
+            m_errors.setError(kChunkFileDamaged, names.front() + " (" + why + ")");
         }
         return false;
     }
-    int64_t bytes = 0;
-    for (int32_t k : chunks) bytes += layout().bytesOf(k);
-    OutputSet::Plan plan;
-    plan.names = OutputNames(names);
-    plan.last = headerFileName(m_chunkPrefix);
-    plan.bytes = bytes;
-    // Put back beside the header, or, where that folder cannot be written,
-    // kept in the output's folder for this run only.
-    auto place = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
-    const auto rebuildInto = [&](OutputSet& set, const std::string& folder) {
-        Status s;
-        // A chunk found damaged on the way counts as lost too, while the
-        // recovery data covers them all.
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            std::vector<std::string> found;
-            plan.names = OutputNames(names);
-            s = set.begin(folder, plan);
-            if (s.ok()) {
-                s = rebuildFiles(
-                    *m_layer, *m_recovery, m_headerFilePath, names,
-                    [&set](const std::string& name, std::unique_ptr<File>* out) {
-                        return set.createDetached(name, out);
-                    },
-                    &found);
-            }
-            std::string unused;
-            if (s.ok() || found.empty()) break;
-            for (const std::string& name : found) {
-                const int64_t k = chunkNumberOf(name, m_chunkPrefix, m_numOfChunks);
-                if (k == 0) return s;
-                chunks.push_back(static_cast<int32_t>(k));
-                names.push_back(name);
-                bytes += layout().bytesOf(k);
-            }
-            if (!canRebuild(*m_recovery, names, &unused)) {
-                return Status::SysError(ENODATA, unused);
-            }
-        }
-        // The checksum file has the last word on what a chunk holds.
-        for (std::size_t i = 0; s.ok() && !m_checksums.chunks.empty() && i < chunks.size(); ++i) {
-            Sha256Digest digest;
-            s = sha256OfFile(*m_layer, set.pathOf(names[i]), &digest);
-            if (s.ok() && digest != m_checksums.chunks[chunks[i] - 1]) {
-                s = Status::SysError(EIO, "Rebuilt chunk does not match its checksum: " + names[i]);
-            }
-        }
-        return s;
-    };
-    Status s = rebuildInto(*place, m_headerFilePath);
-    if (s.ok()) {
-        s = place->commit();
-    } else if (isReadOnly(s)) {
-        place->abandon();
-        m_scratch = std::make_unique<OutputSet>(m_layer, &m_run.stopFlag());
-        s = rebuildInto(*m_scratch, folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)));
-        for (std::size_t i = 0; s.ok() && i < chunks.size(); ++i) {
-            m_chunkPaths.emplace_back(chunks[i], m_scratch->pathOf(names[i]));
-        }
-        m_rebuiltInPlace = false;
-    }
-    if (!s.ok()) {
-        place->abandon();
-        m_scratch.reset();
-        m_chunkPaths.clear();
-        return m_errors.check(s, m_run.stopRequested());
-    }
-    m_rebuiltChunks.insert(m_rebuiltChunks.end(), chunks.begin(), chunks.end());
-    std::sort(m_rebuiltChunks.begin(), m_rebuiltChunks.end());
-    return true;
+    if (!m_errors.check(s, m_run.stopRequested())) return false;
+    const std::string checksums = checksumFileName(m_chunkPrefix);
+    if (std::find(names.begin(), names.end(), checksums) == names.end()) return true;
+    // The checksum file was rebuilt: its digests count from now on.
+    bool valid = true;
+    s = loadChecksumFile(m_recovery->pathOf(checksums), &valid);
+    if (s.ok() && !valid) s = Status::SysError(EIO, "File damaged: " + checksums);
+    return m_errors.check(s, m_run.stopRequested());
 }
 
 bool FileGlue::glueFile() {
@@ -304,21 +319,13 @@ bool FileGlue::glueFile() {
 }
 
 bool FileGlue::runGlue() {
-    m_rebuiltChunks.clear();
-    m_rebuiltInPlace = true;
-    m_chunkPaths.clear();
-    m_scratch.reset();
+    if (m_recovery) m_recovery->startRun();
     m_damaged.clear();
+    m_foreignRecovery = false;
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
     if (m_run.stopRequested()) return false;
-    if (m_recovery) {
-        std::vector<int32_t> missing;
-        for (int32_t k = 1; k <= m_numOfChunks; ++k) {
-            if (!m_layer->isPresentFile(chunkFullName(k))) missing.push_back(k);
-        }
-        if (!missing.empty() && !rebuild(missing, false)) return false;
-    }
+    if (m_recovery && !repairSet()) return false;
     m_currentOp = 0;
     m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);
     bool glued = copyChunks();
@@ -326,7 +333,7 @@ bool FileGlue::runGlue() {
         // Found damaged on the way: rebuilt, then glued once more.
         const std::vector<int32_t> damaged = m_damaged;
         m_damaged.clear();
-        glued = rebuild(damaged, true);
+        glued = rebuild(chunkNames(damaged), false);
         m_currentOp = 0;
         m_run.bytesCounter() = 0;
         if (glued) glued = copyChunks();
@@ -337,8 +344,7 @@ bool FileGlue::runGlue() {
         }
     }
     // Rebuilt chunks kept for this run only go with it.
-    m_scratch.reset();
-    m_chunkPaths.clear();
+    if (m_recovery) m_recovery->endRun();
     if (!glued) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
@@ -463,9 +469,7 @@ bool FileGlue::isWholeIntact(HashLanes& hashes) {
 }
 
 std::string FileGlue::chunkFullName(int64_t k) const {
-    for (const auto& [chunk, path] : m_chunkPaths) {
-        if (chunk == k) return path;
-    }
+    if (m_recovery) return m_recovery->pathOf(chunkFileName(m_chunkPrefix, k));
     return m_headerFilePath + chunkFileName(m_chunkPrefix, k);
 }
 

@@ -17,8 +17,7 @@ namespace morvane {
 
 class FileLayer;
 class HashLanes;
-class OutputSet;
-class Par2Set;
+class SetRepair;
 
 // Glues the chunk files of a division back into one file.
 //
@@ -68,12 +67,15 @@ class FileGlue {
     // Recovery chunks of usable recovery data (`<prefix>.par2` and its
     // volumes beside the header) the analysis found: how many lost or
     // damaged files of the set a glue can rebuild. 0 when there is none.
-    int32_t RecoveryChunks() const { return m_recoveryChunks; }
+    int32_t RecoveryChunks() const;
     // The chunks the last glueFile rebuilt from the recovery data, in order.
-    const std::vector<int32_t>& RebuiltChunks() const { return m_rebuiltChunks; }
+    const std::vector<int32_t>& RebuiltChunks() const;
     // False when the rebuilt chunks could not be put back beside the header
     // (read-only media) and were used for the glue only.
-    bool RebuiltInPlace() const { return m_rebuiltInPlace; }
+    bool RebuiltInPlace() const;
+    // True when the last glueFile found recovery data beside the set that
+    // belongs to another division, and glued without it.
+    bool ForeignRecovery() const { return m_foreignRecovery; }
 
     // Asks the run in progress to end. Callable from any thread, also from
     // inside a notification. The run then ends within a second, removes
@@ -98,6 +100,11 @@ class FileGlue {
     // beyond the header's count) or a system error; the header information
     // is emptied after 11, 15 and a system error of the checksum file. A
     // system error of the header file leaves it unchanged.
+    //
+    // A header file name `<prefix>.par2` opens the set through its recovery
+    // data: a lost or damaged header is rebuilt from it first (with whatever
+    // else is lost), then `<prefix>.hed` is read as above, and HeaderFileName
+    // and ChunkPrefix become `<prefix>.hed` and `<prefix>`.
     bool analyze();
     // Looks for chunk files 1..NumOfChunks in HeaderFilePath, raising
     // onCheckExist before each. Returns false with code 10 (not analysed),
@@ -130,25 +137,33 @@ class FileGlue {
 
   private:
     bool runGlue();
+    // When the header file name is `<prefix>.par2`: opens the set through
+    // its recovery data, rebuilding a lost or damaged header, and goes on
+    // with `<prefix>.hed`.
+    bool openThroughRecoveryIndex();
     bool isHeaderValid() const;
     void resetHeader();
     // Records code 10 when the header information is not valid or there is
     // no output name, code 3 when there is no chunk prefix.
     bool isReadyForChunks();
     bool outputIsDistinctFromInputs();
-    // Reads the checksum file when there is one; `*valid`: its text is.
-    Status loadChecksumFile(bool* valid);
+    // Reads the set's checksum file from `path` when there is one;
+    // `*valid`: its text is.
+    Status loadChecksumFile(const std::string& path, bool* valid);
     bool copyChunks();
     // Compares the next `count` chunk digests, waiting for them; records
     // code 14 for the first that differs.
     bool checkChunks(HashLanes& hashes, int32_t count, int32_t* verified);
     bool isWholeIntact(HashLanes& hashes);
     // Reads `<prefix>.par2` and its volumes when they describe this set.
-    void loadRecovery();
-    // Rebuilds `chunks` from the recovery data and puts them in place;
-    // `damaged`: they were found damaged rather than missing.
-    bool rebuild(const std::vector<int32_t>& chunks, bool damaged);
-    // The names of `chunks`.
+    Status loadRecovery();
+    // Compares the set with its recovery data and rebuilds what is lost or
+    // damaged; drops recovery data of another division.
+    bool repairSet();
+    // Rebuilds the set's files `names` from the recovery data and puts
+    // them in place; `anyMissing`: some were missing rather than damaged
+    // (code 12 rather than 14 when the data does not cover them).
+    bool rebuild(const std::vector<std::string>& names, bool anyMissing);
     std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
     std::string chunkFullName(int64_t k) const;
     ChunkLayout layout() const { return {m_avgChunkSize, m_lastChunkSize, m_numOfChunks}; }
@@ -170,15 +185,12 @@ class FileGlue {
     std::string m_checksumFileName;
     // What the checksum file says; no chunk digests without one.
     ChecksumList m_checksums;
-    int32_t m_recoveryChunks = 0;
-    std::vector<int32_t> m_rebuiltChunks;
-    bool m_rebuiltInPlace = true;
-    std::unique_ptr<Par2Set> m_recovery;
+    // The recovery data of the set, when it has usable data.
+    std::unique_ptr<SetRepair> m_recovery;
+    const std::vector<int32_t> m_noneRebuilt;
+    bool m_foreignRecovery = false;
     // Chunks found damaged in a run that can rebuild them.
     std::vector<int32_t> m_damaged;
-    // Rebuilt chunks that could not be put back, and where they are.
-    std::unique_ptr<OutputSet> m_scratch;
-    std::vector<std::pair<int32_t, std::string>> m_chunkPaths;
     ErrorReporter<FileGlueEvents> m_errors;
     RunControl m_run;
 };

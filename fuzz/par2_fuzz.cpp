@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     morvane::FileLayer layer;
     morvane::Par2Set set;
     require(set.read(layer, folder, "f").ok(), "a readable file is read");
+    require(set.bytesHashed() <= 3 * size, "each pass hashes each byte at most once");
     if (!set.usable()) {
         require(!set.problem().empty(), "an unusable set says why");
         return 0;

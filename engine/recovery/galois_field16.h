@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/recovery/par2_wire.h"
+
 namespace morvane {
 
 // GF(2^16) with the polynomial 0x1100B, as recovery data uses it, on top of
@@ -40,9 +42,6 @@ class GaloisField16 {
     std::unique_ptr<State> m_state;
     bool m_valid = false;
 };
-
-// Number of input slices a set may have: one constant exists for each.
-constexpr int32_t kMaxInputSlices = 32768;
 
 // The constant of input slice `index` (from 0, below kMaxInputSlices):
 // 2 raised to the index-th exponent that is divisible by none of 3, 5, 17

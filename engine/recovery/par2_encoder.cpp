@@ -33,6 +33,14 @@ Status sourceChanged() {
     return Status::SysError(EIO, "The large file changed while it was divided");
 }
 
+Status cancelled() {
+    return Status::SysError(ECANCELED);
+}
+
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 Status outOfOrder() {
     return Status::SysError(EINVAL, "Recovery data got the blocks out of order");
 }
@@ -74,8 +82,11 @@ struct Par2Encoder::HashState {
     Md5Stream slice;
 };
 
-Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan)
-    : m_layer(layer), m_plan(std::move(plan)), m_field(std::make_unique<GaloisField16>()) {}
+Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<bool>* stop)
+    : m_layer(layer),
+      m_plan(std::move(plan)),
+      m_stop(stop),
+      m_field(std::make_unique<GaloisField16>()) {}
 
 Par2Encoder::~Par2Encoder() {
     stopHelpers();
@@ -100,7 +111,7 @@ std::vector<std::string> Par2Encoder::outputNames() const {
 }
 
 uint16_t Par2Encoder::constant(int32_t inputIndex, uint32_t exponent) const {
-    const uint64_t power = uint64_t{inputSliceExponent(inputIndex)} * exponent % 65535;
+    const uint64_t power = uint64_t{inputSliceExponent(inputIndex)} * exponent % kFieldOrder;
     return m_field->power(2, static_cast<uint32_t>(power));
 }
 
@@ -146,10 +157,8 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
         in.info.name = chunkFileName(p.prefix, k);
         in.info.length = static_cast<uint64_t>(p.chunks.bytesOf(k));
         const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
-        std::size_t got = 0;
-        Status s = m_layer.readAt(source, p.chunks.offsetOf(k), head.data(), want, &got);
+        Status s = readExactAt(m_layer, source, p.chunks.offsetOf(k), head.data(), want);
         if (!s.ok()) return s;
-        if (got < want) return earlyEnd(source.path());
         if (!md5Of(head.data(), want, &in.info.hash16k)) return digestFailure();
         in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
     }
@@ -173,12 +182,12 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     }
 
     // Every output is opened now: the slices are accumulated in place.
-    std::vector<uint64_t> describing{kPacketHeaderBytes + 12 + 16 * uint64_t(n + 2)};
+    std::vector<uint64_t> describing{kPacketHeaderBytes + kMainFixedBytes + 16 * uint64_t(n + 2)};
     for (const InputFile& in : m_inputs) {
         describing.push_back(kPacketHeaderBytes + fileDescriptionBody(in.info).size());
     }
     for (std::size_t i = 0; i < m_inputs.size(); ++i) {
-        describing.push_back(kPacketHeaderBytes + 16 + 20);
+        describing.push_back(kPacketHeaderBytes + kSliceChecksumIdBytes + kSliceChecksumEntryBytes);
     }
     const uint64_t creatorBytes = kPacketHeaderBytes + creatorBody(kCreatorText).size();
     m_fileNames = outputNames();
@@ -198,7 +207,7 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
             Target& t = m_targets[volumes[v].firstExponent + e.recovery];
             t.file = m_files[v + 1].get();
             t.packetOffset = static_cast<int64_t>(e.offset);
-            t.dataOffset = t.packetOffset + kPacketHeaderBytes + 4;
+            t.dataOffset = t.packetOffset + kRecoveryDataOffset;
         }
     }
     m_describingSizes = describing;
@@ -353,10 +362,8 @@ Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int
     char* region = alignedLike(scratch, data);
     const std::size_t even = evenUp(bytes);
     if (!overwrite) {
-        std::size_t got = 0;
-        Status s = m_layer.readAt(*t.file, t.dataOffset + offset, region, even, &got);
+        Status s = readExactAt(m_layer, *t.file, t.dataOffset + offset, region, even);
         if (!s.ok()) return s;
-        if (got < even) return earlyEnd(t.file->path());
     }
     m_field->multiplyRegion(data, region, coefficient, bytes, !overwrite);
     return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
@@ -371,15 +378,15 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
     Md5Stream md5;
     const int64_t start = m_plan.chunks.offsetOf(chunk);
     for (uint64_t done = 0; done < in.info.length;) {
+        if (stopped(m_stop)) return cancelled();
         const std::size_t n =
             static_cast<std::size_t>(std::min<uint64_t>(BlockSize, in.info.length - done));
-        std::size_t got = 0;
-        Status s = m_layer.readAt(*m_source, start + int64_t(done), data, n, &got);
+        Status s = readExactAt(m_layer, *m_source, start + int64_t(done), data, n);
         if (!s.ok()) return s;
-        if (got < n) return earlyEnd(m_source->path());
         md5.update(data, n);
         for (uint32_t e = 1; e < deltas.size(); ++e) {
             if (deltas[e] == 0) continue;
+            if (stopped(m_stop)) return cancelled();
             s = accumulate(e, deltas[e], int64_t(done), data, n, false, m_scratch.get());
             if (!s.ok()) return s;
         }
@@ -392,7 +399,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
 }
 
 Status Par2Encoder::finish(const std::string& checksumFile) {
-    Status s = waitUntilDone(m_firstSequence + m_taken - 1);
+    Status s = stopped(m_stop) ? cancelled() : waitUntilDone(m_firstSequence + m_taken - 1);
     stopHelpers();
     if (!s.ok()) return s;
     const int32_t n = m_plan.chunks.numOfChunks;
@@ -451,6 +458,7 @@ Status Par2Encoder::addSmallInput(const InputFile& in, const char* data, std::si
     const char* aligned = alignedLike(buffer.data(), m_scratch.get());
     std::memcpy(const_cast<char*>(aligned), data, bytes);
     for (uint32_t e = 0; e < m_targets.size(); ++e) {
+        if (stopped(m_stop)) return cancelled();
         Status s = accumulate(e, constant(in.index, e), 0, aligned, bytes, false, m_scratch.get());
         if (!s.ok()) return s;
     }
@@ -468,7 +476,7 @@ namespace {
 Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                            const std::vector<int64_t>& dataOffsets, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
-                           std::vector<Md5Digest>* hashes) {
+                           const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
     std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
     if (!buffer) return Status::SysError(ENOMEM);
     for (std::size_t e = first; e < files.size(); e += step) {
@@ -479,13 +487,12 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
         putLe32(exponent, static_cast<uint32_t>(e));
         md5.update(exponent, sizeof exponent);
         for (uint64_t done = 0; done < sliceSize;) {
+            if (stopped(stop)) return cancelled();
             const std::size_t n =
                 static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
-            std::size_t got = 0;
             Status s =
-                layer.readAt(*files[e], dataOffsets[e] + int64_t(done), buffer.get(), n, &got);
+                readExactAt(layer, *files[e], dataOffsets[e] + int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
-            if (got < n) return earlyEnd(files[e]->path());
             md5.update(buffer.get(), n);
             done += n;
         }
@@ -533,14 +540,15 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     if (lanes == 2) {
         try {
             helper = std::thread([&] {
-                other =
-                    hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2, &hashes);
+                other = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2,
+                                            m_stop, &hashes);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());
         }
     }
-    Status s = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 0, lanes, &hashes);
+    Status s =
+        hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 0, lanes, m_stop, &hashes);
     if (helper.joinable()) helper.join();
     if (s.ok()) s = other;
     if (!s.ok()) return s;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -37,7 +38,9 @@ class GaloisField16;
 // chunk (exponent 0, every constant raised to 0 is 1) no chunk is read again.
 class Par2Encoder : public BlockConsumer {
   public:
-    Par2Encoder(FileLayer& layer, RecoveryPlan plan);
+    // `stop`, when not nullptr, ends finish within a second once it is set
+    // (ECANCELED).
+    Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<bool>* stop = nullptr);
     // Stops the helpers; what they have not done is dropped.
     ~Par2Encoder() override;
     Par2Encoder(const Par2Encoder&) = delete;
@@ -89,6 +92,7 @@ class Par2Encoder : public BlockConsumer {
 
     FileLayer& m_layer;
     RecoveryPlan m_plan;
+    const std::atomic<bool>* m_stop;
     std::unique_ptr<GaloisField16> m_field;
     File* m_source = nullptr;
     uint64_t m_sliceSize = 0;

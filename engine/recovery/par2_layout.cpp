@@ -83,7 +83,7 @@ VolumeLayout layoutVolume(uint32_t count, uint64_t sliceSize,
         // Recovery packet i goes to position floor(i * total / count).
         if (recovery < count && position == recovery * total / count) {
             entry.recovery = recovery++;
-            offset += kPacketHeaderBytes + 4 + sliceSize;
+            offset += kRecoveryDataOffset + sliceSize;
         } else {
             entry.describing = static_cast<int32_t>(next);
             offset += describing[next];

@@ -7,8 +7,6 @@ namespace morvane {
 
 namespace {
 
-constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
-
 PacketType typeOf(const char (&text)[17]) {
     PacketType type{};
     std::memcpy(type.data(), text, type.size());
@@ -59,7 +57,7 @@ uint32_t getLe32(const char* in) {
 }
 
 bool parsePacketHeader(const char* data, PacketHeader* out) {
-    if (std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
+    if (std::memcmp(data, kPacketMagic, sizeof kPacketMagic) != 0) return false;
     out->length = getLe64(data + 8);
     if (out->length < kPacketHeaderBytes || out->length % 4 != 0) return false;
     std::memcpy(out->hash.data(), data + 16, 16);
@@ -71,7 +69,7 @@ bool parsePacketHeader(const char* data, PacketHeader* out) {
 std::vector<char> makePacketHeader(const PacketType& type, const Md5Digest& setId,
                                    uint64_t bodyBytes, const Md5Digest& hash) {
     std::vector<char> header(kPacketHeaderBytes);
-    std::memcpy(header.data(), kMagic, sizeof kMagic);
+    std::memcpy(header.data(), kPacketMagic, sizeof kPacketMagic);
     putLe64(header.data() + 8, kPacketHeaderBytes + bodyBytes);
     std::memcpy(header.data() + 16, hash.data(), 16);
     std::memcpy(header.data() + 32, setId.data(), 16);
@@ -156,32 +154,33 @@ bool parseMainBody(const char* body, std::size_t n, MainPacket* out) {
     if (count == 0 || count > (n - 12) / 16) return false;
     out->recoveryIds.resize(count);
     for (uint32_t i = 0; i < count; ++i) {
-        std::memcpy(out->recoveryIds[i].data(), body + 12 + 16 * std::size_t{i}, 16);
+        std::memcpy(out->recoveryIds[i].data(), body + kMainFixedBytes + 16 * std::size_t{i}, 16);
     }
     return true;
 }
 
 bool parseFileDescriptionBody(const char* body, std::size_t n, Par2FileInfo* out) {
-    if (n < 56) return false;
+    if (n < kFileDescriptionFixedBytes) return false;
     std::memcpy(out->id.data(), body, 16);
     std::memcpy(out->hash.data(), body + 16, 16);
     std::memcpy(out->hash16k.data(), body + 32, 16);
     out->length = getLe64(body + 48);
     // The name is padded with zero bytes to a multiple of 4.
-    std::size_t nameBytes = n - 56;
-    while (nameBytes > 0 && body[56 + nameBytes - 1] == '\0') --nameBytes;
-    out->name.assign(body + 56, nameBytes);
+    std::size_t nameBytes = n - kFileDescriptionFixedBytes;
+    while (nameBytes > 0 && body[kFileDescriptionFixedBytes + nameBytes - 1] == '\0') --nameBytes;
+    out->name.assign(body + kFileDescriptionFixedBytes, nameBytes);
     return fileIdOf(out->hash16k, out->length, out->name) == out->id;
 }
 
 bool parseSliceChecksumBody(const char* body, std::size_t n, Par2FileInfo* file) {
-    if (n < 16 || (n - 16) % 20 != 0) return false;
+    if (n < kSliceChecksumIdBytes || (n - kSliceChecksumIdBytes) % kSliceChecksumEntryBytes != 0)
+        return false;
     if (std::memcmp(body, file->id.data(), 16) != 0) return false;
-    const std::size_t slices = (n - 16) / 20;
+    const std::size_t slices = (n - kSliceChecksumIdBytes) / kSliceChecksumEntryBytes;
     file->sliceHashes.resize(slices);
     file->sliceCrcs.resize(slices);
     for (std::size_t i = 0; i < slices; ++i) {
-        const char* pair = body + 16 + 20 * i;
+        const char* pair = body + kSliceChecksumIdBytes + kSliceChecksumEntryBytes * i;
         std::memcpy(file->sliceHashes[i].data(), pair, 16);
         file->sliceCrcs[i] = getLe32(pair + 16);
     }

@@ -7,15 +7,9 @@
 #include <vector>
 
 #include "engine/recovery/md5_stream.h"
+#include "engine/recovery/par2_wire.h"
 
 namespace morvane {
-
-// Every packet starts with this header: magic, length of the whole packet
-// (a multiple of 4), MD5 of everything from the set ID to the packet's end,
-// the recovery set ID and the packet type. Numbers are little-endian.
-constexpr std::size_t kPacketHeaderBytes = 64;
-// The part of the header that the packet MD5 covers starts here.
-constexpr std::size_t kPacketHashedFrom = 32;
 
 using PacketType = std::array<char, 16>;
 extern const PacketType kMainPacket;

@@ -18,8 +18,8 @@ namespace morvane {
 namespace {
 
 constexpr std::size_t kAlign = GaloisField16::kRegionAlignment;
-// Memory for the stripes of all lost slices together.
-constexpr uint64_t kStripeBudget = 64 << 20;
+// Memory for the matrix and the stripes of all lost slices together.
+constexpr uint64_t kMemoryBudget = 56 << 20;
 constexpr uint64_t kMinStripe = 4096;
 constexpr uint64_t kMaxStripe = 16 << 20;
 // Present files kept open between stripes when there are at most this many.
@@ -55,41 +55,59 @@ std::string joinNames(const std::vector<std::string>& names) {
 }
 
 uint16_t constantPower(const GaloisField16& field, int32_t index, uint32_t exponent) {
-    const uint64_t power = uint64_t{inputSliceExponent(index)} * exponent % 65535;
+    const uint64_t power = uint64_t{inputSliceExponent(index)} * exponent % kFieldOrder;
     return field.power(2, static_cast<uint32_t>(power));
 }
 
-// Inverts the n x n matrix in `rows` (rows `stride` words apart) into
-// `inverse`, with row operations done as region multiplications. False
-// when it is singular.
-bool invert(const GaloisField16& field, std::vector<uint16_t>& rows, std::vector<uint16_t>& inverse,
-            std::size_t n, std::size_t stride) {
+bool stopped(const std::atomic<bool>* stop) {
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+Status cancelled() {
+    return Status::SysError(ECANCELED);
+}
+
+// Inverts the n x n matrix in `rows` (rows `stride` words apart) in place,
+// Gauss-Jordan with row pivoting and the columns put back in order at the
+// end; row operations are region multiplications. False when it is
+// singular or when stopped (`*stop`).
+bool invert(const GaloisField16& field, std::vector<uint16_t>& rows, std::size_t n,
+            std::size_t stride, const std::atomic<bool>* stop, bool* wasStopped) {
     const std::size_t rowBytes = stride * 2;
+    std::vector<std::size_t> swapped(n);
+    std::vector<uint16_t> scaled(stride);
+    const auto rowOf = [&](std::size_t r) {
+        return reinterpret_cast<char*>(rows.data() + r * stride);
+    };
     for (std::size_t c = 0; c < n; ++c) {
+        if (stopped(stop)) {
+            *wasStopped = true;
+            return false;
+        }
         std::size_t pivot = c;
         while (pivot < n && rows[pivot * stride + c] == 0) ++pivot;
         if (pivot == n) return false;
+        swapped[c] = pivot;
         if (pivot != c) {
             std::swap_ranges(rows.begin() + pivot * stride, rows.begin() + (pivot + 1) * stride,
                              rows.begin() + c * stride);
-            std::swap_ranges(inverse.begin() + pivot * stride,
-                             inverse.begin() + (pivot + 1) * stride, inverse.begin() + c * stride);
         }
         const uint16_t scale = field.divide(1, rows[c * stride + c]);
-        std::vector<uint16_t> scaled(stride);
-        auto rowOf = [&](std::vector<uint16_t>& m, std::size_t r) {
-            return reinterpret_cast<char*>(m.data() + r * stride);
-        };
-        for (std::vector<uint16_t>* m : {&rows, &inverse}) {
-            field.multiplyRegion(rowOf(*m, c), reinterpret_cast<char*>(scaled.data()), scale,
-                                 rowBytes, false);
-            std::copy(scaled.begin(), scaled.end(), m->begin() + c * stride);
-        }
+        rows[c * stride + c] = 1;
+        field.multiplyRegion(rowOf(c), reinterpret_cast<char*>(scaled.data()), scale, rowBytes,
+                             false);
+        std::copy(scaled.begin(), scaled.end(), rows.begin() + c * stride);
         for (std::size_t r = 0; r < n; ++r) {
             const uint16_t factor = rows[r * stride + c];
             if (r == c || factor == 0) continue;
-            field.multiplyRegion(rowOf(rows, c), rowOf(rows, r), factor, rowBytes, true);
-            field.multiplyRegion(rowOf(inverse, c), rowOf(inverse, r), factor, rowBytes, true);
+            rows[r * stride + c] = 0;
+            field.multiplyRegion(rowOf(c), rowOf(r), factor, rowBytes, true);
+        }
+    }
+    for (std::size_t c = n; c-- > 0;) {
+        if (swapped[c] == c) continue;
+        for (std::size_t r = 0; r < n; ++r) {
+            std::swap(rows[r * stride + c], rows[r * stride + swapped[c]]);
         }
     }
     return true;
@@ -98,8 +116,8 @@ bool invert(const GaloisField16& field, std::vector<uint16_t>& rows, std::vector
 class Rebuild {
   public:
     Rebuild(FileLayer& layer, const Par2Set& set, const std::string& folder,
-            std::vector<std::string>* damaged)
-        : m_layer(layer), m_set(set), m_folder(folder), m_damaged(damaged) {}
+            std::vector<std::string>* damaged, const std::atomic<bool>* stop)
+        : m_layer(layer), m_set(set), m_folder(folder), m_damaged(damaged), m_stop(stop) {}
 
     // One attempt with the recovery slices `use`. `*bad` is set to the
     // position in `use` of a slice whose data failed its MD5.
@@ -118,6 +136,7 @@ class Rebuild {
     const Par2Set& m_set;
     const std::string& m_folder;
     std::vector<std::string>* m_damaged;
+    const std::atomic<bool>* m_stop;
     GaloisField16 m_field;
 };
 
@@ -164,21 +183,23 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
     // recovery r = sum over inputs of constant^exponent(r) * input: the
     // lost part of that sum, as a matrix to invert.
     const std::size_t stride = (n + 7) / 8 * 8;
-    std::vector<uint16_t> matrix(n * stride, 0);
     std::vector<uint16_t> inverse(n * stride, 0);
     for (std::size_t r = 0; r < n; ++r) {
-        inverse[r * stride + r] = 1;
         for (std::size_t j = 0; j < n; ++j) {
-            matrix[r * stride + j] =
+            inverse[r * stride + j] =
                 constantPower(m_field, lost[j].index, recovery[use[r]].exponent);
         }
     }
-    if (!invert(m_field, matrix, inverse, n, stride)) {
+    bool wasStopped = false;
+    if (!invert(m_field, inverse, n, stride, m_stop, &wasStopped)) {
+        if (wasStopped) return cancelled();
         return Status::SysError(ENODATA, "The recovery slices cannot rebuild these files");
     }
 
     const uint64_t sliceSize = m_set.sliceSize();
-    uint64_t stripe = std::clamp<uint64_t>(kStripeBudget / (n + 2), kMinStripe, kMaxStripe);
+    const uint64_t matrixBytes = inverse.size() * sizeof(uint16_t);
+    const uint64_t stripeBudget = kMemoryBudget > matrixBytes ? kMemoryBudget - matrixBytes : 0;
+    uint64_t stripe = std::clamp<uint64_t>(stripeBudget / (n + 2), kMinStripe, kMaxStripe);
     stripe = std::min(stripe / kAlign * kAlign, sliceSize);
     std::vector<AlignedBuffer> sums(n);
     AlignedBuffer input, output;
@@ -208,15 +229,14 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
         const std::size_t bytes = std::size_t(std::min(stripe, sliceSize - at));
         for (std::size_t r = 0; r < n; ++r) {
             const RecoverySliceRef& ref = recovery[use[r]];
-            std::size_t got = 0;
-            Status s = m_layer.readAt(*recoveryFiles[r],
-                                      ref.packetOffset + int64_t(kPacketHeaderBytes + 4 + at),
-                                      sums[r].data(), bytes, &got);
+            Status s = readExactAt(m_layer, *recoveryFiles[r],
+                                   ref.packetOffset + int64_t(kRecoveryDataOffset + at),
+                                   sums[r].data(), bytes);
             if (!s.ok()) return s;
-            if (got < bytes) return earlyEnd(ref.path);
             recoveryHashes[r].update(sums[r].data(), bytes);
         }
         for (std::size_t i = 0; i < present.size(); ++i) {
+            if (stopped(m_stop)) return cancelled();
             Status s = readPresent(present[i], at, bytes, input.data(), open);
             if (!s.ok()) return s;
             crcs[i] =
@@ -229,6 +249,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
             if (open.size() > kKeptOpen) open[present[i].file].reset();
         }
         for (std::size_t j = 0; j < n; ++j) {
+            if (stopped(m_stop)) return cancelled();
             for (std::size_t r = 0; r < n; ++r) {
                 m_field.multiplyRegion(sums[r].data(), output.data(), inverse[j * stride + r],
                                        bytes, r > 0);
@@ -294,6 +315,12 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
         return false;
     }
     const std::size_t have = set.recoverySlices().size();
+    if (needed > kMaxLostSlices) {
+        *why = "Missing or damaged: " + joinNames(lost) + " (" + std::to_string(needed) +
+               " input slices); a rebuild of more than " + std::to_string(kMaxLostSlices) +
+               " slices is refused";
+        return false;
+    }
     if (needed > have) {
         *why = "Missing or damaged: " + joinNames(lost) + " (" + std::to_string(needed) +
                " recovery slices needed); the recovery data holds " + std::to_string(have);
@@ -305,7 +332,7 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
                     const std::vector<std::string>& lost, const OutputOpener& openOutput,
-                    std::vector<std::string>* damaged) {
+                    std::vector<std::string>* damaged, const std::atomic<bool>* stop) {
     std::string why;
     if (!canRebuild(set, lost, &why)) return Status::SysError(ENODATA, why);
     std::set<std::size_t> lostFiles;
@@ -321,11 +348,14 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
 
     std::vector<std::size_t> usable(set.recoverySlices().size());
     for (std::size_t i = 0; i < usable.size(); ++i) usable[i] = i;
-    Rebuild rebuild(layer, set, folder, damaged);
+    Rebuild rebuild(layer, set, folder, damaged, stop);
     for (;;) {
         if (usable.size() < lostSlices.size()) {
-            return Status::SysError(ENODATA, "Missing or damaged: " + joinNames(lost) +
-                                                 "; too few intact recovery slices");
+            return Status::SysError(ENODATA, "Missing or damaged: " + joinNames(lost) + " (" +
+                                                 std::to_string(lostSlices.size()) +
+                                                 " recovery slices needed); too few intact "
+                                                 "recovery slices: the recovery data holds " +
+                                                 std::to_string(usable.size()) + " intact");
         }
         const std::vector<std::size_t> use(usable.begin(), usable.begin() + lostSlices.size());
         std::ptrdiff_t bad = -1;
@@ -342,11 +372,10 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
         const Par2FileInfo& info = set.files()[f];
         Md5Stream md5;
         for (uint64_t done = 0; done < info.length;) {
+            if (stopped(stop)) return cancelled();
             const std::size_t n = std::size_t(std::min<uint64_t>(1 << 20, info.length - done));
-            std::size_t got = 0;
-            Status s = layer.readAt(*outputs[f], int64_t(done), buffer.get(), n, &got);
+            Status s = readExactAt(layer, *outputs[f], int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
-            if (got < n) return earlyEnd(outputs[f]->path());
             md5.update(buffer.get(), n);
             done += n;
         }

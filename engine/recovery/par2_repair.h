@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,16 +13,22 @@ namespace morvane {
 class FileLayer;
 class Par2Set;
 
+// The most input slices one rebuild recovers: its matrix and stripes then
+// stay under 64 MiB.
+constexpr uint64_t kMaxLostSlices = 4096;
+
 // Whether the recovery data of `set` can rebuild the files named in `lost`
 // (names as the set describes them). When it cannot, `why` says what is
-// missing and what the recovery data covers.
+// missing and what the recovery data covers; more than kMaxLostSlices lost
+// slices are refused too.
 bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::string* why);
 
 // Rebuilds the files of `set` named in `lost` from the recovery slices and
 // every other file of the set, read once from `folder` (ending in "/").
 // Each rebuilt file is written to a file opened through `openOutput` with
 // its name, then read back and checked against its MD5; the caller puts it
-// in place. Anonymous memory stays at a few megabytes per lost slice.
+// in place. Memory stays under 64 MiB. Fails with ECANCELED within a
+// second once `*stop` is set (when `stop` is not nullptr).
 //
 // A recovery slice whose data does not match its packet MD5 is set aside
 // and the rebuild starts again with another one while enough remain. Fails
@@ -32,6 +40,7 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 // of a read or write.
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
                     const std::vector<std::string>& lost, const OutputOpener& openOutput,
-                    std::vector<std::string>* damaged = nullptr);
+                    std::vector<std::string>* damaged = nullptr,
+                    const std::atomic<bool>* stop = nullptr);
 
 }  // namespace morvane

@@ -19,12 +19,11 @@ namespace {
 // A main packet listing 32,768 files twice over, or a slice checksum packet
 // of 32,768 slices, fits; no description packet of a usable set is longer.
 constexpr uint64_t kMaxDescribingBytes =
-    kPacketHeaderBytes + 12 + 16 * 2 * uint64_t(kMaxInputSlices);
+    kPacketHeaderBytes + kMainFixedBytes + 16 * 2 * uint64_t(kMaxInputSlices);
 constexpr std::size_t kMaxNameBytes = 4096;
 // Distinct sets whose main packets are considered.
 constexpr std::size_t kMaxSets = 8;
 constexpr std::size_t kWindow = 1 << 20;
-constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
 
 // Calls `visit` for every packet header found in a file. `visit` returns
 // the offset to go on from, or -1 when the header turned out not to start a
@@ -47,9 +46,9 @@ Status scanFile(FileLayer& layer, File& file, int64_t size, const PacketVisitor&
         }
         const std::size_t from = std::size_t(pos - windowStart);
         const char* hit = static_cast<const char*>(
-            ::memmem(window.data() + from, windowBytes - from, kMagic, sizeof kMagic));
+            ::memmem(window.data() + from, windowBytes - from, kPacketMagic, sizeof kPacketMagic));
         if (hit == nullptr) {
-            pos = windowStart + int64_t(windowBytes) - int64_t(sizeof kMagic) + 1;
+            pos = windowStart + int64_t(windowBytes) - int64_t(sizeof kPacketMagic) + 1;
             if (windowStart + int64_t(windowBytes) >= size) break;
             continue;
         }
@@ -75,10 +74,10 @@ Status scanFile(FileLayer& layer, File& file, int64_t size, const PacketVisitor&
 bool endsWell(FileLayer& layer, File& file, int64_t size, int64_t offset, uint64_t length) {
     const int64_t after = offset + int64_t(length);
     if (after == size) return true;
-    char magic[sizeof kMagic];
+    char magic[sizeof kPacketMagic];
     std::size_t got = 0;
     return layer.readAt(file, after, magic, sizeof magic, &got).ok() && got == sizeof magic &&
-           std::memcmp(magic, kMagic, sizeof magic) == 0;
+           std::memcmp(magic, kPacketMagic, sizeof magic) == 0;
 }
 
 // Reads a packet's body and checks the packet MD5. Only for lengths up to
@@ -119,10 +118,75 @@ int32_t Par2Set::fileIndex(const std::string& name) const {
     return -1;
 }
 
+// What one read keeps between its steps.
+struct Par2Set::OpenedFile {
+    std::string path;
+    std::unique_ptr<File> file;
+    int64_t size = 0;
+    // The end of the furthest packet whose check failed: what lies before
+    // it has been hashed once and is not hashed again.
+    int64_t failedEnd = 0;
+};
+
+struct Par2Set::Reading {
+    using Opened = OpenedFile;
+    FileLayer& layer;
+    std::vector<Opened> files;
+    std::vector<std::pair<Md5Digest, MainPacket>> mains;
+    std::map<Md5Digest, std::size_t> position;
+    std::vector<bool> described;
+    std::map<uint32_t, RecoverySliceRef> recovery;
+    bool contradiction = false;
+    std::vector<char> body;
+
+    // Calls `visit` for each packet header of every file.
+    Status scan(const std::function<int64_t(Opened&, int64_t, const PacketHeader&)>& visit) {
+        for (Opened& o : files) {
+            Status s = scanFile(layer, *o.file, o.size,
+                                [&](int64_t at, const PacketHeader& h) { return visit(o, at, h); });
+            if (!s.ok()) return s;
+        }
+        return Status::OK();
+    }
+    // The offset after a packet whose body is not read: where it ends when
+    // its length is believable, else -1.
+    int64_t skip(Opened& o, int64_t at, const PacketHeader& h) {
+        return endsWell(layer, *o.file, o.size, at, h.length) ? at + int64_t(h.length) : -1;
+    }
+    // Reads and checks the packet at `at` into `body`, unless it starts
+    // within one that failed its check.
+    bool verify(Opened& o, int64_t at, const PacketHeader& h, uint64_t* hashed) {
+        if (at < o.failedEnd) return false;
+        if (h.length <= kMaxDescribingBytes) *hashed += h.length - kPacketHashedFrom;
+        if (readVerified(layer, *o.file, at, h, &body)) return true;
+        o.failedEnd = at + int64_t(h.length);
+        return false;
+    }
+};
+
 Status Par2Set::read(FileLayer& layer, const std::string& folder, const std::string& prefix) {
     *this = Par2Set();
+    Reading r{layer, {}, {}, {}, {}, {}, false, {}};
+    Status s = openFiles(r, folder, prefix);
+    if (!s.ok() || r.files.empty()) return s;
+    s = readMainPackets(r);
+    if (!s.ok() || !adoptFirstMain(r)) return s;
+    s = readDescriptions(r);
+    if (!s.ok() || !checkDescriptions(r)) return s;
+    s = readChecksumsAndSlices(r);
+    if (!s.ok()) return s;
+    if (r.contradiction) {
+        m_problem = "The recovery data contradicts itself";
+        return Status::OK();
+    }
+    for (auto& entry : r.recovery) m_recovery.push_back(std::move(entry.second));
+    m_problem.clear();
+    return Status::OK();
+}
+
+Status Par2Set::openFiles(Reading& r, const std::string& folder, const std::string& prefix) {
     std::vector<std::string> names;
-    Status s = layer.listFolder(folder, &names);
+    Status s = r.layer.listFolder(folder, &names);
     if (!s.ok()) return s;
     // The set's description first, then its volumes in name order.
     std::vector<std::string> paths;
@@ -138,156 +202,152 @@ Status Par2Set::read(FileLayer& layer, const std::string& folder, const std::str
             paths.push_back(folder + name);
         }
     }
-    if (paths.empty()) return Status::OK();
-
-    struct Opened {
-        std::unique_ptr<File> file;
-        int64_t size = 0;
-    };
-    std::vector<Opened> files;
     for (const std::string& path : paths) {
-        Opened o;
-        s = layer.openRead(path, &o.file);
-        if (s.ok()) s = layer.size(*o.file, &o.size);
+        Reading::Opened o;
+        o.path = path;
+        s = r.layer.openRead(path, &o.file);
+        if (s.ok()) s = r.layer.size(*o.file, &o.size);
         if (!s.ok()) return s;
-        files.push_back(std::move(o));
+        r.files.push_back(std::move(o));
     }
-
-    // Pass 1: the main packets; the set is the first one found.
-    std::vector<std::pair<Md5Digest, MainPacket>> mains;
-    std::vector<char> body;
-    for (Opened& o : files) {
-        s = scanFile(layer, *o.file, o.size, [&](int64_t at, const PacketHeader& h) -> int64_t {
-            const int64_t next = at + int64_t(h.length);
-            if (h.type != kMainPacket) {
-                return endsWell(layer, *o.file, o.size, at, h.length) ? next : -1;
-            }
-            if (!readVerified(layer, *o.file, at, h, &body)) return -1;
-            Md5Digest id{};
-            MainPacket main;
-            if (!md5Of(body.data(), body.size(), &id) || id != h.setId ||
-                !parseMainBody(body.data(), body.size(), &main) ||
-                main.recoveryIds.size() > std::size_t(kMaxInputSlices)) {
-                return next;
-            }
-            const bool known = std::any_of(mains.begin(), mains.end(),
-                                           [&](const auto& m) { return m.first == id; });
-            if (!known && mains.size() < kMaxSets) mains.emplace_back(id, std::move(main));
-            return next;
-        });
-        if (!s.ok()) return s;
-    }
-    if (mains.empty()) {
-        m_problem = "The recovery data has no intact main packet";
-        return Status::OK();
-    }
-    m_setId = mains.front().first;
-    m_sliceSize = mains.front().second.sliceSize;
-    const std::vector<Md5Digest>& ids = mains.front().second.recoveryIds;
-    std::map<Md5Digest, std::size_t> position;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        if (!position.emplace(ids[i], i).second) {
-            m_problem = "The recovery data lists a file twice";
-            return Status::OK();
-        }
-    }
-
-    // Pass 2: descriptions of the set's files. Pass 3: their slice
-    // checksums (whose count the descriptions fix) and the recovery slices.
-    std::vector<Par2FileInfo> found(ids.size());
-    std::vector<bool> described(ids.size(), false);
-    std::map<uint32_t, RecoverySliceRef> recovery;
-    bool contradiction = false;
-    for (int pass = 2; pass <= 3; ++pass) {
-        for (std::size_t f = 0; f < files.size(); ++f) {
-            Opened& o = files[f];
-            s = scanFile(layer, *o.file, o.size, [&](int64_t at, const PacketHeader& h) -> int64_t {
-                const int64_t next = at + int64_t(h.length);
-                const bool ours = h.setId == m_setId;
-                if (h.type == kRecoverySlicePacket) {
-                    if (!ours || pass != 3 || h.length != kPacketHeaderBytes + 4 + m_sliceSize) {
-                        return endsWell(layer, *o.file, o.size, at, h.length) ? next : -1;
-                    }
-                    if (!endsWell(layer, *o.file, o.size, at, h.length)) return -1;
-                    char exponentBytes[4];
-                    std::size_t got = 0;
-                    if (!layer
-                             .readAt(*o.file, at + int64_t(kPacketHeaderBytes), exponentBytes, 4,
-                                     &got)
-                             .ok() ||
-                        got != 4) {
-                        return -1;
-                    }
-                    RecoverySliceRef ref{paths[f], at, getLe32(exponentBytes), h.hash};
-                    if (ref.exponent >= 65535) return next;
-                    auto [it, added] = recovery.emplace(ref.exponent, ref);
-                    if (!added && it->second.packetHash != ref.packetHash) contradiction = true;
-                    return next;
-                }
-                if (h.length > kMaxDescribingBytes) {
-                    return endsWell(layer, *o.file, o.size, at, h.length) ? next : -1;
-                }
-                const bool wanted = ours && ((pass == 2 && h.type == kFileDescriptionPacket) ||
-                                             (pass == 3 && h.type == kSliceChecksumPacket));
-                if (!readVerified(layer, *o.file, at, h, &body)) return -1;
-                if (!wanted || body.size() < 16) return next;
-                Md5Digest id{};
-                std::memcpy(id.data(), body.data(), 16);
-                const auto it = position.find(id);
-                if (it == position.end()) return next;
-                Par2FileInfo& file = found[it->second];
-                if (pass == 2) {
-                    Par2FileInfo info;
-                    if (body.size() > 56 + kMaxNameBytes ||
-                        !parseFileDescriptionBody(body.data(), body.size(), &info)) {
-                        return next;
-                    }
-                    if (described[it->second]) {
-                        if (!sameFile(file, info)) contradiction = true;
-                    } else {
-                        file = std::move(info);
-                        described[it->second] = true;
-                    }
-                    return next;
-                }
-                if (!described[it->second]) return next;
-                const uint64_t slices = (file.length + m_sliceSize - 1) / m_sliceSize;
-                if ((body.size() - 16) / 20 != slices || (body.size() - 16) % 20 != 0) return next;
-                Par2FileInfo copy = file;
-                if (!parseSliceChecksumBody(body.data(), body.size(), &copy)) return next;
-                if (!file.sliceHashes.empty() &&
-                    (file.sliceHashes != copy.sliceHashes || file.sliceCrcs != copy.sliceCrcs)) {
-                    contradiction = true;
-                }
-                file = std::move(copy);
-                return next;
-            });
-            if (!s.ok()) return s;
-        }
-        if (pass == 2) {
-            uint64_t slices = 0;
-            for (std::size_t i = 0; i < found.size(); ++i) {
-                if (!described[i]) {
-                    m_problem = "The recovery data lacks the description of a file";
-                    return Status::OK();
-                }
-                slices += std::min<uint64_t>((found[i].length + m_sliceSize - 1) / m_sliceSize,
-                                             uint64_t(kMaxInputSlices) + 1);
-            }
-            if (slices > uint64_t(kMaxInputSlices)) {
-                m_problem = "The recovery data claims more slices than the format allows";
-                return Status::OK();
-            }
-        }
-    }
-    if (contradiction) {
-        m_problem = "The recovery data contradicts itself";
-        return Status::OK();
-    }
-    m_files = std::move(found);
-    for (auto& entry : recovery) m_recovery.push_back(std::move(entry.second));
-    m_problem.clear();
     return Status::OK();
+}
+
+Status Par2Set::readMainPackets(Reading& r) {
+    return r.scan([&](Reading::Opened& o, int64_t at, const PacketHeader& h) -> int64_t {
+        const int64_t next = at + int64_t(h.length);
+        if (h.type != kMainPacket) return r.skip(o, at, h);
+        if (!r.verify(o, at, h, &m_bytesHashed)) return -1;
+        Md5Digest id{};
+        MainPacket main;
+        if (!md5Of(r.body.data(), r.body.size(), &id) || id != h.setId ||
+            !parseMainBody(r.body.data(), r.body.size(), &main) ||
+            main.recoveryIds.size() > std::size_t(kMaxInputSlices)) {
+            return next;
+        }
+        const bool known = std::any_of(r.mains.begin(), r.mains.end(),
+                                       [&](const auto& m) { return m.first == id; });
+        if (!known && r.mains.size() < kMaxSets) r.mains.emplace_back(id, std::move(main));
+        return next;
+    });
+}
+
+bool Par2Set::adoptFirstMain(Reading& r) {
+    if (r.mains.empty()) {
+        m_problem = "The recovery data has no intact main packet";
+        return false;
+    }
+    m_setId = r.mains.front().first;
+    m_sliceSize = r.mains.front().second.sliceSize;
+    const std::vector<Md5Digest>& ids = r.mains.front().second.recoveryIds;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (!r.position.emplace(ids[i], i).second) {
+            m_problem = "The recovery data lists a file twice";
+            return false;
+        }
+    }
+    m_files.assign(ids.size(), Par2FileInfo());
+    r.described.assign(ids.size(), false);
+    return true;
+}
+
+Status Par2Set::readDescriptions(Reading& r) {
+    return r.scan([&](Reading::Opened& o, int64_t at, const PacketHeader& h) -> int64_t {
+        const int64_t next = at + int64_t(h.length);
+        if (h.type == kRecoverySlicePacket || h.length > kMaxDescribingBytes) {
+            return r.skip(o, at, h);
+        }
+        if (!r.verify(o, at, h, &m_bytesHashed)) return -1;
+        const std::size_t* index = ownFile(r, h, kFileDescriptionPacket);
+        if (index == nullptr) return next;
+        Par2FileInfo info;
+        if (r.body.size() > kFileDescriptionFixedBytes + kMaxNameBytes ||
+            !parseFileDescriptionBody(r.body.data(), r.body.size(), &info)) {
+            return next;
+        }
+        Par2FileInfo& file = m_files[*index];
+        if (r.described[*index]) {
+            if (!sameFile(file, info)) r.contradiction = true;
+        } else {
+            file = std::move(info);
+            r.described[*index] = true;
+        }
+        return next;
+    });
+}
+
+bool Par2Set::checkDescriptions(Reading& r) {
+    uint64_t slices = 0;
+    for (std::size_t i = 0; i < m_files.size(); ++i) {
+        if (!r.described[i]) {
+            m_problem = "The recovery data lacks the description of a file";
+            return false;
+        }
+        slices += std::min<uint64_t>((m_files[i].length + m_sliceSize - 1) / m_sliceSize,
+                                     uint64_t(kMaxInputSlices) + 1);
+    }
+    if (slices > uint64_t(kMaxInputSlices)) {
+        m_problem = "The recovery data claims more slices than the format allows";
+        return false;
+    }
+    return true;
+}
+
+const std::size_t* Par2Set::ownFile(const Reading& r, const PacketHeader& h,
+                                    const PacketType& type) const {
+    if (h.setId != m_setId || h.type != type || r.body.size() < 16) return nullptr;
+    Md5Digest id{};
+    std::memcpy(id.data(), r.body.data(), 16);
+    const auto it = r.position.find(id);
+    return it == r.position.end() ? nullptr : &it->second;
+}
+
+Status Par2Set::readChecksumsAndSlices(Reading& r) {
+    return r.scan([&](Reading::Opened& o, int64_t at, const PacketHeader& h) -> int64_t {
+        if (h.type == kRecoverySlicePacket) return takeRecoverySlice(r, o, at, h);
+        const int64_t next = at + int64_t(h.length);
+        if (h.length > kMaxDescribingBytes) return r.skip(o, at, h);
+        if (!r.verify(o, at, h, &m_bytesHashed)) return -1;
+        const std::size_t* index = ownFile(r, h, kSliceChecksumPacket);
+        if (index == nullptr || !r.described[*index]) return next;
+        Par2FileInfo& file = m_files[*index];
+        const uint64_t slices = (file.length + m_sliceSize - 1) / m_sliceSize;
+        const std::size_t entries = r.body.size() - kSliceChecksumIdBytes;
+        if (entries / kSliceChecksumEntryBytes != slices ||
+            entries % kSliceChecksumEntryBytes != 0) {
+            return next;
+        }
+        Par2FileInfo copy = file;
+        if (!parseSliceChecksumBody(r.body.data(), r.body.size(), &copy)) return next;
+        if (!file.sliceHashes.empty() &&
+            (file.sliceHashes != copy.sliceHashes || file.sliceCrcs != copy.sliceCrcs)) {
+            r.contradiction = true;
+        }
+        file = std::move(copy);
+        return next;
+    });
+}
+
+int64_t Par2Set::takeRecoverySlice(Reading& r, OpenedFile& o, int64_t at, const PacketHeader& h) {
+    if (h.setId != m_setId || h.length != kRecoveryDataOffset + m_sliceSize) {
+        return r.skip(o, at, h);
+    }
+    if (r.skip(o, at, h) < 0) return -1;
+    char exponentBytes[kRecoveryExponentBytes];
+    std::size_t got = 0;
+    if (!r.layer
+             .readAt(*o.file, at + int64_t(kPacketHeaderBytes), exponentBytes, sizeof exponentBytes,
+                     &got)
+             .ok() ||
+        got != sizeof exponentBytes) {
+        return -1;
+    }
+    const int64_t next = at + int64_t(h.length);
+    RecoverySliceRef ref{o.path, at, getLe32(exponentBytes), h.hash};
+    if (ref.exponent >= kFieldOrder) return next;
+    auto [it, added] = r.recovery.emplace(ref.exponent, ref);
+    if (!added && it->second.packetHash != ref.packetHash) r.contradiction = true;
+    return next;
 }
 
 int32_t recoveryChunkCount(FileLayer& layer, const std::string& folder, const std::string& prefix) {

@@ -54,13 +54,35 @@ class Par2Set {
     uint64_t slicesOf(std::size_t file) const;
     // The index of `name` in files(), or -1.
     int32_t fileIndex(const std::string& name) const;
+    // Bytes the last read hashed to check packets: at most three times the
+    // size of the files it read, whatever they hold.
+    uint64_t bytesHashed() const { return m_bytesHashed; }
 
   private:
+    struct Reading;
+    struct OpenedFile;
+
+    // The steps of read, in order. Each returns false (or a failure) when
+    // the set turned out unusable; m_problem then says why.
+    Status openFiles(Reading& r, const std::string& folder, const std::string& prefix);
+    Status readMainPackets(Reading& r);
+    bool adoptFirstMain(Reading& r);
+    Status readDescriptions(Reading& r);
+    bool checkDescriptions(Reading& r);
+    Status readChecksumsAndSlices(Reading& r);
+    // A recovery slice packet of the set: noted by exponent.
+    int64_t takeRecoverySlice(Reading& r, OpenedFile& o, int64_t at, const PacketHeader& h);
+    // The index in m_files of the file a packet of `type` in r.body is
+    // about, or nullptr when it is not one of the set's.
+    const std::size_t* ownFile(const Reading& r, const PacketHeader& h,
+                               const PacketType& type) const;
+
     std::string m_problem = "No recovery data";
     uint64_t m_sliceSize = 0;
     Md5Digest m_setId{};
     std::vector<Par2FileInfo> m_files;
     std::vector<RecoverySliceRef> m_recovery;
+    uint64_t m_bytesHashed = 0;
 };
 
 // True when `name` is `<prefix>.par2` or a `<prefix>.vol*.par2` volume.

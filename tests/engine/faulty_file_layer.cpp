@@ -37,6 +37,12 @@ const char* opName(Op op) {
             return "Allocate";
         case Op::Rename:
             return "Rename";
+        case Op::ReadAt:
+            return "ReadAt";
+        case Op::WriteAt:
+            return "WriteAt";
+        case Op::ListFolder:
+            return "ListFolder";
         case Op::Count:
             break;
     }
@@ -153,6 +159,25 @@ Status FaultyFileLayer::read(File& file, char* buffer, std::size_t n, std::size_
         return Status::SysError(m_faultErr);
     }
     return FileLayer::read(file, buffer, n, got);
+}
+
+Status FaultyFileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n,
+                               std::size_t* got) {
+    if (count(Op::ReadAt, file.path(), n)) {
+        if (got) *got = 0;
+        return Status::SysError(m_faultErr);
+    }
+    return FileLayer::readAt(file, offset, buffer, n, got);
+}
+
+Status FaultyFileLayer::writeAt(File& file, int64_t offset, const char* buffer, std::size_t n) {
+    if (count(Op::WriteAt, file.path(), n)) return Status::SysError(m_faultErr);
+    return FileLayer::writeAt(file, offset, buffer, n);
+}
+
+Status FaultyFileLayer::listFolder(const std::string& folder, std::vector<std::string>* names) {
+    if (count(Op::ListFolder, folder)) return Status::SysError(m_faultErr);
+    return FileLayer::listFolder(folder, names);
 }
 
 Status FaultyFileLayer::write(File& file, const char* buffer, std::size_t n) {

@@ -33,6 +33,9 @@ enum class Op {
     Close,
     Allocate,
     Rename,
+    ReadAt,
+    WriteAt,
+    ListFolder,
     Count
 };
 
@@ -107,6 +110,11 @@ class FaultyFileLayer : public morvane::FileLayer {
     bool identify(morvane::File& file, morvane::FileId* out) override;
     bool sharesExtents(morvane::File& folder) override;
     using morvane::FileLayer::identify;
+    morvane::Status readAt(morvane::File& file, int64_t offset, char* buffer, std::size_t n,
+                           std::size_t* got) override;
+    morvane::Status writeAt(morvane::File& file, int64_t offset, const char* buffer,
+                            std::size_t n) override;
+    morvane::Status listFolder(const std::string& folder, std::vector<std::string>* names) override;
     std::unique_ptr<char[]> allocateBlock(std::size_t bytes) override;
 
   private:

@@ -279,6 +279,7 @@ TEST_P(HostileRecoveryTest, IsRefusedWithoutReadingWhatItClaims) {
     morvane::FileLayer layer;
     Par2Set par2;
     ASSERT_TRUE(par2.read(layer, set.folder(), "h").ok());
+    EXPECT_LE(par2.bytesHashed(), 3 * file.size()) << "bytes hashed";
     std::string why;
     EXPECT_FALSE(morvane::canRebuild(par2, {"h_1.div"}, &why));
     EXPECT_NE(why.find(GetParam().refusal), std::string::npos) << why;
@@ -351,6 +352,16 @@ INSTANTIATE_TEST_SUITE_P(
                     return p;
                 },
                 "contradicts itself"},
+        Hostile{"a packet header every 64 bytes, each claiming 1 MiB",
+                [] {
+                    Md5Digest id{};
+                    Packets p = describedSet(8, {describedFile("h_1.div", 8, 1)}, &id);
+                    std::vector<char> fake = morvane::makePacket(morvane::kMainPacket, id, {});
+                    morvane::putLe64(fake.data() + 8, 1 << 20);
+                    p.insert(p.begin(), 1 << 15, fake);
+                    return p;
+                },
+                "the recovery data holds 0"},
         Hostile{"a description missing",
                 [] {
                     Md5Digest id{};

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "engine/file_divider.h"
@@ -85,7 +86,27 @@ struct GlueRepair {
     bool readOnly;
     // 0: glued; otherwise the code checkExistence or glueFile reports.
     int16_t refusal;
+    // Done to the set's folder besides; the chunk folder reports no free space.
+    std::function<void(const TempDir&)> harm = [](const TempDir&) {};
+    bool noSpace = false;
+    bool foreign = false;
+    // The file the glue is opened with.
+    const char* open = "g.hed";
 };
+
+// Damage entries past these are cut to half their length, or made one byte longer.
+constexpr int32_t kCut = 100, kLonger = 200;
+
+void removeFile(const TempDir& dir, const std::string& name) {
+    ASSERT_EQ(::unlink(dir.file(name).c_str()), 0) << name;
+}
+
+// Puts the recovery files of another division of `bytes` bytes with the same names beside `dir`.
+void putForeignRecovery(const TempDir& dir, std::size_t bytes) {
+    TempDir work, other;
+    divideInto(work.path(), other.path(), "g", randomBytes(bytes, 7), 1000, 1);
+    runCommand("rm -f " + dir.path() + "/*.par2; cp " + other.path() + "/*.par2 " + dir.path());
+}
 
 void PrintTo(const GlueRepair& c, std::ostream* os) {
     *os << c.label;
@@ -93,9 +114,29 @@ void PrintTo(const GlueRepair& c, std::ostream* os) {
 
 class GlueRepairTest : public ::testing::TestWithParam<GlueRepair> {};
 
+auto none = [](const TempDir&) {};
+auto lose = [](const char* name) { return [name](const TempDir& d) { removeFile(d, name); }; };
+auto flip = [](const char* name) {
+    return [name](const TempDir& d) {
+        Bytes bytes = readFile(d.file(name));
+        const std::size_t slice = bytes.find("RecvSlic");  // its data, or a digest's first bytes
+        bytes[slice == std::string::npos ? 10 : slice + 22] ^= 1;
+        writeFile(d.file(name), bytes);
+    };
+};
+auto foreign = [](std::size_t bytes) {
+    return [bytes](const TempDir& d) { putForeignRecovery(d, bytes); };
+};
+
 // Refuses new files in one folder, as read-only media do.
 struct ReadOnlyFolder : morvane::FileLayer {
     std::string folder;
+    bool noSpace = false;
+    morvane::Status freeSpace(morvane::File& f, int64_t* out) override {
+        const morvane::Status s = FileLayer::freeSpace(f, out);
+        if (noSpace && f.path() == folder) *out = 0;
+        return s;
+    }
     morvane::Status createNew(const std::string& path,
                               std::unique_ptr<morvane::File>* out) override {
         if (!folder.empty() && path.compare(0, folder.size(), folder) == 0) {
@@ -110,7 +151,8 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     TempDir work, set, out;
     const Bytes source = randomBytes(5 * 1000 + 77, 99);
     divideInto(work.path(), set.path(), "g", source, 1000, c.recovery);
-    ASSERT_EQ(runCommand("cd " + set.path() + " && par2 verify -q -q g.par2"), "exit 0:")
+    ASSERT_EQ(runCommand("cd " + set.path() + " && par2 verify -q -q g.par2"),
+              c.recovery > 0 ? "exit 0:" : "exit 3:failed to set the main par file\n")
         << "the division's own recovery data is the standard's";
     std::map<std::string, Bytes> chunks;
     for (int k = 1; k <= 6; ++k)
@@ -118,15 +160,19 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
             readFile(set.file("g_" + std::to_string(k) + ".div"));
     for (int32_t k : c.missing)
         ASSERT_EQ(::unlink(set.file("g_" + std::to_string(k) + ".div").c_str()), 0);
-    for (int32_t k : c.damaged) {
-        Bytes bytes = chunks["g_" + std::to_string(k) + ".div"];
-        bytes[7] ^= 0x20;
-        writeFile(set.file("g_" + std::to_string(k) + ".div"), bytes);
+    for (int32_t d : c.damaged) {
+        const std::string name = "g_" + std::to_string(d % kCut) + ".div";
+        Bytes bytes = chunks[name];
+        bytes[7] ^= d < kCut ? 0x20 : 0;
+        bytes = d < kCut ? bytes : d < kLonger ? bytes.substr(0, 500) : bytes + "x";
+        writeFile(set.file(name), bytes);
     }
+    c.harm(set);
     auto layer = std::make_shared<ReadOnlyFolder>();
     if (c.readOnly) layer->folder = set.folder();
+    layer->noSpace = c.noSpace;
     morvane::FileGlue glu(layer);
-    glu.setHeaderFileName("g.hed");
+    glu.setHeaderFileName(c.open);
     glu.setHeaderFilePath(set.path());
     glu.setChunkPrefix("g");
     ASSERT_TRUE(Succeeded(glu.analyze(), glu));
@@ -134,25 +180,27 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     glu.setBigFileName("back.dat");
     glu.setBigFilePath(out.path());
     const bool checked = glu.checkExistence();
-    if (c.refusal == 12) {
+    if (c.refusal == 12 && c.missing.size() > std::size_t(c.recovery)) {
         EXPECT_FALSE(checked);
         EXPECT_EQ(glu.ErrorCode(), 12);
     } else {
         EXPECT_TRUE(Succeeded(checked, glu));
     }
     const bool glued = glu.glueFile();
+    EXPECT_EQ(glu.ForeignRecovery(), c.foreign);
     if (c.refusal != 0) {
         EXPECT_FALSE(glued);
         EXPECT_EQ(glu.ErrorCode(), c.refusal);
-        EXPECT_NE(glu.ErrorDescription().find("the recovery data holds 1"), std::string::npos)
-            << glu.ErrorDescription();
+        const bool named =
+            glu.ErrorDescription().find("the recovery data holds") != std::string::npos;
+        EXPECT_TRUE(named || c.foreign) << glu.ErrorDescription();
         EXPECT_TRUE(out.entries().empty()) << "nothing written";
         return;
     }
     ASSERT_TRUE(Succeeded(glued, glu));
     EXPECT_TRUE(readFile(out.file("back.dat")) == source);
     std::vector<int32_t> lost = c.missing;
-    lost.insert(lost.end(), c.damaged.begin(), c.damaged.end());
+    for (int32_t d : c.damaged) lost.push_back(d % kCut);
     std::sort(lost.begin(), lost.end());
     EXPECT_EQ(glu.RebuiltChunks(), lost);
     EXPECT_EQ(glu.RebuiltInPlace(), !c.readOnly);
@@ -161,16 +209,41 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
         EXPECT_TRUE(readFile(set.file(name)) == bytes) << name << " not put back";
     }
     EXPECT_EQ(out.entries(), std::vector<std::string>{"back.dat"}) << "no rebuilt chunk left there";
+    EXPECT_TRUE(fileExists(set.file("g.hed")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, GlueRepairTest,
-    ::testing::Values(GlueRepair{"oneMissing", 1, {3}, {}, false, 0},
-                      GlueRepair{"oneDamaged", 1, {}, {6}, false, 0},
-                      GlueRepair{"missingAndDamaged", 2, {1}, {4}, false, 0},
-                      GlueRepair{"readOnlyChunkFolder", 1, {2}, {}, true, 0},
-                      GlueRepair{"twoMissingOneRecoveryChunk", 1, {2, 5}, {}, false, 12},
-                      GlueRepair{"twoDamagedOneRecoveryChunk", 1, {}, {2, 5}, false, 14}),
+    ::testing::Values(
+        GlueRepair{"oneMissing", 1, {3}, {}, false, 0},
+        GlueRepair{"oneDamaged", 1, {}, {6}, false, 0},
+        GlueRepair{"missingAndDamaged", 2, {1}, {4}, false, 0},
+        GlueRepair{"readOnlyChunkFolder", 1, {2}, {}, true, 0},
+        GlueRepair{"twoMissingOneRecoveryChunk", 1, {2, 5}, {}, false, 12},
+        GlueRepair{"twoDamagedOneRecoveryChunk", 1, {}, {2, 5}, false, 14},
+        GlueRepair{"readOnlyWithoutFreeSpace", 1, {2}, {}, true, 0, none, true},
+        GlueRepair{"checksumFileLost", 2, {3}, {}, false, 0, lose("g.sha256")},
+        GlueRepair{"checksumFileDamaged", 2, {3}, {}, false, 0, flip("g.sha256")},
+        GlueRepair{"readOnlyChecksumFileLost", 2, {3}, {}, true, 0, lose("g.sha256")},
+        GlueRepair{"indexLost", 1, {3}, {}, false, 0, lose("g.par2")},
+        GlueRepair{"chunkCutToHalf", 1, {}, {kCut + 2}, false, 0},
+        GlueRepair{"chunkOneByteLonger", 1, {}, {kLonger + 4}, false, 0},
+        GlueRepair{"damagedWithoutChecksumFile", 2, {}, {5}, false, 0, lose("g.sha256")},
+        GlueRepair{"twoMissingOneDamaged", 2, {2, 5}, {3}, false, 12},
+        GlueRepair{"recoverySliceDamaged", 1, {2}, {}, false, 12, flip("g.vol0+1.par2")},
+        GlueRepair{"foreignSameSizes", 1, {}, {}, false, 0, foreign(5077), false, true},
+        GlueRepair{"foreignWithAChunkLost", 1, {3}, {}, false, 12, foreign(5077), false, true},
+        GlueRepair{"headerLostOpenedThroughIndex",
+                   1,
+                   {},
+                   {},
+                   false,
+                   0,
+                   lose("g.hed"),
+                   false,
+                   false,
+                   "g.par2"},
+        GlueRepair{"olderSetOtherSizes", 0, {}, {}, false, 0, foreign(3500)}),
     [](const ::testing::TestParamInfo<GlueRepair>& info) { return std::string(info.param.label); });
 
 }  // namespace

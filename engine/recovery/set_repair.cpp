@@ -1,0 +1,237 @@
+#include "engine/recovery/set_repair.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "engine/division_header.h"
+#include "engine/file_layer.h"
+#include "engine/hash_lanes.h"
+#include "engine/output_names.h"
+#include "engine/output_set.h"
+#include "engine/recovery/md5_stream.h"
+#include "engine/recovery/par2_repair.h"
+#include "engine/recovery/par2_set.h"
+
+namespace morvane {
+
+namespace {
+
+// Failures that say a folder cannot take the rebuilt files: read-only
+// media, whatever free space they report, and full ones.
+bool cannotTake(const Status& s) {
+    return s.number() == EROFS || s.number() == EACCES || s.number() == EPERM ||
+           s.number() == ENOSPC || s.number() == EDQUOT;
+}
+
+constexpr std::size_t kSurveyBlock = 1 << 20;
+
+}  // namespace
+
+SetRepair::SetRepair(std::shared_ptr<FileLayer> layer, const std::atomic<bool>* stop)
+    : m_layer(std::move(layer)), m_stop(stop) {}
+
+SetRepair::~SetRepair() = default;
+
+bool SetRepair::isOwnName(const std::string& name) const {
+    return chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks) != 0 ||
+           name == headerFileName(m_shape.prefix) || name == checksumFileName(m_shape.prefix);
+}
+
+Status SetRepair::load(const SetShape& shape, bool* found) {
+    *found = false;
+    m_shape = shape;
+    m_set.reset();
+    m_recoveryChunks = 0;
+    if (shape.prefix.empty()) return Status::OK();
+    auto set = std::make_unique<Par2Set>();
+    const Status s = set->read(*m_layer, shape.folder, shape.prefix);
+    if (!s.ok() || !set->usable()) return s;
+    // Recovery data of another division (an older set of the same names)
+    // describes other chunks, and data that names other files is not the
+    // set's: neither is used.
+    int32_t described = 0;
+    uint64_t largest = 1;
+    for (std::size_t i = 0; i < set->files().size(); ++i) {
+        const Par2FileInfo& file = set->files()[i];
+        if (!isOwnName(file.name)) return Status::OK();
+        largest = std::max(largest, set->slicesOf(i));
+        const int64_t k = chunkNumberOf(file.name, shape.prefix, shape.numOfChunks);
+        if (k == 0 || !shape.sizesKnown) continue;
+        if (file.length != static_cast<uint64_t>(shape.chunkBytes(k))) return Status::OK();
+        ++described;
+    }
+    if (shape.sizesKnown && described != shape.numOfChunks) return Status::OK();
+    m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
+    *found = m_recoveryChunks > 0;
+    if (*found) m_set = std::move(set);
+    return Status::OK();
+}
+
+bool SetRepair::protects(const std::string& name) const {
+    return m_set && m_set->fileIndex(name) >= 0;
+}
+
+Status SetRepair::matches(std::size_t i, const std::string& path, char* buffer, bool* present,
+                          bool* same) {
+    const Par2FileInfo& info = m_set->files()[i];
+    *present = m_layer->isPresentFile(path);
+    *same = false;
+    if (!*present) return Status::OK();
+    std::unique_ptr<File> file;
+    Status s = m_layer->openRead(path, &file);
+    int64_t size = 0;
+    if (s.ok()) s = m_layer->size(*file, &size);
+    if (!s.ok()) return s;
+    if (uint64_t(size) != info.length) return m_layer->close(*file);
+    Md5Stream md5;
+    for (uint64_t done = 0; done < info.length;) {
+        if (m_stop && *m_stop) return Status::SysError(ECANCELED);
+        const std::size_t n = std::size_t(std::min<uint64_t>(kSurveyBlock, info.length - done));
+        s = readExactAt(*m_layer, *file, int64_t(done), buffer, n);
+        if (!s.ok()) return s;
+        md5.update(buffer, n);
+        done += n;
+    }
+    Md5Digest hash{};
+    if (!md5.finish(&hash)) return Status::SysError(EIO, "MD5 computation failed");
+    *same = hash == info.hash;
+    return m_layer->close(*file);
+}
+
+Status SetRepair::survey(SetSurvey* out) {
+    *out = SetSurvey();
+    std::unique_ptr<char[]> buffer = m_layer->allocateBlock(kSurveyBlock);
+    if (!buffer) return Status::SysError(ENOMEM);
+    int32_t chunksThere = 0;
+    int32_t chunksIntact = 0;
+    for (std::size_t i = 0; i < m_set->files().size(); ++i) {
+        const std::string& name = m_set->files()[i].name;
+        bool present = false;
+        bool same = false;
+        Status s = matches(i, pathOf(name), buffer.get(), &present, &same);
+        if (!s.ok()) return s;
+        const bool chunk = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks) != 0;
+        chunksThere += chunk && present;
+        chunksIntact += chunk && same;
+        if (!present) {
+            out->missing.push_back(name);
+        } else if (!same) {
+            out->damaged.push_back(name);
+        }
+    }
+    // Data whose MD5s no chunk that is there matches describes other chunks.
+    out->foreign = chunksThere > 0 && chunksIntact == 0;
+    if (out->foreign) {
+        out->missing.clear();
+        out->damaged.clear();
+    }
+    return Status::OK();
+}
+
+bool SetRepair::covers(const std::vector<std::string>& names, std::string* why) const {
+    return canRebuild(*m_set, names, why);
+}
+
+Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
+                              std::vector<std::string>& names, const ChecksumList& checksums,
+                              bool* uncovered) {
+    int64_t bytes = 0;
+    for (const std::string& name : names) {
+        bytes += int64_t(m_set->files()[std::size_t(m_set->fileIndex(name))].length);
+    }
+    OutputSet::Plan plan;
+    plan.last = headerFileName(m_shape.prefix);
+    Status s;
+    // A file found damaged on the way counts as lost too, while the
+    // recovery data covers them all.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::vector<std::string> found;
+        plan.names = OutputNames(names);
+        plan.bytes = bytes;
+        s = set.begin(folder, plan);
+        if (s.ok()) {
+            s = rebuildFiles(
+                *m_layer, *m_set, m_shape.folder, names,
+                [&set](const std::string& name, std::unique_ptr<File>* out) {
+                    return set.createDetached(name, out);
+                },
+                &found, m_stop);
+        }
+        if (s.ok() || found.empty()) break;
+        for (const std::string& name : found) {
+            names.push_back(name);
+            bytes += int64_t(m_set->files()[std::size_t(m_set->fileIndex(name))].length);
+        }
+        std::string why;
+        if (!canRebuild(*m_set, names, &why)) {
+            *uncovered = true;
+            return Status::SysError(ENODATA, why);
+        }
+    }
+    if (!s.ok() && s.number() == ENODATA && !(m_stop && *m_stop)) *uncovered = true;
+    // The checksum file has the last word on what a chunk holds.
+    for (std::size_t i = 0; s.ok() && !checksums.chunks.empty() && i < names.size(); ++i) {
+        const int64_t k = chunkNumberOf(names[i], m_shape.prefix, m_shape.numOfChunks);
+        if (k == 0) continue;
+        Sha256Digest digest;
+        s = sha256OfFile(*m_layer, set.pathOf(names[i]), &digest);
+        if (s.ok() && digest != checksums.chunks[std::size_t(k - 1)]) {
+            s = Status::SysError(EIO, "Rebuilt chunk does not match its checksum: " + names[i]);
+        }
+    }
+    return s;
+}
+
+Status SetRepair::rebuild(const std::vector<std::string>& lost, const ChecksumList& checksums,
+                          const std::string& outputFolder, bool* uncovered) {
+    *uncovered = false;
+    std::vector<std::string> names = lost;
+    // Put back beside the header, or, where that folder cannot take them,
+    // kept in the output's folder for this run only.
+    auto place = std::make_unique<OutputSet>(m_layer, m_stop);
+    Status s = rebuildInto(*place, m_shape.folder, names, checksums, uncovered);
+    if (s.ok()) {
+        s = place->commit();
+    } else if (cannotTake(s)) {
+        place->abandon();
+        names = lost;
+        m_scratch = std::make_unique<OutputSet>(m_layer, m_stop);
+        s = rebuildInto(*m_scratch, outputFolder, names, checksums, uncovered);
+        for (std::size_t i = 0; s.ok() && i < names.size(); ++i) {
+            m_kept.emplace_back(names[i], m_scratch->pathOf(names[i]));
+        }
+        m_inPlace = false;
+    }
+    if (!s.ok()) {
+        place->abandon();
+        m_scratch.reset();
+        m_kept.clear();
+        return s;
+    }
+    for (const std::string& name : names) {
+        const int64_t k = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks);
+        if (k != 0) m_rebuilt.push_back(int32_t(k));
+    }
+    std::sort(m_rebuilt.begin(), m_rebuilt.end());
+    return Status::OK();
+}
+
+std::string SetRepair::pathOf(const std::string& name) const {
+    for (const auto& [kept, path] : m_kept) {
+        if (kept == name) return path;
+    }
+    return m_shape.folder + name;
+}
+
+void SetRepair::startRun() {
+    endRun();
+    m_rebuilt.clear();
+    m_inPlace = true;
+}
+
+void SetRepair::endRun() {
+    m_scratch.reset();
+    m_kept.clear();
+}
+
+}  // namespace morvane
