@@ -122,8 +122,10 @@ void engineGlue(const std::string& dir) {
     if (!glue.checkExistence() || !glue.glueFile()) die("engine glue: " + glue.ErrorDescription());
 }
 
-void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
-                  int32_t chunk) {
+// Opens the divide panel on the source, sets the chunk size and starts a
+// division into the "window" folder.
+void startWindowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
+                       int32_t chunk) {
     desktop.answers.push_back(QString::fromStdString(dir + "/source.bin"));
     window.findChild<QAction*>("mnuDivide")->trigger();
     auto* box = window.findChild<QLineEdit*>("txtDChunk");
@@ -132,6 +134,11 @@ void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std
     QTest::keyClick(box, Qt::Key_Return);
     desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
     window.findChild<QPushButton*>("cmdDiv")->click();
+}
+
+void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
+                  int32_t chunk) {
+    startWindowDivide(window, desktop, dir, chunk);
     waitForRun(window);
 }
 
@@ -139,14 +146,7 @@ void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std
 // returns the milliseconds from the click to the end of the run.
 double windowStopMs(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
                     int32_t chunk) {
-    desktop.answers.push_back(QString::fromStdString(dir + "/source.bin"));
-    window.findChild<QAction*>("mnuDivide")->trigger();
-    auto* box = window.findChild<QLineEdit*>("txtDChunk");
-    box->setFocus();
-    box->setText(QString::number(chunk));
-    QTest::keyClick(box, Qt::Key_Return);
-    desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
-    window.findChild<QPushButton*>("cmdDiv")->click();
+    startWindowDivide(window, desktop, dir, chunk);
     auto* bar = window.findChild<QProgressBar*>("prgRun");
     while (window.isBusy() && bar->value() < 10) QTest::qWait(1);
     if (!window.isBusy()) die("the division ended before it could be stopped");

@@ -349,7 +349,8 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     QTest::mouseClick(stop, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 120000));
     std::printf("stopped run: longest stall %lld ms, stopped %lld ms after the click\n",
-                static_cast<long long>(gaps.longestMs()), static_cast<long long>(stopping.elapsed()));
+                static_cast<long long>(gaps.longestMs()),
+                static_cast<long long>(stopping.elapsed()));
     EXPECT_EQ(status->text(), QStringLiteral("Division stopped."));
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("holiday-video.hed"))));

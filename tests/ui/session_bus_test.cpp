@@ -149,8 +149,8 @@ TEST_F(SessionBusTest, ALongRunShowsItsProgressKeepsTheMachineAwakeAndSaysItHasE
     // 11,000,000 bytes at 1 MB/s: a run of 11 seconds.
     fileLayer->bytesPerSecond = 1e6;
     divide(11000000);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !standIn.callsOf(QStringLiteral("Notify")).empty(); }, 60000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !standIn.callsOf(QStringLiteral("Notify")).empty(); }, 60000));
 
     const auto inhibits = standIn.callsOf(QStringLiteral("Inhibit"));
     ASSERT_EQ(inhibits.size(), 1u);
