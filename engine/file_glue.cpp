@@ -412,6 +412,7 @@ bool FileGlue::copyChunks() {
     }
     if (s.ok()) s = outputs.create(name, false, &output);
     loop.setShareExtents(outputs.sharesExtents());
+    m_run.phase().enterFollowing(RunPhaseKind::Gluing, &m_run.bytesCounter(), m_bigFileSize);
     int32_t verifiedChunks = 0;
     const auto notify = [this] {
         ++m_currentOp;
@@ -439,6 +440,7 @@ bool FileGlue::copyChunks() {
         if (m_checksums.hasWhole && !isWholeIntact(hashes)) return false;
     }
     if (s.ok() && m_run.stopRequested()) s = CopyLoop::stopped();
+    if (s.ok()) m_run.phase().enter(RunPhaseKind::Flushing);
     if (s.ok()) s = outputs.commit();
     if (!s.ok()) outputs.abandon();
     return m_errors.check(s, m_run.stopRequested());

@@ -88,6 +88,10 @@ class FileGlue {
     // Bytes of the output the run in progress has written so far (0 before
     // the first run). Readable from any thread at any time.
     int64_t BytesDone() const { return m_run.bytesDone(); }
+    // The phase of the run in progress, with its own bytes done and total;
+    // Idle between runs. Readable from any thread at any time; phaseText
+    // gives its text.
+    RunPhaseSnapshot Phase() const { return m_run.phase().snapshot(); }
 
     int16_t ErrorCode() const { return static_cast<int16_t>(m_errors.state().code()); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
