@@ -29,23 +29,26 @@ std::string sizeText(double bytes) {
     return text;
 }
 
-ProgressLine::ProgressLine(std::function<std::string()> phase, std::function<int64_t()> bytesDone)
-    : m_phase(std::move(phase)), m_bytesDone(std::move(bytesDone)) {}
-
-void ProgressLine::start(int64_t total) {
-    m_total = total;
-    m_progress.start(total);
-}
+ProgressLine::ProgressLine(std::function<RunPhaseSnapshot()> phase) : m_phase(std::move(phase)) {}
 
 void ProgressLine::draw() {
-    const int64_t done = m_bytesDone();
+    const RunPhaseSnapshot phase = m_phase();
+    if (phase.kind != m_shown.kind || phase.subject != m_shown.subject ||
+        phase.total != m_shown.total) {
+        m_progress.start(phase.total);
+    }
+    m_shown = phase;
+    if (phase.kind == RunPhaseKind::Idle) return;
     const double seconds = static_cast<double>(m_progress.elapsedMs()) / 1000.0;
-    std::string line = kEraseLine + m_phase();
-    line += "  " + std::to_string(m_progress.percent(done)) + "%  ";
-    line += sizeText(static_cast<double>(done)) + " of " + sizeText(static_cast<double>(m_total));
-    if (seconds > 0) line += "  " + sizeText(static_cast<double>(done) / seconds) + "/s";
-    const QString left = m_progress.timeLeft(done);
-    if (!left.isEmpty()) line += "  " + left.toStdString();
+    const double done = static_cast<double>(phase.done);
+    std::string line = kEraseLine + phaseText(phase);
+    if (phase.total > 0) {
+        line += "  " + std::to_string(m_progress.percent(phase.done)) + "%  ";
+        line += sizeText(done) + " of " + sizeText(static_cast<double>(phase.total));
+        if (seconds > 0 && phase.done > 0) line += "  " + sizeText(done / seconds) + "/s";
+        const QString left = m_progress.timeLeft(phase.done);
+        if (!left.isEmpty()) line += "  " + left.toStdString();
+    }
     writeAll(STDERR_FILENO, line);
     m_drawn = true;
 }
