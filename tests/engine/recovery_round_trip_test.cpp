@@ -92,6 +92,8 @@ struct GlueRepair {
     bool foreign = false;
     // The file the glue is opened with.
     const char* open = "g.hed";
+    // Repaired in place first, then glued with nothing left to rebuild.
+    bool repairFirst = false;
 };
 
 // Damage entries past these are cut to half their length, or made one byte longer.
@@ -177,6 +179,31 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     glu.setChunkPrefix("g");
     ASSERT_TRUE(Succeeded(glu.analyze(), glu));
     EXPECT_EQ(glu.RecoveryChunks(), c.recovery);
+    const std::vector<std::string> before = set.entries();
+    ASSERT_TRUE(Succeeded(glu.checkSet(), glu));
+    EXPECT_EQ(set.entries(), before) << "a check writes nothing";
+    const morvane::SetCheck& check = glu.CheckResult();
+    std::vector<morvane::FileHealth> health;
+    for (int32_t k = 0; k < check.chunks; ++k) health.push_back(check.files[std::size_t(k)].health);
+    EXPECT_EQ(std::count(health.begin(), health.end(), morvane::FileHealth::Missing),
+              c.missing.size());
+    EXPECT_EQ(std::count(health.begin(), health.end(), morvane::FileHealth::Damaged),
+              c.damaged.size());
+    const bool beyond = c.missing.size() + c.damaged.size() > std::size_t(c.recovery);
+    EXPECT_TRUE(check.recoverable || c.refusal != 0) << check.why;
+    EXPECT_FALSE(check.recoverable && beyond);
+    if (c.repairFirst) {
+        const bool repaired = glu.repairSet();
+        if (c.refusal != 0) {
+            EXPECT_FALSE(repaired);
+            EXPECT_EQ(glu.ErrorCode(), c.refusal);
+            EXPECT_EQ(set.entries(), before) << "a refused repair changes nothing";
+            return;
+        }
+        ASSERT_TRUE(Succeeded(repaired, glu));
+        for (const auto& [name, bytes] : chunks)
+            EXPECT_TRUE(readFile(set.file(name)) == bytes) << name << " not repaired";
+    }
     glu.setBigFileName("back.dat");
     glu.setBigFilePath(out.path());
     const bool checked = glu.checkExistence();
@@ -202,7 +229,7 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     std::vector<int32_t> lost = c.missing;
     for (int32_t d : c.damaged) lost.push_back(d % kCut);
     std::sort(lost.begin(), lost.end());
-    EXPECT_EQ(glu.RebuiltChunks(), lost);
+    EXPECT_EQ(glu.RebuiltChunks(), c.repairFirst ? std::vector<int32_t>() : lost);
     EXPECT_EQ(glu.RebuiltInPlace(), !c.readOnly);
     for (const auto& [name, bytes] : chunks) {
         if (c.readOnly) continue;
@@ -243,7 +270,10 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    false,
                    "g.par2"},
-        GlueRepair{"olderSetOtherSizes", 0, {}, {}, false, 0, foreign(3500)}),
+        GlueRepair{"olderSetOtherSizes", 0, {}, {}, false, 0, foreign(3500)},
+        GlueRepair{"repairedInPlace", 2, {1}, {4}, false, 0, none, false, false, "g.hed", true},
+        GlueRepair{
+            "repairBeyondTheData", 1, {2, 5}, {}, false, 12, none, false, false, "g.hed", true}),
     [](const ::testing::TestParamInfo<GlueRepair>& info) { return std::string(info.param.label); });
 
 }  // namespace
