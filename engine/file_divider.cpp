@@ -136,6 +136,7 @@ bool FileDivider::runDivision() {
     if (m_run.stopRequested()) return false;
 
     if (auto* o = m_errors.observer()) o->onGenHeader();
+    m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &m_run.bytesCounter(), m_bigFileSize);
     OutputSet outputs(m_layer, &m_run.stopFlag());
     std::vector<char> header;
     Status s = writeHeader(outputs, &header);
@@ -251,7 +252,6 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     if (s.ok()) s = hashes.start();
     if (!s.ok()) return s;
 
-    m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &m_run.bytesCounter(), m_bigFileSize);
     std::unique_ptr<File> source;
     s = m_layer->openRead(bigFileFullName(), &source);
     if (s.ok() && m_recoveryChunks > 0) {

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <set>
@@ -476,6 +478,8 @@ struct StopCase {
     Op op;
     int occurrence;  // kLast for the last call of the run
     bool completes;
+    // The phase the run says it is in when the stop is asked for.
+    morvane::RunPhaseKind phase;
 };
 
 void PrintTo(const StopCase& c, std::ostream* os) {
@@ -483,6 +487,8 @@ void PrintTo(const StopCase& c, std::ostream* os) {
 }
 
 class StopTest : public ::testing::TestWithParam<StopCase> {};
+
+using P = morvane::RunPhaseKind;
 
 TEST_P(StopTest, LeavesTheFolderAsItWas) {
     const StopCase& c = GetParam();
@@ -493,11 +499,21 @@ TEST_P(StopTest, LeavesTheFolderAsItWas) {
         calls = dry.layer->calls(c.op);
     }
     Scenario s(c.run, CopyMode::ReadWrite);
-    s.layer->hookAt(c.op, c.occurrence == kLast ? calls : c.occurrence, [&s] {
+    morvane::RunPhaseSnapshot phase;
+    std::chrono::steady_clock::time_point asked;
+    s.layer->hookAt(c.op, c.occurrence == kLast ? calls : c.occurrence, [&] {
+        phase = s.div ? s.div->Phase() : s.glu->Phase();
+        asked = std::chrono::steady_clock::now();
         if (s.div) s.div->requestStop();
         if (s.glu) s.glu->requestStop();
     });
     const bool result = s.act();
+    const std::chrono::duration<double, std::milli> latency =
+        std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(int(phase.kind), int(c.phase)) << morvane::phaseText(phase);
+    RecordProperty("stop_to_end_ms", std::to_string(latency.count()));
+    std::cout << "stop in \"" << morvane::phaseText(phase) << "\" ended the run after "
+              << latency.count() << " ms\n";
     const bool stopped = s.div ? s.div->Stopped() : s.glu->Stopped();
     EXPECT_EQ(result, c.completes);
     EXPECT_EQ(stopped, !c.completes);
@@ -513,18 +529,19 @@ TEST_P(StopTest, LeavesTheFolderAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Phases, StopTest,
-    ::testing::Values(StopCase{Run::Divide, Op::OpenWrite, 1, false},        // the header
-                      StopCase{Run::Divide, Op::Write, 2, false},            // chunk 1
-                      StopCase{Run::Divide, Op::OpenWrite, 5, false},        // the checksum file
-                      StopCase{Run::Divide, Op::FlushFileSystem, 1, false},  // the final flush
-                      StopCase{Run::Divide, Op::Rename, 1, true},            // the commit
-                      StopCase{Run::Glue, Op::Read, 1, false},
-                      StopCase{Run::Glue, Op::Write, 3, false},
-                      StopCase{Run::Glue, Op::FlushFileSystem, 1, false},
-                      StopCase{Run::VerifiedGlue, Op::Read, 2, false},
-                      StopCase{Run::RecoveryDivide, Op::WriteAt, kLast, false},  // its finish
-                      StopCase{Run::RecoveryGlue, Op::ReadAt, 1, false},         // the survey
-                      StopCase{Run::RecoveryGlue, Op::WriteAt, 1, false}),       // the rebuild
+    ::testing::Values(
+        StopCase{Run::Divide, Op::OpenWrite, 1, false, P::WritingChunks},   // the header
+        StopCase{Run::Divide, Op::Write, 2, false, P::WritingChunks},       // chunk 1
+        StopCase{Run::Divide, Op::OpenWrite, 5, false, P::WritingChunks},   // the checksum file
+        StopCase{Run::Divide, Op::FlushFileSystem, 1, false, P::Flushing},  // the final flush
+        StopCase{Run::Divide, Op::Rename, 1, true, P::Flushing},            // the commit
+        StopCase{Run::Glue, Op::Read, 1, false, P::Gluing},
+        StopCase{Run::Glue, Op::Write, 3, false, P::Gluing},
+        StopCase{Run::Glue, Op::FlushFileSystem, 1, false, P::Flushing},
+        StopCase{Run::VerifiedGlue, Op::Read, 2, false, P::Gluing},
+        StopCase{Run::RecoveryDivide, Op::WriteAt, kLast, false, P::WritingRecovery},  // its finish
+        StopCase{Run::RecoveryGlue, Op::ReadAt, 1, false, P::Checking},                // the survey
+        StopCase{Run::RecoveryGlue, Op::WriteAt, 1, false, P::Rebuilding}),  // the rebuild
     [](const ::testing::TestParamInfo<StopCase>& info) {
         return std::string(runName(info.param.run)) + "_" + opName(info.param.op) + "_" +
                (info.param.occurrence == kLast ? std::string("Last")
