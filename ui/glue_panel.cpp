@@ -7,10 +7,12 @@
 
 #include "engine/file_glue.h"
 #include "ui/busy_state.h"
+#include "ui/check_text.h"
 #include "ui/engine_text.h"
 #include "ui/number_format.h"
 #include "ui/open_save_dialog.h"
 #include "ui/recovery_text.h"
+#include "ui/window_geometry.h"
 
 namespace morvane {
 
@@ -55,7 +57,7 @@ void GluePanel::createControls() {
     lblGBigFileName = row("lblGBigFileNameA", tr("Original Filename:"), "lblGBigFileName",
                           QStringLiteral("..."), kGlueBigFileNameRow);
     lblGBigFileSize = row("lblGBigFileSizeA", tr("Original File Size:"), "lblGBigFileSize",
-                          QStringLiteral("0 byte"), kGlueBigFileSizeRow);
+                          QStringLiteral("0 byte"), kGlueBigFileSizeRow, kGlueRecoveryWidth);
     // Whether the glue verifies the chunks: the checksum file beside the header, or "none".
     lblGChecksum = row("lblGChecksumA", tr("Checksums:"), "lblGChecksum", QStringLiteral("none"),
                        kGlueChecksumRow);
@@ -69,6 +71,19 @@ void GluePanel::createControls() {
             [this] { m_busy.runWhenIdle([this] { cmdGlu_Click(); }); });
     connect(cmdGCancel, &QPushButton::clicked, this, [this] { cmdGCancel_Click(); });
     setTabOrder(cmdGlu, cmdGCancel);
+
+    cmdCheck = button("cmdCheck", tr("Chec&k"), kRunButtonLeft);
+    cmdCheck->setGeometry(twipsRect(kRunButtonLeft, kGlueCheckTop, kButtonWidth, kGlueCheckHeight));
+    cmdRepair = button("cmdRepair", tr("&Repair"), kCancelButtonLeft);
+    cmdRepair->setGeometry(
+        twipsRect(kCancelButtonLeft, kGlueCheckTop, kButtonWidth, kGlueCheckHeight));
+    cmdRepair->setEnabled(false);
+    connect(cmdCheck, &QPushButton::clicked, this,
+            [this] { m_busy.runWhenIdle([this] { cmdCheck_Click(); }); });
+    connect(cmdRepair, &QPushButton::clicked, this,
+            [this] { m_busy.runWhenIdle([this] { cmdRepair_Click(); }); });
+    setTabOrder(cmdGCancel, cmdCheck);
+    setTabOrder(cmdCheck, cmdRepair);
 }
 
 bool GluePanel::analyze(const QString& name, const QString& folder) {
@@ -100,6 +115,7 @@ void GluePanel::showGlueInfo() {
     const std::string& checksums = objGlu->ChecksumFileName();
     lblGChecksum->setText(checksums.empty() ? QStringLiteral("none") : fromEngineText(checksums));
     lblGRecovery->setText(recoveryChunksText(objGlu->RecoveryChunks()));
+    cmdRepair->setEnabled(false);
 }
 
 QString GluePanel::proposedOutputName() const {
@@ -141,6 +157,57 @@ void GluePanel::cmdGlu_Click() {
             if (*gluing) glue->requestStop();
         },
         [glue] { return glue->BytesDone(); });
+}
+
+void GluePanel::cmdCheck_Click() {
+    runCheck(false);
+}
+
+void GluePanel::cmdRepair_Click() {
+    runCheck(true);
+}
+
+void GluePanel::runCheck(bool repair) {
+    if (!objGlu) return;
+    FileGlue* glue = objGlu.get();
+    RunRequest request;
+    request.texts = &m_texts;
+    request.total = glue->BigFileSize();
+    request.fileName = fromEngineText(glue->HeaderFileName());
+    request.job = [glue, repair](const std::atomic<bool>&) {
+        RunOutcome outcome;
+        outcome.done = repair ? glue->repairSet() : glue->checkSet();
+        outcome.stopped = glue->Stopped();
+        return outcome;
+    };
+    request.stopEngine = [glue] { glue->requestStop(); };
+    request.bytesDone = [glue] { return glue->Phase().done; };
+    request.ended = [this, repair](const RunOutcome& outcome) { checkEnded(outcome, repair); };
+    emit runRequested(request);
+}
+
+void GluePanel::checkEnded(const RunOutcome& outcome, bool repair) {
+    if (!objGlu) return;
+    cmdRepair->setEnabled(false);
+    if (outcome.stopped) {
+        setStatus(repair ? tr("Repair stopped.") : tr("Check stopped."));
+        return;
+    }
+    const SetCheck& check = objGlu->CheckResult();
+    if (!outcome.done) {
+        const QString why = fromEngineText(objGlu->ErrorDescription());
+        setStatus(why);
+        showMessage(why, MessageIcon::Error);
+        return;
+    }
+    if (repair) {
+        QString names;
+        for (const std::string& name : check.lost()) names += u' ' + fromEngineText(name);
+        setStatus(names.isEmpty() ? checkSummaryText(check) : tr("Repaired:") + names);
+        return;
+    }
+    setStatus(checkSummaryText(check));
+    cmdRepair->setEnabled(!check.lost().empty() && check.recoverable);
 }
 
 void GluePanel::runSucceeded() {

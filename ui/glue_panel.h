@@ -37,6 +37,12 @@ class GluePanel : public EnginePanel {
     QString proposedOutputName() const;
     void cmdGlu_Click();
     void cmdGCancel_Click();
+    // Reads the whole set on the worker thread and shows what it found;
+    // `repair` then rebuilds in place what the recovery data covers.
+    void cmdCheck_Click();
+    void cmdRepair_Click();
+    void runCheck(bool repair);
+    void checkEnded(const RunOutcome& outcome, bool repair);
     void objGlu_onError(const EngineSnapshot& engine);
     void objGlu_onNewDivision(const EngineSnapshot& engine);
     void objGlu_onComplete(const EngineSnapshot& engine);
@@ -57,6 +63,8 @@ class GluePanel : public EnginePanel {
     QLabel* lblGRecovery = nullptr;
     QPushButton* cmdGlu = nullptr;
     QPushButton* cmdGCancel = nullptr;
+    QPushButton* cmdCheck = nullptr;
+    QPushButton* cmdRepair = nullptr;
 };
 
 }  // namespace morvane

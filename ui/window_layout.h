@@ -64,6 +64,10 @@ constexpr int kGlueBigFileSizeRow = 3276;
 constexpr int kGlueChecksumRow = 3615;
 constexpr int kGlueRecoveryRow = 4050;
 constexpr int kGlueRecoveryWidth = 2715;
+// Check and Repair stand on the original file size's row, above Glue and
+// Cancel; that row's value ends left of them.
+constexpr int kGlueCheckTop = 3210;
+constexpr int kGlueCheckHeight = 390;
 
 // The status line's row. During a run the status line leaves its right
 // part to the progress bar, the time left and Stop.

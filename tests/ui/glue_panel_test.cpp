@@ -340,6 +340,36 @@ TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     EXPECT_EQ(contents(QStringLiteral("movie_2.div")), second);
 }
 
+TEST_F(GluePanelTest, CheckFindsADamagedChunkAndRepairMendsItInPlace) {
+    makeFile(QStringLiteral("movie.avi"), 3000000);
+    chooseFileToDivide(path(QStringLiteral("movie.avi")));
+    typeChunkSize(QStringLiteral("1000000"));
+    child<QSpinBox>("spnDRecovery")->setValue(1);
+    desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+    button("cmdDiv")->click();
+    runToEnd();
+    const QByteArray second = contents(QStringLiteral("movie_2.div"));
+    {
+        QFile damaged(path(QStringLiteral("movie_2.div")));
+        ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+        damaged.write("damage");
+    }
+
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    EXPECT_FALSE(button("cmdRepair")->isEnabled());
+    button("cmdCheck")->click();
+    runToEnd();
+    EXPECT_EQ(label("lblStatus")->text(),
+              QStringLiteral("movie_2.div damaged: the recovery data can rebuild them"));
+    ASSERT_TRUE(button("cmdRepair")->isEnabled());
+    button("cmdRepair")->click();
+    runToEnd();
+    EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("Repaired: movie_2.div"));
+    EXPECT_EQ(contents(QStringLiteral("movie_2.div")), second);
+    EXPECT_FALSE(button("cmdRepair")->isEnabled());
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
 TEST_F(GluePanelTest, TheProposedNameIsOnlyTheLastPartOfTheStoredName) {
     makeHeader(QStringLiteral("odd.hed"), "../../etc\\dir/ev\x01il\tname.bin<b>", 4, 2, 3);
     chooseHeader(path(QStringLiteral("odd.hed")));
