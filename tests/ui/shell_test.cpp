@@ -80,13 +80,15 @@ TEST_F(WindowTest, PlacesEveryControlAtItsTwipsDividedBy15) {
         {"lblGLastChunkSize", {120, 104, 449, 21}},
         {"lblGNumChunk", {120, 140, 449, 21}},
         {"lblGBigFileName", {120, 179, 449, 21}},
-        {"lblGBigFileSize", {120, 218, 449, 21}},
+        {"lblGBigFileSize", {120, 218, 181, 21}},
         {"lblGChecksumA", {16, 241, 97, 21}},
         {"lblGChecksum", {120, 241, 449, 21}},
         {"lblGRecoveryA", {16, 270, 97, 21}},
         {"lblGRecovery", {120, 270, 181, 21}},
         {"cmdGlu", {312, 264, 121, 33}},
         {"cmdGCancel", {448, 264, 121, 33}},
+        {"cmdCheck", {312, 214, 121, 26}},
+        {"cmdRepair", {448, 214, 121, 26}},
     };
     for (const Place& place : places) {
         QWidget* control = child<QWidget>(place.name);
