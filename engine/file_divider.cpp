@@ -291,8 +291,8 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     // The recovery data covers the checksum file, and reads the large file
     // again for the few chunks it has to correct.
     if (s.ok() && m_recoveryChunks > 0) {
-        m_run.phase().enter(RunPhaseKind::WritingRecovery, std::string(),
-                            RecoveryBytes(m_recoveryChunks));
+        // The encoder's finish does not count its bytes: no total.
+        m_run.phase().enter(RunPhaseKind::WritingRecovery);
         s = recovery.finish(checksums);
     }
     if (s.ok()) s = m_layer->close(*source);

@@ -30,7 +30,8 @@ struct RunPhaseSnapshot {
     RunPhaseKind kind = RunPhaseKind::Idle;
     // The file the phase is about (a chunk file's name); empty for none.
     std::string subject;
-    // Bytes of the phase done so far, and its total (0 when not known).
+    // Bytes of the phase done so far, and its total (0 when not known:
+    // writing recovery data, rebuilding and flushing).
     int64_t done = 0;
     int64_t total = 0;
 };

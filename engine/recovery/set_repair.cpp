@@ -159,7 +159,8 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
     // recovery data covers them all.
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::vector<std::string> found;
-        if (m_phase) m_phase->enter(RunPhaseKind::Rebuilding, joined(names), bytes);
+        // The rebuild does not count its bytes: no total.
+        if (m_phase) m_phase->enter(RunPhaseKind::Rebuilding, joined(names));
         plan.names = OutputNames(names);
         plan.bytes = bytes;
         s = set.begin(folder, plan);
