@@ -58,7 +58,7 @@ class AnsweringDesktop : public morvane::Desktop {
         die("the window asked: " + text.toStdString());
     }
     void showRunProgress(std::optional<double>) override {}
-    void notifyRunEnded(const QString&, const QString&) override {}
+    void notifyRunEnded(const QString&, const QString&, const QString&) override {}
     void inhibitSleep(const QString&) override {}
     void allowSleep() override {}
 };

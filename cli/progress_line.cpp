@@ -39,12 +39,13 @@ void ProgressLine::start(int64_t total) {
 
 void ProgressLine::draw() {
     const int64_t done = m_bytesDone();
+    m_progress.sample(done, 0);
     const double seconds = static_cast<double>(m_progress.elapsedMs()) / 1000.0;
     std::string line = kEraseLine + m_phase();
-    line += "  " + std::to_string(m_progress.percent(done)) + "%  ";
+    line += "  " + std::to_string(static_cast<int>(m_progress.fraction() * 100.0)) + "%  ";
     line += sizeText(static_cast<double>(done)) + " of " + sizeText(static_cast<double>(m_total));
     if (seconds > 0) line += "  " + sizeText(static_cast<double>(done) / seconds) + "/s";
-    const QString left = m_progress.timeLeft(done);
+    const QString left = m_progress.timeLeft();
     if (!left.isEmpty()) line += "  " + left.toStdString();
     writeAll(STDERR_FILENO, line);
     m_drawn = true;

@@ -26,8 +26,10 @@ class GluePanel : public EnginePanel {
   protected:
     bool analyze(const QString& name, const QString& folder) override;
     void releaseEngine() override;
-    // Names the chunks the run rebuilt after the success text.
+    // Says what was written and where, and names the chunks the run
+    // rebuilt, after the success text.
     void runSucceeded() override;
+    void enableRunControls(bool enabled) override;
 
   private:
     void createControls();
@@ -46,6 +48,8 @@ class GluePanel : public EnginePanel {
     QString strGluHeaderName;
     QString strGluHeaderPath;
     QString strGluPrefix;
+    QString strGluOutputName;
+    QString strGluOutputPath;
 
     QLabel* lblGHeader = nullptr;
     QLabel* lblGChunkSize = nullptr;

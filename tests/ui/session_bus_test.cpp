@@ -90,8 +90,9 @@ class StandIn : public QDBusVirtualObject {
 class BusDesktop : public ScriptedDesktop {
   public:
     void showRunProgress(std::optional<double> fraction) override { bus.showProgress(fraction); }
-    void notifyRunEnded(const QString& summary, const QString& body) override {
-        bus.notify(summary, body);
+    void notifyRunEnded(const QString& summary, const QString& body,
+                        const QString& folder) override {
+        bus.notify(summary, body, folder);
     }
     void inhibitSleep(const QString& reason) override { bus.inhibitSleep(reason); }
     void allowSleep() override { bus.allowSleep(); }
