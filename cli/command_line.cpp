@@ -7,11 +7,13 @@
 #include <memory>
 #include <vector>
 
+#include "cli/check_command.h"
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/divide_command.h"
 #include "cli/exit_codes.h"
 #include "cli/glue_command.h"
+#include "cli/repair_command.h"
 #include "cli/stop_signals.h"
 
 namespace morvane {
@@ -22,6 +24,8 @@ std::vector<std::unique_ptr<Command>> allCommands() {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<DivideCommand>());
     commands.push_back(std::make_unique<GlueCommand>());
+    commands.push_back(std::make_unique<CheckCommand>());
+    commands.push_back(std::make_unique<RepairCommand>());
     return commands;
 }
 
@@ -46,9 +50,9 @@ std::string commandsHelp() {
         text += "  " + name + command->summary() + "\n";
     }
     text +=
-        "\nExit status of a command: 0 done, 1 failed, 2 usage error, 4 damage that\n"
-        "recovery data cannot rebuild, 129, 130 or 143 stopped by SIGHUP, SIGINT or\n"
-        "SIGTERM.";
+        "\nExit status of a command: 0 done or intact, 1 failed, 2 usage error, 3 damage\n"
+        "that recovery data can rebuild (check), 4 damage that it cannot rebuild, 129,\n"
+        "130 or 143 stopped by SIGHUP, SIGINT or SIGTERM.";
     return text;
 }
 

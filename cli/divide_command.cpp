@@ -22,18 +22,6 @@ namespace morvane {
 
 namespace {
 
-// Follows a division's notifications for the progress line.
-class DivisionWatch : public FileDividerEvents {
-  public:
-    explicit DivisionWatch(const FileDivider& divider) : m_divider(divider) {}
-    void onNewDivision() override { m_chunk = m_divider.CurrentChunk(); }
-    int32_t chunk() const { return m_chunk; }
-
-  private:
-    const FileDivider& m_divider;
-    std::atomic<int32_t> m_chunk{0};
-};
-
 std::string grouped(int64_t value) {
     std::string digits = std::to_string(value), text;
     for (std::size_t i = 0; i < digits.size(); ++i) {
@@ -135,18 +123,8 @@ int divide(FileDivider& divider, const DivisionTarget& target, CommandContext& c
     divider.setChunkPrefix(target.prefix);
     divider.setChunkPath(target.folder);
     divider.setRecoveryChunks(target.recovery);
-    DivisionWatch watch(divider);
-    divider.setObserver(&watch);
     const int64_t total = divider.BigFileSize();
-    ProgressLine progress(
-        [&] {
-            if (divider.BytesDone() >= total)
-                return std::string(target.recovery > 0 ? "Writing recovery data, flushing to disk"
-                                                       : "Flushing to disk");
-            return "Dividing chunk " + grouped(watch.chunk()) + " of " + grouped(chunks);
-        },
-        [&] { return divider.BytesDone(); });
-    progress.start(total);
+    ProgressLine progress([&] { return divider.Phase(); });
     const Console& console = context.console;
     RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
     bool done = false;

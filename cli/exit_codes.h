@@ -7,6 +7,8 @@ enum ExitCode : int {
     kExitDone = 0,
     kExitFailed = 1,
     kExitUsage = 2,
+    // The set is damaged and its recovery data can rebuild what is damaged.
+    kExitRepairable = 3,
     // The set is damaged and what is damaged cannot be rebuilt.
     kExitDamaged = 4,
 };

@@ -21,31 +21,6 @@ namespace morvane {
 
 namespace {
 
-// Follows a glue's notifications for the progress line.
-class GlueWatch : public FileGlueEvents {
-  public:
-    explicit GlueWatch(const FileGlue& glue) : m_glue(glue) {}
-    void onCheckExist() override { m_checked = m_glue.CurrentChunk(); }
-    void onNewDivision() override { m_glued = m_glue.CurrentChunk(); }
-    std::string phase() const {
-        const std::string of = " of " + std::to_string(m_glue.NumOfChunks());
-        if (m_glued > 0) return "Gluing chunk " + std::to_string(m_glued) + of;
-        return "Checking chunk " + std::to_string(m_checked) + of;
-    }
-
-  private:
-    const FileGlue& m_glue;
-    std::atomic<int32_t> m_checked{0};
-    std::atomic<int32_t> m_glued{0};
-};
-
-// Damage to the set that its recovery data, if any, could not make good.
-bool isDamage(const FileGlue& glue) {
-    if (glue.IsSysErr()) return false;
-    const int code = glue.ErrorCode();
-    return code == kChunkFileMissing || code == kChunkFileDamaged || code == kInvalidChecksumFile;
-}
-
 // Where the glued file goes: `to` (or, when it is a folder, the stored name
 // in it), by default the stored name beside the header.
 std::string outputPath(const std::string& to, const std::string& headerFolder,
@@ -86,6 +61,30 @@ int checkOutput(const std::string& output, bool force, const Console& console) {
 }
 
 }  // namespace
+
+bool isDamage(const FileGlue& glue) {
+    if (glue.IsSysErr()) return false;
+    const int code = glue.ErrorCode();
+    return code == kChunkFileMissing || code == kChunkFileDamaged || code == kInvalidChecksumFile;
+}
+
+int openSet(const char* command, const std::string& header, FileGlue& glue,
+            const Console& console) {
+    std::string headerFolder, headerName;
+    splitPath(header, &headerFolder, &headerName);
+    const std::string prefix = withoutExtension(headerName);
+    glue.setHeaderFileName(headerName);
+    glue.setHeaderFilePath(headerFolder);
+    glue.setChunkPrefix(prefix);
+    if (!headerName.empty() && !prefix.empty() && glue.analyze()) return kExitDone;
+    const std::string why = headerName.empty() || prefix.empty()
+                                ? std::string(engineMessage(kInvalidHeaderFile))
+                                : glue.ErrorDescription();
+    return console.failEarly(command,
+                             !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
+                             std::string(command) + " failed: " + escapeForTerminal(header) + ": " +
+                                 escapeForTerminal(why));
+}
 
 std::string safeOutputName(const std::string& stored) {
     const std::size_t cut = stored.find_last_of("/\\");
@@ -142,19 +141,11 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     const std::string header = args.operands().front();
     std::string headerFolder, headerName;
     splitPath(header, &headerFolder, &headerName);
-    const std::string prefix = withoutExtension(headerName);
     FileGlue glue;
-    glue.setHeaderFileName(headerName);
-    glue.setHeaderFilePath(headerFolder);
-    glue.setChunkPrefix(prefix);
-    if (headerName.empty() || prefix.empty() || !glue.analyze()) {
-        const std::string why = headerName.empty() || prefix.empty()
-                                    ? std::string(engineMessage(kInvalidHeaderFile))
-                                    : glue.ErrorDescription();
-        return console.failEarly(
-            "glue", !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
-            "glue failed: " + escapeForTerminal(header) + ": " + escapeForTerminal(why));
-    }
+    const int opened = openSet("glue", header, glue, console);
+    if (opened != kExitDone) return opened;
+    // Opened through `<prefix>.par2`, the set goes on with its header.
+    const std::string prefix = glue.ChunkPrefix();
 
     std::string stored = safeOutputName(glue.BigFileName());
     if (stored.empty()) stored = safeOutputName(prefix);
@@ -165,13 +156,8 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     splitPath(output, &outputFolder, &outputName);
     glue.setBigFileName(outputName);
     glue.setBigFilePath(outputFolder);
-    GlueWatch watch(glue);
-    glue.setObserver(&watch);
     const int64_t total = glue.BigFileSize();
-    ProgressLine progress(
-        [&] { return glue.BytesDone() >= total ? std::string("Flushing to disk") : watch.phase(); },
-        [&] { return glue.BytesDone(); });
-    progress.start(total);
+    ProgressLine progress([&] { return glue.Phase(); });
     RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
     bool checked = false;
     bool done = false;

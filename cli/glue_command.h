@@ -4,6 +4,8 @@
 
 namespace morvane {
 
+class FileGlue;
+
 // morvane glue HEADER [--to PATH] [--force]
 // Glues the set of HEADER with the engine's FileGlue, as the window's Glue
 // does, rebuilding lost chunks when recovery data beside it covers them.
@@ -16,6 +18,15 @@ class GlueCommand : public Command {
     std::vector<OptionSpec> options() const override;
     int run(const ArgumentParser& args, CommandContext& context) override;
 };
+
+// Analyses the set of `header` (a division header, or `<prefix>.par2` when
+// the header is lost) with `glue`, for the command `command`. kExitDone, or
+// the status to end with once the failure has been said.
+int openSet(const char* command, const std::string& header, FileGlue& glue, const Console& console);
+
+// True when `glue` failed because chunks are missing or damaged beyond what
+// its recovery data, if any, rebuilds.
+bool isDamage(const FileGlue& glue);
 
 // A name that came out of a header file, made safe to write as a file
 // name: its last path component (either separator counts), without control

@@ -46,4 +46,10 @@ void JsonObject::addObject(const char* key, const JsonObject& object) {
     addRaw(key, object.text());
 }
 
+void JsonObject::addObjects(const char* key, const std::vector<JsonObject>& objects) {
+    std::string list;
+    for (const JsonObject& object : objects) list += (list.empty() ? "" : ",") + object.text();
+    addRaw(key, "[" + list + "]");
+}
+
 }  // namespace morvane

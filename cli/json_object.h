@@ -17,6 +17,7 @@ class JsonObject {
     void addNull(const char* key);
     void addStrings(const char* key, const std::vector<std::string>& items);
     void addObject(const char* key, const JsonObject& object);
+    void addObjects(const char* key, const std::vector<JsonObject>& objects);
 
     // The object on one line.
     std::string text() const { return "{" + m_fields + "}"; }

@@ -29,24 +29,27 @@ std::string sizeText(double bytes) {
     return text;
 }
 
-ProgressLine::ProgressLine(std::function<std::string()> phase, std::function<int64_t()> bytesDone)
-    : m_phase(std::move(phase)), m_bytesDone(std::move(bytesDone)) {}
-
-void ProgressLine::start(int64_t total) {
-    m_total = total;
-    m_progress.start(total);
-}
+ProgressLine::ProgressLine(std::function<RunPhaseSnapshot()> phase) : m_phase(std::move(phase)) {}
 
 void ProgressLine::draw() {
-    const int64_t done = m_bytesDone();
-    m_progress.sample(done, 0);
+    const RunPhaseSnapshot phase = m_phase();
+    if (phase.kind != m_shown.kind || phase.subject != m_shown.subject ||
+        phase.total != m_shown.total) {
+        m_progress.start();
+    }
+    m_shown = phase;
+    m_progress.sample(phase.done, phase.total, static_cast<int64_t>(phase.kind));
+    if (phase.kind == RunPhaseKind::Idle) return;
     const double seconds = static_cast<double>(m_progress.elapsedMs()) / 1000.0;
-    std::string line = kEraseLine + m_phase();
-    line += "  " + std::to_string(static_cast<int>(m_progress.fraction() * 100.0)) + "%  ";
-    line += sizeText(static_cast<double>(done)) + " of " + sizeText(static_cast<double>(m_total));
-    if (seconds > 0) line += "  " + sizeText(static_cast<double>(done) / seconds) + "/s";
-    const QString left = m_progress.timeLeft();
-    if (!left.isEmpty()) line += "  " + left.toStdString();
+    const double done = static_cast<double>(phase.done);
+    std::string line = kEraseLine + phaseText(phase);
+    if (phase.total > 0) {
+        line += "  " + std::to_string(static_cast<int>(m_progress.fraction() * 100.0)) + "%  ";
+        line += sizeText(done) + " of " + sizeText(static_cast<double>(phase.total));
+        if (seconds > 0 && phase.done > 0) line += "  " + sizeText(done / seconds) + "/s";
+        const QString left = m_progress.timeLeft();
+        if (!left.isEmpty()) line += "  " + left.toStdString();
+    }
     writeAll(STDERR_FILENO, line);
     m_drawn = true;
 }

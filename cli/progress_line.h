@@ -4,31 +4,29 @@
 #include <functional>
 #include <string>
 
+#include "engine/run_phase.h"
 #include "ui/run_progress.h"
 
 namespace morvane {
 
 // The line on standard error, redrawn in place, that follows a run on a
-// terminal: the phase, the percentage, bytes done of the total, the speed
-// and the time left.
+// terminal: the engine's phase, and of that phase the percentage, bytes
+// done of the total, the speed and the time left.
 class ProgressLine {
   public:
-    // `phase` names what the run is doing; `bytesDone` reads its count of
-    // bytes copied. Both are called from the thread that calls draw().
-    ProgressLine(std::function<std::string()> phase, std::function<int64_t()> bytesDone);
+    // `phase` reads the run's phase; called from the thread that calls
+    // draw().
+    explicit ProgressLine(std::function<RunPhaseSnapshot()> phase);
 
-    // Restarts the clock for a run of `total` bytes.
-    void start(int64_t total);
-    // Draws the line anew.
+    // Draws the line anew; a new phase restarts the clock.
     void draw();
     // Erases the line, so that what follows starts on a clean one.
     void clear();
 
   private:
-    std::function<std::string()> m_phase;
-    std::function<int64_t()> m_bytesDone;
+    std::function<RunPhaseSnapshot()> m_phase;
     RunProgress m_progress;
-    int64_t m_total = 0;
+    RunPhaseSnapshot m_shown;
     bool m_drawn = false;
 };
 

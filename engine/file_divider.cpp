@@ -140,6 +140,7 @@ bool FileDivider::runDivision() {
     std::vector<char> header;
     Status s = writeHeader(outputs, &header);
     if (s.ok()) s = writeChunks(outputs, header);
+    if (s.ok()) m_run.phase().enter(RunPhaseKind::Flushing);
     if (s.ok()) s = outputs.commit();
     if (!s.ok()) outputs.abandon();
     if (!m_errors.check(s, m_run.stopRequested())) return false;
@@ -250,6 +251,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     if (s.ok()) s = hashes.start();
     if (!s.ok()) return s;
 
+    m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &m_run.bytesCounter(), m_bigFileSize);
     std::unique_ptr<File> source;
     s = m_layer->openRead(bigFileFullName(), &source);
     if (s.ok() && m_recoveryChunks > 0) {
@@ -288,7 +290,11 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     if (s.ok()) s = outputs.retire(*file);
     // The recovery data covers the checksum file, and reads the large file
     // again for the few chunks it has to correct.
-    if (s.ok() && m_recoveryChunks > 0) s = recovery.finish(checksums);
+    if (s.ok() && m_recoveryChunks > 0) {
+        m_run.phase().enter(RunPhaseKind::WritingRecovery, std::string(),
+                            RecoveryBytes(m_recoveryChunks));
+        s = recovery.finish(checksums);
+    }
     if (s.ok()) s = m_layer->close(*source);
     return s;
 }

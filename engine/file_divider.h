@@ -86,6 +86,10 @@ class FileDivider {
     // Bytes of the large file the run in progress has copied so far (0
     // before the first run). Readable from any thread at any time.
     int64_t BytesDone() const { return m_run.bytesDone(); }
+    // The phase of the run in progress, with its own bytes done and total;
+    // Idle between runs. Readable from any thread at any time; phaseText
+    // gives its text.
+    RunPhaseSnapshot Phase() const { return m_run.phase().snapshot(); }
 
     int32_t ErrorCode() const { return m_errors.state().code(); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }

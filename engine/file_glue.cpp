@@ -130,6 +130,7 @@ bool FileGlue::openThroughRecoveryIndex() {
     const std::string prefix = name.substr(0, name.size() - suffix.size());
     SetShape shape{m_headerFilePath, prefix, kMaxChunksOfRecoveryData, 0, 0, false};
     SetRepair repair(m_layer, &m_run.stopFlag());
+    repair.setPhase(&m_run.phase());
     bool found = false;
     Status s = repair.load(shape, &found);
     if (s.ok() && !found) s = Status::SysError(ENODATA, "No usable recovery data: " + name);
@@ -152,6 +153,7 @@ bool FileGlue::openThroughRecoveryIndex() {
 Status FileGlue::loadRecovery() {
     SetShape shape{m_headerFilePath, m_chunkPrefix, m_numOfChunks, m_avgChunkSize, m_lastChunkSize};
     auto repair = std::make_unique<SetRepair>(m_layer, &m_run.stopFlag());
+    repair->setPhase(&m_run.phase());
     m_recovery.reset();
     bool found = false;
     const Status s = repair->load(shape, &found);
@@ -249,7 +251,7 @@ std::vector<std::string> FileGlue::chunkNames(const std::vector<int32_t>& chunks
     return names;
 }
 
-bool FileGlue::repairSet() {
+bool FileGlue::surveyAndRebuild() {
     SetSurvey survey;
     const Status s = m_recovery->survey(&survey);
     if (!m_errors.check(s, m_run.stopRequested())) return false;
@@ -275,17 +277,20 @@ bool FileGlue::repairSet() {
     // it; otherwise the chunks are glued as they are.
     std::string why;
     if (lost.empty() || (!chunkLost && !m_recovery->covers(lost, &why))) return true;
-    return rebuild(lost, !survey.missing.empty());
+    return rebuild(lost, !survey.missing.empty(), outputFolder());
 }
 
-bool FileGlue::rebuild(const std::vector<std::string>& names, bool anyMissing) {
+std::string FileGlue::outputFolder() const {
+    return folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName));
+}
+
+bool FileGlue::rebuild(const std::vector<std::string>& names, bool anyMissing,
+                       const std::string& outputFolder) {
     std::string why;
     bool uncovered = !m_recovery->covers(names, &why);
     Status s;
     if (!uncovered) {
-        s = m_recovery->rebuild(names, m_checksums,
-                                folderOf(m_layer->followLinks(m_bigFilePath + m_bigFileName)),
-                                &uncovered);
+        s = m_recovery->rebuild(names, m_checksums, outputFolder, &uncovered);
         if (uncovered) why = s.text();
     }
     if (uncovered && !m_run.stopRequested()) {
@@ -325,7 +330,7 @@ bool FileGlue::runGlue() {
     if (!isReadyForChunks()) return false;
     if (!outputIsDistinctFromInputs()) return false;
     if (m_run.stopRequested()) return false;
-    if (m_recovery && !repairSet()) return false;
+    if (m_recovery && !surveyAndRebuild()) return false;
     m_currentOp = 0;
     m_numOfOps = countOps(m_avgChunkSize, m_lastChunkSize, m_numOfChunks);
     bool glued = copyChunks();
@@ -333,7 +338,7 @@ bool FileGlue::runGlue() {
         // Found damaged on the way: rebuilt, then glued once more.
         const std::vector<int32_t> damaged = m_damaged;
         m_damaged.clear();
-        glued = rebuild(chunkNames(damaged), false);
+        glued = rebuild(chunkNames(damaged), false, outputFolder());
         m_currentOp = 0;
         m_run.bytesCounter() = 0;
         if (glued) glued = copyChunks();
@@ -348,6 +353,111 @@ bool FileGlue::runGlue() {
     if (!glued) return false;
     m_errors.clearError();
     if (auto* o = m_errors.observer()) o->onComplete();
+    return true;
+}
+
+bool FileGlue::checkSet() {
+    return m_run.run([this] { return runCheck(); });
+}
+
+bool FileGlue::repairSet() {
+    return m_run.run([this] { return runRepair(); });
+}
+
+bool FileGlue::runCheck() {
+    m_check = SetCheck();
+    if (!isReadyForChunks()) return false;
+    SetSurvey survey;
+    bool surveyed = false;
+    if (m_recovery) {
+        const Status s = m_recovery->survey(&survey);
+        if (!m_errors.check(s, m_run.stopRequested())) return false;
+        surveyed = !survey.foreign;
+        m_check.recoveryUsed = surveyed;
+        m_check.foreignRecovery = survey.foreign;
+    }
+    const auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    m_check.contentsChecked = surveyed || !m_checksums.chunks.empty();
+    for (int32_t k = 1; k <= m_numOfChunks; ++k) {
+        m_currentChunk = k;
+        CheckedFile file{chunkFileName(m_chunkPrefix, k), FileHealth::Intact};
+        if (surveyed) {
+            if (listed(survey.missing, file.name)) file.health = FileHealth::Missing;
+            if (listed(survey.damaged, file.name)) file.health = FileHealth::Damaged;
+        } else if (!m_errors.check(judgeChunk(k, &file.health), m_run.stopRequested())) {
+            return false;
+        }
+        m_check.files.push_back(file);
+    }
+    m_check.chunks = m_numOfChunks;
+    for (const std::string& name : {m_headerFileName, checksumFileName(m_chunkPrefix)}) {
+        if (surveyed && listed(survey.missing, name)) {
+            m_check.files.push_back({name, FileHealth::Missing});
+        } else if (surveyed && listed(survey.damaged, name)) {
+            m_check.files.push_back({name, FileHealth::Damaged});
+        }
+    }
+    const std::vector<std::string> lost = m_check.lost();
+    if (!lost.empty() && surveyed) {
+        m_check.recoverable = m_recovery->covers(lost, &m_check.why);
+    } else if (!lost.empty()) {
+        m_check.recoverable = false;
+        m_check.why = m_check.foreignRecovery ? "the recovery data belongs to another division"
+                                              : "there is no recovery data";
+    }
+    m_errors.clearError();
+    return true;
+}
+
+Status FileGlue::judgeChunk(int32_t k, FileHealth* health) {
+    const std::string path = chunkFullName(k);
+    *health = FileHealth::Missing;
+    if (!m_layer->isPresentFile(path)) return Status::OK();
+    std::unique_ptr<File> file;
+    int64_t size = 0;
+    Status s = m_layer->openRead(path, &file);
+    if (s.ok()) s = m_layer->size(*file, &size);
+    if (s.ok()) s = m_layer->close(*file);
+    if (!s.ok()) return s;
+    *health = size == layout().bytesOf(k) ? FileHealth::Intact : FileHealth::Damaged;
+    if (*health == FileHealth::Damaged || m_checksums.chunks.empty()) return Status::OK();
+    m_run.phase().enter(RunPhaseKind::Checking, chunkFileName(m_chunkPrefix, k), size);
+    Sha256Digest digest;
+    s = sha256OfFile(*m_layer, path, &digest, &m_run.stopFlag(), &m_run.phase().doneCounter());
+    if (s.ok() && digest != m_checksums.chunks[std::size_t(k - 1)]) *health = FileHealth::Damaged;
+    return s;
+}
+
+bool FileGlue::runRepair() {
+    if (m_recovery) m_recovery->startRun();
+    if (!runCheck()) return false;
+    const std::vector<std::string> lost = m_check.lost();
+    if (lost.empty()) return true;
+    if (!m_check.recoverable) {
+        m_currentChunk = 0;
+        for (const CheckedFile& file : m_check.files) {
+            if (file.health == FileHealth::Intact) continue;
+            m_currentChunk = int32_t(chunkNumberOf(file.name, m_chunkPrefix, m_numOfChunks));
+            break;
+        }
+        if (m_check.anyMissing()) {
+            m_errors.setError(kChunkFileMissing, m_check.why);
+        } else {
+            m_errors.setError(kChunkFileDamaged, lost.front() + " (" + m_check.why + ")");
+        }
+        return false;
+    }
+    // Put back beside the header or not at all: a repair has no output of
+    // its own to rebuild into.
+    bool done = rebuild(lost, m_check.anyMissing(), m_headerFilePath);
+    if (done && !m_recovery->rebuiltInPlace()) {
+        done = m_errors.check(Status::SysError(EROFS, "Cannot write beside " + m_headerFileName));
+    }
+    m_recovery->endRun();
+    if (!done) return false;
+    m_errors.clearError();
     return true;
 }
 
@@ -412,6 +522,7 @@ bool FileGlue::copyChunks() {
     }
     if (s.ok()) s = outputs.create(name, false, &output);
     loop.setShareExtents(outputs.sharesExtents());
+    m_run.phase().enterFollowing(RunPhaseKind::Gluing, &m_run.bytesCounter(), m_bigFileSize);
     int32_t verifiedChunks = 0;
     const auto notify = [this] {
         ++m_currentOp;
@@ -439,6 +550,7 @@ bool FileGlue::copyChunks() {
         if (m_checksums.hasWhole && !isWholeIntact(hashes)) return false;
     }
     if (s.ok() && m_run.stopRequested()) s = CopyLoop::stopped();
+    if (s.ok()) m_run.phase().enter(RunPhaseKind::Flushing);
     if (s.ok()) s = outputs.commit();
     if (!s.ok()) outputs.abandon();
     return m_errors.check(s, m_run.stopRequested());

@@ -12,6 +12,7 @@
 #include "engine/error_reporter.h"
 #include "engine/file_glue_events.h"
 #include "engine/run_control.h"
+#include "engine/set_check.h"
 
 namespace morvane {
 
@@ -88,6 +89,10 @@ class FileGlue {
     // Bytes of the output the run in progress has written so far (0 before
     // the first run). Readable from any thread at any time.
     int64_t BytesDone() const { return m_run.bytesDone(); }
+    // The phase of the run in progress, with its own bytes done and total;
+    // Idle between runs. Readable from any thread at any time; phaseText
+    // gives its text.
+    RunPhaseSnapshot Phase() const { return m_run.phase().snapshot(); }
 
     int16_t ErrorCode() const { return static_cast<int16_t>(m_errors.state().code()); }
     const std::string& ErrorDescription() const { return m_errors.state().description(); }
@@ -135,7 +140,32 @@ class FileGlue {
     // the description saying what the recovery data covers.
     bool glueFile();
 
+    // Reads every file of the analysed set and writes nothing: each chunk
+    // is compared with the recovery data (length and MD5) when the set has
+    // its own, else with the checksum file (SHA-256) when there is one,
+    // else only looked for and measured. CheckResult then says what was
+    // found and whether the recovery data can rebuild it. Returns false
+    // with code 10 or 3 (see glueFile) or a read error, and false without
+    // an error when stopped (see requestStop).
+    bool checkSet();
+    // What the last checkSet or repairSet found.
+    const SetCheck& CheckResult() const { return m_check; }
+    // Checks the set as checkSet does, then rebuilds its lost and damaged
+    // files from the recovery data and puts them in place beside the
+    // header, with the commit of a glue's rebuild; glues nothing.
+    // RebuiltChunks lists the chunks rebuilt. Returns true when nothing
+    // was lost. Returns false with code 12 (missing) or 14 (damaged) when
+    // there is no recovery data for them or it does not cover them, a
+    // system error (EROFS and the like when the folder cannot take them),
+    // and false without an error when stopped.
+    bool repairSet();
+
   private:
+    bool runCheck();
+    bool runRepair();
+    // The health of chunk `k` from its length, and its SHA-256 when the
+    // checksum file lists it.
+    Status judgeChunk(int32_t k, FileHealth* health);
     bool runGlue();
     // When the header file name is `<prefix>.par2`: opens the set through
     // its recovery data, rebuilding a lost or damaged header, and goes on
@@ -159,11 +189,14 @@ class FileGlue {
     Status loadRecovery();
     // Compares the set with its recovery data and rebuilds what is lost or
     // damaged; drops recovery data of another division.
-    bool repairSet();
+    bool surveyAndRebuild();
     // Rebuilds the set's files `names` from the recovery data and puts
-    // them in place; `anyMissing`: some were missing rather than damaged
+    // them in place, or in `outputFolder` when the set's folder cannot
+    // take them; `anyMissing`: some were missing rather than damaged
     // (code 12 rather than 14 when the data does not cover them).
-    bool rebuild(const std::vector<std::string>& names, bool anyMissing);
+    bool rebuild(const std::vector<std::string>& names, bool anyMissing,
+                 const std::string& outputFolder);
+    std::string outputFolder() const;
     std::vector<std::string> chunkNames(const std::vector<int32_t>& chunks) const;
     std::string chunkFullName(int64_t k) const;
     ChunkLayout layout() const { return {m_avgChunkSize, m_lastChunkSize, m_numOfChunks}; }
@@ -191,6 +224,7 @@ class FileGlue {
     bool m_foreignRecovery = false;
     // Chunks found damaged in a run that can rebuild them.
     std::vector<int32_t> m_damaged;
+    SetCheck m_check;
     ErrorReporter<FileGlueEvents> m_errors;
     RunControl m_run;
 };

@@ -149,7 +149,8 @@ void HashLanes::run(Worker& worker) {
     }
 }
 
-Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out) {
+Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out,
+                    const std::atomic<bool>* stop, std::atomic<int64_t>* done) {
     DigestContext context(EVP_MD_CTX_new());
     std::unique_ptr<char[]> piece = layer.allocateBlock(kPieceSize);
     if (!context || !piece) return Status::SysError(ENOMEM);
@@ -158,8 +159,10 @@ Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out
     Status s = layer.openRead(path, &file);
     std::size_t got = kPieceSize;
     while (s.ok() && got == kPieceSize) {
+        if (stop && *stop) return Status::SysError(ECANCELED);
         s = layer.read(*file, piece.get(), kPieceSize, &got);
         if (s.ok() && EVP_DigestUpdate(context.get(), piece.get(), got) != 1) s = digestFailure();
+        if (done) *done += static_cast<int64_t>(got);
     }
     if (s.ok()) s = layer.close(*file);
     unsigned int length = 0;

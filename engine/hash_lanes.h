@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -62,7 +63,10 @@ class HashLanes : public BlockConsumer {
     bool m_stopping = false;
 };
 
-// The SHA-256 of the whole file at `path`, read in pieces.
-Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out);
+// The SHA-256 of the whole file at `path`, read in pieces, adding each
+// piece's bytes to `*done` when `done` is not nullptr. Fails with ECANCELED
+// once `*stop` is set (when `stop` is not nullptr).
+Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out,
+                    const std::atomic<bool>* stop = nullptr, std::atomic<int64_t>* done = nullptr);
 
 }  // namespace morvane

@@ -368,7 +368,9 @@ void DividePanel::cmdDiv_Click() {
             outcome.stopped = divider->Stopped();
             return outcome;
         },
-        [divider] { divider->requestStop(); }, [divider] { return divider->BytesDone(); });
+        [divider] { divider->requestStop(); }, [divider] { return divider->BytesDone(); },
+        [divider] { return divider->Phase(); },
+        m_recoveryChunks > 0 ? divider->RecoveryBytes(m_recoveryChunks) : 0);
 }
 
 void DividePanel::cmdDCancel_Click() {

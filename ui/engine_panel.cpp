@@ -97,7 +97,8 @@ void EnginePanel::cancel() {
 
 void EnginePanel::requestRun(int64_t total, const QString& fileName, const QString& outputFolder,
                              BackgroundRun::Job job, std::function<void()> stopEngine,
-                             std::function<int64_t()> bytesDone, std::function<RunPhase()> phase) {
+                             std::function<int64_t()> bytesDone,
+                             std::function<RunPhaseSnapshot()> phase, int64_t laterBytes) {
     RunRequest request;
     request.texts = &m_texts;
     request.total = total;
@@ -107,6 +108,7 @@ void EnginePanel::requestRun(int64_t total, const QString& fileName, const QStri
     request.stopEngine = std::move(stopEngine);
     request.bytesDone = std::move(bytesDone);
     request.phase = std::move(phase);
+    request.laterBytes = laterBytes;
     request.ended = [this](const RunOutcome& outcome) { takeOutcome(outcome); };
     emit runRequested(request);
 }

@@ -102,10 +102,12 @@ class EnginePanel : public QGroupBox {
     // Shows the save dialog that names the run's output, proposing `fileName`.
     std::optional<QString> chooseOutput(const QString& fileName);
     // Asks the window to run `job` over `total` bytes of the file `fileName`,
-    // writing into `outputFolder`. `phase` reads the phase the run is in.
+    // writing into `outputFolder`. `phase` reads the phase the run is in;
+    // `laterBytes` are the bytes of the phases planned after the copy.
     void requestRun(int64_t total, const QString& fileName, const QString& outputFolder,
                     BackgroundRun::Job job, std::function<void()> stopEngine,
-                    std::function<int64_t()> bytesDone, std::function<RunPhase()> phase = nullptr);
+                    std::function<int64_t()> bytesDone,
+                    std::function<RunPhaseSnapshot()> phase = nullptr, int64_t laterBytes = 0);
     // Hides the panel and says so.
     void closePanel();
 

@@ -142,7 +142,7 @@ void GluePanel::cmdGlu_Click() {
         [glue, gluing] {
             if (*gluing) glue->requestStop();
         },
-        [glue] { return glue->BytesDone(); });
+        [glue] { return glue->BytesDone(); }, [glue] { return glue->Phase(); });
 }
 
 void GluePanel::runSucceeded() {

@@ -7,11 +7,14 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <string>
 
 #include "ui/busy_cursor.h"
 #include "ui/busy_state.h"
 #include "ui/desktop.h"
 #include "ui/elided_label.h"
+#include "ui/engine_text.h"
 #include "ui/number_format.h"
 #include "ui/window_geometry.h"
 #include "ui/window_layout.h"
@@ -113,14 +116,17 @@ void RunController::showRunStrip(bool visible) {
 
 void RunController::start(const RunRequest& request) {
     m_request = request;
-    m_progress.start(request.total);
+    m_progress.start();
+    m_phase = RunPhaseSnapshot();
+    m_phaseKey = -1;
+    m_bytesBefore = 0;
     m_busyCursor = std::make_unique<BusyCursor>();
     m_blocksDone = 0;
     m_blocksTotal = 0;
     m_stopping = false;
     showOnBar(0.0, formatPercent(0.0));
     lblTimeLeft->clear();
-    lblPhase->setText(currentPhase().text);
+    lblPhase->setText(fromEngineText(phaseText(currentPhase())));
     lblRunBytes->clear();
     prgRun->setAccessibleDescription(QString());
     cmdStop->setEnabled(true);
@@ -135,12 +141,12 @@ void RunController::start(const RunRequest& request) {
     tmrProgress->start();
 }
 
-RunPhase RunController::currentPhase() const {
+RunPhaseSnapshot RunController::currentPhase() const {
     if (m_request.phase) return m_request.phase();
-    RunPhase whole;
+    RunPhaseSnapshot whole;
+    whole.kind = RunPhaseKind::WritingChunks;
     whole.done = m_request.bytesDone ? m_request.bytesDone() : 0;
     whole.total = m_request.total;
-    whole.copiesBlocks = true;
     return whole;
 }
 
@@ -150,24 +156,17 @@ void RunController::showBlocks(int64_t done, int64_t total) {
 }
 
 void RunController::showOnBar(double share, const QString& percentText) {
+    if (prgRun->maximum() == 0) prgRun->setRange(0, kBarSteps);
     prgRun->setValue(permilleOf(share));
     prgRun->setFormat(percentText);
 }
 
 void RunController::refreshProgress() {
     if (!m_run) return;
-    const RunPhase phase = currentPhase();
-    m_progress.sample(m_request.bytesDone(), phase.kind);
-    if (phase.copiesBlocks && m_blocksTotal > 0) {
-        // The same count as the status line's, from the same notification.
-        const double share = static_cast<double>(m_blocksDone) / static_cast<double>(m_blocksTotal);
-        showOnBar(share, formatPercent(share));
-    } else if (phase.total > 0) {
-        const double share = static_cast<double>(phase.done) / static_cast<double>(phase.total);
-        showOnBar(share, formatPercent(share));
-    }
+    const RunPhaseSnapshot phase = currentPhase();
+    takeWork(phase);
+    showPhase(phase);
     if (m_stopping) return;
-    if (lblPhase->text() != phase.text) lblPhase->setText(phase.text);
     const QString bytes =
         phase.total > 0 ? bytesOfTotalText(phase.done, phase.total, m_progress.bytesPerSecond())
                         : QString();
@@ -181,6 +180,44 @@ void RunController::refreshProgress() {
     if (permille != m_shownPermille) {
         m_shownPermille = permille;
         m_desktop.showRunProgress(m_progress.fraction());
+    }
+}
+
+void RunController::takeWork(const RunPhaseSnapshot& phase) {
+    const int64_t key = static_cast<int64_t>(phase.kind) * 1000003 +
+                        static_cast<int64_t>(std::hash<std::string>()(phase.subject) % 1000003);
+    if (key != m_phaseKey) {
+        // The phase before is done: all of it counts.
+        m_bytesBefore += std::max(m_phase.total, m_phase.done);
+        m_phaseKey = key;
+    }
+    m_phase = phase;
+    const bool copying =
+        phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
+    const int64_t after = copying ? m_request.laterBytes : 0;
+    m_progress.sample(m_bytesBefore + phase.done,
+                      m_bytesBefore + std::max(phase.total, phase.done) + after, key);
+}
+
+void RunController::showPhase(const RunPhaseSnapshot& phase) {
+    const bool copying =
+        phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
+    if (copying && m_blocksTotal > 0) {
+        // The same count as the status line's, from the same notification.
+        const double share = static_cast<double>(m_blocksDone) / static_cast<double>(m_blocksTotal);
+        showOnBar(share, formatPercent(share));
+    } else if (phase.total > 0) {
+        const double share = static_cast<double>(phase.done) / static_cast<double>(phase.total);
+        showOnBar(share, formatPercent(share));
+    } else if (phase.kind != RunPhaseKind::Idle && prgRun->maximum() != 0) {
+        // A phase that cannot tell how far it is: the bar moves without a count.
+        prgRun->setRange(0, 0);
+    }
+    if (m_stopping) return;
+    const QString text = fromEngineText(phaseText(phase));
+    if (lblPhase->text() != text) {
+        lblPhase->setText(text);
+        lblPhase->setAccessibleDescription(text);
     }
 }
 

@@ -62,9 +62,13 @@ class RunController : public QObject {
     void refreshProgress();
     // Shows `share` (0 to 1) on the bar as `percentText`.
     void showOnBar(double share, const QString& percentText);
-    // The phase the run is in; the whole run as one phase when the panel
-    // tells none.
-    RunPhase currentPhase() const;
+    // Shows the phase's own progress on the bar, and its name.
+    void showPhase(const RunPhaseSnapshot& phase);
+    // Counts the run's work so far into the time left, the speed and the taskbar.
+    void takeWork(const RunPhaseSnapshot& phase);
+    // The phase the run is in; the whole run as one phase of copying when
+    // the panel tells none.
+    RunPhaseSnapshot currentPhase() const;
     void cmdStop_Click();
     void runEnded(const RunOutcome& outcome);
     // Gives back the cursor, the taskbar and the machine's sleep.
@@ -87,6 +91,11 @@ class RunController : public QObject {
     int64_t m_blocksTotal = 0;
     // Stop was asked for the run going on.
     bool m_stopping = false;
+    // The phase last read, told apart by its kind and subject, and the
+    // bytes of the phases before it.
+    RunPhaseSnapshot m_phase;
+    int64_t m_phaseKey = -1;
+    int64_t m_bytesBefore = 0;
     // The close question is up; a run that ends meanwhile is taken after it.
     bool m_asking = false;
     std::optional<RunOutcome> m_deferredOutcome;

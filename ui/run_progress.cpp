@@ -75,8 +75,8 @@ QString bytesOfTotalText(int64_t done, int64_t total, std::optional<double> byte
     return text;
 }
 
-void RunProgress::start(int64_t total) {
-    m_total = std::max<int64_t>(total, 0);
+void RunProgress::start() {
+    m_total = 0;
     m_done = 0;
     m_phase = -1;
     m_samples.clear();
@@ -84,8 +84,9 @@ void RunProgress::start(int64_t total) {
     m_clock.start();
 }
 
-void RunProgress::sample(int64_t done, int phase) {
+void RunProgress::sample(int64_t done, int64_t total, int64_t phase) {
     const int64_t now = elapsedMs();
+    m_total = std::max<int64_t>(total, 0);
     m_done = std::clamp<int64_t>(done, 0, m_total);
     if (phase != m_phase) {
         m_phase = phase;

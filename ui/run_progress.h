@@ -28,11 +28,12 @@ QString bytesOfTotalText(int64_t done, int64_t total, std::optional<double> byte
 // another's.
 class RunProgress {
   public:
-    // Restarts the clock for a run of `total` bytes of work.
-    void start(int64_t total);
-    // Takes the work done so far (of the total given to start()), and the
-    // phase it was done in. Called at a steady rate while the run goes on.
-    void sample(int64_t done, int phase);
+    // Restarts the clock for a new run.
+    void start();
+    // Takes the run's work done so far of its `total` as now known, and the
+    // phase it is in (any number that tells phases apart). Called at a
+    // steady rate while the run goes on.
+    void sample(int64_t done, int64_t total, int64_t phase);
     // The share of the total done at the last sample, from 0 to 1.
     double fraction() const;
     // The bytes per second of the last few seconds; none until they can be told.
@@ -55,7 +56,7 @@ class RunProgress {
     QElapsedTimer m_clock;
     int64_t m_total = 0;
     int64_t m_done = 0;
-    int m_phase = -1;
+    int64_t m_phase = -1;
     // The current phase's samples, oldest first; the first is its start.
     std::deque<Sample> m_samples;
     Sample m_phaseStart{0, 0};

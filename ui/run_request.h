@@ -4,23 +4,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/run_phase.h"
 #include "ui/background_run.h"
 #include "ui/panel_texts.h"
 
 namespace morvane {
-
-// What a run is doing at one moment.
-struct RunPhase {
-    // Tells phases apart: a new value is a new phase.
-    int kind = 0;
-    // What the phase does, in words ("Writing chunks").
-    QString text;
-    // The phase's own bytes done and in all; a total of 0 when not known.
-    int64_t done = 0;
-    int64_t total = 0;
-    // The phase copies the blocks the status line counts.
-    bool copiesBlocks = false;
-};
 
 // A run a panel asks for: the job to run on its own thread, and what the
 // window needs to follow it and to hand its outcome back.
@@ -29,6 +17,9 @@ struct RunRequest {
     const PanelTexts* texts = nullptr;
     // The bytes the run copies in all, and the name of the file it is about.
     int64_t total = 0;
+    // The bytes of the phases planned after the copy (a division's recovery
+    // data), for the time left.
+    int64_t laterBytes = 0;
     QString fileName;
     // The folder the run writes into, ending in "/".
     QString outputFolder;
@@ -39,7 +30,7 @@ struct RunRequest {
     std::function<int64_t()> bytesDone;
     // Reads the phase the run is in; called on the window's thread while
     // the job runs.
-    std::function<RunPhase()> phase;
+    std::function<RunPhaseSnapshot()> phase;
     // Takes the outcome on the window's thread once the run has ended.
     std::function<void(const RunOutcome&)> ended;
 };

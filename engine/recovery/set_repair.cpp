@@ -25,6 +25,16 @@ bool cannotTake(const Status& s) {
 
 constexpr std::size_t kSurveyBlock = 1 << 20;
 
+// "a, b and c".
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
 }  // namespace
 
 SetRepair::SetRepair(std::shared_ptr<FileLayer> layer, const std::atomic<bool>* stop)
@@ -91,6 +101,7 @@ Status SetRepair::matches(std::size_t i, const std::string& path, char* buffer, 
         if (!s.ok()) return s;
         md5.update(buffer, n);
         done += n;
+        if (m_phase) m_phase->advance(int64_t(n));
     }
     Md5Digest hash{};
     if (!md5.finish(&hash)) return Status::SysError(EIO, "MD5 computation failed");
@@ -108,6 +119,8 @@ Status SetRepair::survey(SetSurvey* out) {
         const std::string& name = m_set->files()[i].name;
         bool present = false;
         bool same = false;
+        if (m_phase)
+            m_phase->enter(RunPhaseKind::Checking, name, int64_t(m_set->files()[i].length));
         Status s = matches(i, pathOf(name), buffer.get(), &present, &same);
         if (!s.ok()) return s;
         const bool chunk = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks) != 0;
@@ -146,6 +159,7 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
     // recovery data covers them all.
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::vector<std::string> found;
+        if (m_phase) m_phase->enter(RunPhaseKind::Rebuilding, joined(names), bytes);
         plan.names = OutputNames(names);
         plan.bytes = bytes;
         s = set.begin(folder, plan);
@@ -174,7 +188,8 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
         const int64_t k = chunkNumberOf(names[i], m_shape.prefix, m_shape.numOfChunks);
         if (k == 0) continue;
         Sha256Digest digest;
-        s = sha256OfFile(*m_layer, set.pathOf(names[i]), &digest);
+        if (m_phase) m_phase->enter(RunPhaseKind::Checking, names[i]);
+        s = sha256OfFile(*m_layer, set.pathOf(names[i]), &digest, m_stop);
         if (s.ok() && digest != checksums.chunks[std::size_t(k - 1)]) {
             s = Status::SysError(EIO, "Rebuilt chunk does not match its checksum: " + names[i]);
         }
@@ -191,6 +206,7 @@ Status SetRepair::rebuild(const std::vector<std::string>& lost, const ChecksumLi
     auto place = std::make_unique<OutputSet>(m_layer, m_stop);
     Status s = rebuildInto(*place, m_shape.folder, names, checksums, uncovered);
     if (s.ok()) {
+        if (m_phase) m_phase->enter(RunPhaseKind::Flushing);
         s = place->commit();
     } else if (cannotTake(s)) {
         place->abandon();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/checksum_file.h"
+#include "engine/run_phase.h"
 #include "engine/status.h"
 
 namespace morvane {
@@ -57,6 +58,10 @@ class SetRepair {
     ~SetRepair();
     SetRepair(const SetRepair&) = delete;
     SetRepair& operator=(const SetRepair&) = delete;
+
+    // Where survey and rebuild say what they are doing (not owned; nullptr
+    // for nowhere).
+    void setPhase(RunPhase* phase) { m_phase = phase; }
 
     // Reads the recovery data of `shape`'s set. `*found` is false, and
     // nothing is kept, when there is none that describes the set's chunks.
@@ -108,6 +113,7 @@ class SetRepair {
 
     std::shared_ptr<FileLayer> m_layer;
     const std::atomic<bool>* m_stop;
+    RunPhase* m_phase = nullptr;
     SetShape m_shape;
     std::unique_ptr<Par2Set> m_set;
     int32_t m_recoveryChunks = 0;

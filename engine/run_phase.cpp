@@ -1,0 +1,56 @@
+#include "engine/run_phase.h"
+
+namespace morvane {
+
+std::string phaseText(const RunPhaseSnapshot& phase) {
+    switch (phase.kind) {
+        case RunPhaseKind::Idle:
+            return std::string();
+        case RunPhaseKind::WritingChunks:
+            return "Writing chunks";
+        case RunPhaseKind::WritingRecovery:
+            return "Writing recovery data";
+        case RunPhaseKind::Checking:
+            return phase.subject.empty() ? "Checking chunks" : "Checking " + phase.subject;
+        case RunPhaseKind::Rebuilding:
+            return phase.subject.empty() ? "Rebuilding from recovery data"
+                                         : "Rebuilding " + phase.subject + " from recovery data";
+        case RunPhaseKind::Gluing:
+            return "Gluing chunks";
+        case RunPhaseKind::Flushing:
+            return "Flushing to disk";
+    }
+    return std::string();
+}
+
+void RunPhase::enter(RunPhaseKind kind, const std::string& subject, int64_t total) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_kind = kind;
+    m_subject = subject;
+    m_total = total;
+    m_done = 0;
+    m_follow = nullptr;
+}
+
+void RunPhase::enterFollowing(RunPhaseKind kind, const std::atomic<int64_t>* counter,
+                              int64_t total) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_kind = kind;
+    m_subject.clear();
+    m_total = total;
+    m_done = 0;
+    m_follow = counter;
+    m_followBase = counter->load();
+}
+
+RunPhaseSnapshot RunPhase::snapshot() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    RunPhaseSnapshot s;
+    s.kind = m_kind;
+    s.subject = m_subject;
+    s.total = m_total;
+    s.done = m_follow ? m_follow->load() - m_followBase : m_done.load();
+    return s;
+}
+
+}  // namespace morvane

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include "engine/set_check.h"
+
+namespace morvane {
+
+// What a check of a set found, in one sentence: "All 7 chunks intact",
+// "movie_3.div damaged, movie_5.div missing: the recovery data can rebuild
+// them", or the same with "cannot rebuild them" and the reason. A set
+// checked for presence and length only says so.
+QString checkSummaryText(const SetCheck& check);
+
+}  // namespace morvane
