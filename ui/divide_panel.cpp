@@ -168,13 +168,6 @@ void DividePanel::runFailed() {
                     m_recoveryChunks};
 }
 
-void DividePanel::runSucceeded() {
-    if (!objDiv) return;
-    setStatus(m_texts.done + u' ' +
-              divisionWrittenText(strDivChunkPath, strDivPrefix + QStringLiteral(".hed"),
-                                  objDiv->NumOfChunks(), m_recoveryChunks));
-}
-
 void DividePanel::enableRunControls(bool enabled) {
     for (QWidget* control : {static_cast<QWidget*>(cmdDiv), static_cast<QWidget*>(txtDChunk),
                              static_cast<QWidget*>(cmbUnit), static_cast<QWidget*>(spnDRecovery)})

@@ -115,7 +115,6 @@ void GluePanel::cmdGlu_Click() {
     if (!chosen) return;
 
     const QString outputName = nameOf(*chosen);
-    strGluOutputName = outputName;
     strGluOutputPath = chosen->left(chosen->size() - outputName.size());
     objGlu->setBigFileName(toEngineText(outputName));
     objGlu->setBigFilePath(toEngineText(strGluOutputPath));
@@ -146,11 +145,9 @@ void GluePanel::cmdGlu_Click() {
 }
 
 void GluePanel::runSucceeded() {
-    QString status = m_texts.done + u' ' + glueWrittenText(strGluOutputPath, strGluOutputName);
     const QString rebuilt =
         rebuiltChunksText(strGluPrefix, objGlu->RebuiltChunks(), objGlu->RebuiltInPlace());
-    if (!rebuilt.isEmpty()) status += u' ' + rebuilt;
-    setStatus(status);
+    if (!rebuilt.isEmpty()) setStatus(m_texts.done + u' ' + rebuilt);
 }
 
 void GluePanel::enableRunControls(bool enabled) {

@@ -26,8 +26,7 @@ class GluePanel : public EnginePanel {
   protected:
     bool analyze(const QString& name, const QString& folder) override;
     void releaseEngine() override;
-    // Says what was written and where, and names the chunks the run
-    // rebuilt, after the success text.
+    // Names the chunks the run rebuilt after the success text.
     void runSucceeded() override;
     void enableRunControls(bool enabled) override;
 
@@ -48,7 +47,6 @@ class GluePanel : public EnginePanel {
     QString strGluHeaderName;
     QString strGluHeaderPath;
     QString strGluPrefix;
-    QString strGluOutputName;
     QString strGluOutputPath;
 
     QLabel* lblGHeader = nullptr;

@@ -1,7 +1,6 @@
 #include "ui/panel_texts.h"
 
 #include "ui/number_format.h"
-#include "ui/recovery_text.h"
 
 namespace morvane {
 
@@ -48,20 +47,6 @@ QString outcomeSummary(const PanelTexts& texts, const RunOutcome& outcome) {
     if (outcome.done) return texts.done;
     // The first line of a message names the outcome.
     return outcomeMessage(texts, outcome).section(u'\n', 0, 0);
-}
-
-QString divisionWrittenText(const QString& folder, const QString& headerName, int32_t chunks,
-                            int32_t recoveryChunks) {
-    QString text = QStringLiteral("Written to %1: %2 and %3")
-                       .arg(folder, headerName,
-                            chunks == 1 ? QStringLiteral("1 chunk")
-                                        : QStringLiteral("%1 chunks").arg(formatGrouped(chunks)));
-    if (recoveryChunks > 0) text += QStringLiteral(", with ") + recoveryChunksText(recoveryChunks);
-    return text + u'.';
-}
-
-QString glueWrittenText(const QString& folder, const QString& outputName) {
-    return QStringLiteral("Written to %1: %2.").arg(folder, outputName);
 }
 
 QString errorStatusText(const EngineSnapshot& engine) {

@@ -31,7 +31,7 @@ constexpr int64_t kAnnouncedRunMs = 10000;
 constexpr int kBarSteps = 1000;
 
 int permilleOf(double share) {
-    return static_cast<int>(std::floor(std::clamp(share, 0.0, 1.0) * kBarSteps));
+    return static_cast<int>(std::lround(std::clamp(share, 0.0, 1.0) * kBarSteps));
 }
 
 }  // namespace
