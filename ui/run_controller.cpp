@@ -171,6 +171,8 @@ void RunController::refreshProgress() {
         phase.total > 0 ? bytesOfTotalText(phase.done, phase.total, m_progress.bytesPerSecond())
                         : QString();
     if (lblRunBytes->text() != bytes) lblRunBytes->setText(bytes);
+    // The figure behind the words, for whoever measures the estimate.
+    prgRun->setProperty("secondsLeft", m_progress.secondsLeft().value_or(-1.0));
     const QString left = m_progress.timeLeft();
     if (lblTimeLeft->text() != left) {
         lblTimeLeft->setText(left);

@@ -89,9 +89,12 @@ void RunProgress::sample(int64_t done, int64_t total, int64_t phase) {
     m_total = std::max<int64_t>(total, 0);
     m_done = std::clamp<int64_t>(done, 0, m_total);
     if (phase != m_phase) {
+        // The phase began after the sample before, at the latest: from there
+        // on its bytes count towards its pace.
         m_phase = phase;
+        m_phaseStart = m_samples.empty() ? Sample{0, 0} : m_samples.back();
         m_samples.clear();
-        m_phaseStart = {now, m_done};
+        m_samples.push_back(m_phaseStart);
     }
     m_samples.push_back({now, m_done});
     // One sample older than the window stays, so the window is always full.

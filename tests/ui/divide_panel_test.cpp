@@ -574,12 +574,17 @@ TEST_F(DividePanelTest, ADivisionWithOneRecoveryChunkWritesTheRecoveryFiles) {
 
 TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
     openPanelOn(QStringLiteral("movie.avi"), 25000000);
-    typeChunkSize(QStringLiteral("10000000"));
+    selectUnit(1);
+    typeChunkSize(QStringLiteral("9765.63"));
+    typeRecovery(QStringLiteral("1"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 1000, [&] {
         EXPECT_EQ(button("cmdStop")->accessibleName(), QStringLiteral("Stop"));
         // Pressed twice: the second press changes nothing.
         QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+        EXPECT_EQ(label("lblPhase")->text(), QStringLiteral("Stopping…"));
+        EXPECT_FALSE(button("cmdStop")->isEnabled());
+        EXPECT_FALSE(button("cmdDiv")->isEnabled() || chunkBox()->isEnabled());
         QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
     });
     const int before = statuses.size();
@@ -599,6 +604,12 @@ TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(), "movie.avi")
         << "the stopped division left files behind";
+    // Opened again, the file comes back with what the stopped run was asked for.
+    ASSERT_TRUE(window->openPath(path(QStringLiteral("movie.avi"))));
+    EXPECT_EQ(unitList()->currentText(), QStringLiteral("KB"));
+    EXPECT_EQ(label("lblDNumChunk")->text(), QStringLiteral("3"));
+    EXPECT_EQ(recoveryBox()->value(), 1);
+    EXPECT_TRUE(button("cmdDiv")->isEnabled() && chunkBox()->isEnabled());
 }
 
 TEST_F(DividePanelTest, AHeaderNameWithoutPrefixFailsTheRunAndClosesThePanel) {

@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "ui/frm_main.h"
 #include "ui/qt_desktop.h"
@@ -299,14 +301,42 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
         ASSERT_TRUE(window.isRunning());
     };
 
-    // To its end, final flush included.
-    divideInto(sparseFile(dir.filePath(QStringLiteral("short.bin")), 20000000),
+    // To its end, final flush included, noting the phases and the estimate.
+    divideInto(sparseFile(dir.filePath(QStringLiteral("short.bin")), 100000000),
                dir.filePath(QStringLiteral("short.hed")));
     {
         const TickGaps gaps;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 120000));
+        auto* bar = window.findChild<QProgressBar*>(QStringLiteral("prgRun"));
+        auto* phase = window.findChild<QLabel*>(QStringLiteral("lblPhase"));
+        QStringList phases;
+        std::vector<std::pair<qint64, double>> estimates(3, {-1, -1.0});
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                if (!phase->text().isEmpty() && !phases.contains(phase->text()))
+                    phases << phase->text();
+                for (int i = 0; i < 3; ++i) {
+                    const double seconds = bar->property("secondsLeft").toDouble();
+                    if (estimates[i].first < 0 && bar->value() >= 100 + 400 * i && seconds >= 0)
+                        estimates[i] = {clock.elapsed(), seconds};
+                }
+                return !window.isBusy();
+            },
+            120000));
         std::printf("run to its end: longest stall of the window's thread %lld ms\n",
                     static_cast<long long>(gaps.longestMs()));
+        for (int i = 0; i < 3; ++i) {
+            const double truth = static_cast<double>(clock.elapsed() - estimates[i].first) / 1000;
+            std::printf("time left at %d %%: estimated %.1f s, truth %.1f s, error %+.0f %%\n",
+                        10 + 40 * i, estimates[i].second, truth,
+                        (estimates[i].second - truth) / truth * 100);
+        }
+        std::printf("phases seen: %s\n", qPrintable(phases.join(QStringLiteral(", "))));
+        EXPECT_TRUE(phases.contains(QStringLiteral("Writing chunks")))
+            << qPrintable(phases.join('|'));
+        EXPECT_TRUE(phases.contains(QStringLiteral("Flushing to disk")))
+            << qPrintable(phases.join('|'));
     }
     EXPECT_EQ(status->text(), QStringLiteral("File Successfully Divided!"));
 
@@ -347,10 +377,16 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     QElapsedTimer stopping;
     stopping.start();
     QTest::mouseClick(stop, Qt::LeftButton);
+    const qint64 feedbackMs = stopping.elapsed();
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("lblPhase"))->text(),
+              QStringLiteral("Stopping…"));
+    EXPECT_FALSE(stop->isEnabled());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 120000));
-    std::printf("stopped run: longest stall %lld ms, stopped %lld ms after the click\n",
-                static_cast<long long>(gaps.longestMs()),
-                static_cast<long long>(stopping.elapsed()));
+    std::printf(
+        "stopped run: longest stall %lld ms, \"Stopping…\" %lld ms and stopped %lld ms "
+        "after the click\n",
+        static_cast<long long>(gaps.longestMs()), static_cast<long long>(feedbackMs),
+        static_cast<long long>(stopping.elapsed()));
     EXPECT_EQ(status->text(), QStringLiteral("Division stopped."));
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("holiday-video.hed"))));
