@@ -153,6 +153,8 @@ RunPhaseSnapshot RunController::currentPhase() const {
 void RunController::showBlocks(int64_t done, int64_t total) {
     m_blocksDone = done;
     m_blocksTotal = total;
+    // The bar moves with the status line, not a refresh later.
+    if (m_run) showPhase(m_phase);
 }
 
 void RunController::showOnBar(double share, const QString& percentText) {
