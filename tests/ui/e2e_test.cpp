@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -289,21 +290,26 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     auto* box = window.findChild<QLineEdit*>(QStringLiteral("txtDChunk"));
     auto* divide = window.findChild<QPushButton*>(QStringLiteral("cmdDiv"));
     auto* stop = window.findChild<QPushButton*>(QStringLiteral("cmdStop"));
-    const auto divideInto = [&](const QString& source, const QString& header) {
+    const auto divideInto = [&](const QString& source, const QString& header,
+                                const QString& chunkSize = QStringLiteral("100000000"),
+                                int recovery = 0) {
         ASSERT_TRUE(window.openPath(source));
         activate(&window);
         box->setFocus();
         box->selectAll();
-        QTest::keyClicks(box, QStringLiteral("100000000"));
+        QTest::keyClicks(box, chunkSize);
         QTest::keyClick(box, Qt::Key_Tab);
+        window.findChild<QSpinBox*>(QStringLiteral("spnDRecovery"))->setValue(recovery);
         whenModal(typePath(header));
         QTest::mouseClick(divide, Qt::LeftButton);
         ASSERT_TRUE(window.isRunning());
     };
 
-    // To its end, final flush included, noting the phases and the estimate.
+    // To its end, with 2 recovery chunks and the final flush, noting the
+    // phases and the estimate; pictured in each phase.
+    const QString pictures = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
     divideInto(sparseFile(dir.filePath(QStringLiteral("short.bin")), 100000000),
-               dir.filePath(QStringLiteral("short.hed")));
+               dir.filePath(QStringLiteral("short.hed")), QStringLiteral("25000000"), 2);
     {
         const TickGaps gaps;
         auto* bar = window.findChild<QProgressBar*>(QStringLiteral("prgRun"));
@@ -314,8 +320,13 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
         clock.start();
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
-                if (!phase->text().isEmpty() && !phases.contains(phase->text()))
+                if (!phase->text().isEmpty() && !phases.contains(phase->text())) {
                     phases << phase->text();
+                    if (!pictures.isEmpty() && phases.size() > 1)
+                        window.grab().save(pictures + QStringLiteral("/window-") +
+                                           phase->text().toLower().replace(u' ', u'-') +
+                                           QStringLiteral(".png"));
+                }
                 for (int i = 0; i < 3; ++i) {
                     const double seconds = bar->property("secondsLeft").toDouble();
                     if (estimates[i].first < 0 && bar->value() >= 100 + 400 * i && seconds >= 0)
@@ -335,6 +346,8 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
         std::printf("phases seen: %s\n", qPrintable(phases.join(QStringLiteral(", "))));
         EXPECT_TRUE(phases.contains(QStringLiteral("Writing chunks")))
             << qPrintable(phases.join('|'));
+        EXPECT_TRUE(phases.contains(QStringLiteral("Writing recovery data")))
+            << qPrintable(phases.join('|'));
         EXPECT_TRUE(phases.contains(QStringLiteral("Flushing to disk")))
             << qPrintable(phases.join('|'));
     }
@@ -342,7 +355,6 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
 
     // A long run, closed and stopped in the middle.
     // The picture shows the file where the README's other pictures have it.
-    const QString pictures = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
     QDir demo(pictures.isEmpty() ? dir.path() : QStringLiteral("/tmp/demo/Videos"));
     ASSERT_TRUE(demo.mkpath(QStringLiteral(".")));
     divideInto(sparseFile(demo.filePath(QStringLiteral("holiday-video.mp4")), 700000000),
@@ -381,6 +393,9 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("lblPhase"))->text(),
               QStringLiteral("Stopping…"));
     EXPECT_FALSE(stop->isEnabled());
+    if (!pictures.isEmpty()) {
+        EXPECT_TRUE(window.grab().save(pictures + QStringLiteral("/window-stopping.png")));
+    }
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 120000));
     std::printf(
         "stopped run: longest stall %lld ms, \"Stopping…\" %lld ms and stopped %lld ms "
