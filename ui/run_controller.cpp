@@ -120,6 +120,7 @@ void RunController::start(const RunRequest& request) {
     m_phase = RunPhaseSnapshot();
     m_phaseKey = -1;
     m_bytesBefore = 0;
+    m_phaseUntold = true;
     m_busyCursor = std::make_unique<BusyCursor>();
     m_blocksDone = 0;
     m_blocksTotal = 0;
@@ -174,8 +175,9 @@ void RunController::refreshProgress() {
                         : QString();
     if (lblRunBytes->text() != bytes) lblRunBytes->setText(bytes);
     // The figure behind the words, for whoever measures the estimate.
-    prgRun->setProperty("secondsLeft", m_progress.secondsLeft().value_or(-1.0));
-    const QString left = m_progress.timeLeft();
+    prgRun->setProperty("secondsLeft",
+                        m_phaseUntold ? -1.0 : m_progress.secondsLeft().value_or(-1.0));
+    const QString left = m_phaseUntold ? QString() : m_progress.timeLeft();
     if (lblTimeLeft->text() != left) {
         lblTimeLeft->setText(left);
         prgRun->setAccessibleDescription(left);
@@ -196,6 +198,10 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
         m_phaseKey = key;
     }
     m_phase = phase;
+    // A phase that counts no bytes tells nothing of the time left; the
+    // share of the run stays where the phase before left it.
+    m_phaseUntold = phase.total <= 0;
+    if (m_phaseUntold) return;
     const bool copying =
         phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
     const int64_t after = copying ? m_request.laterBytes : 0;

@@ -96,6 +96,8 @@ class RunController : public QObject {
     RunPhaseSnapshot m_phase;
     int64_t m_phaseKey = -1;
     int64_t m_bytesBefore = 0;
+    // The phase going on counts no bytes.
+    bool m_phaseUntold = true;
     // The close question is up; a run that ends meanwhile is taken after it.
     bool m_asking = false;
     std::optional<RunOutcome> m_deferredOutcome;
