@@ -2,16 +2,21 @@
 // dialogs answered by a script) against the same work done by the engine
 // alone in the same process, to show what the window's run thread, status
 // line and progress cost. Also measures how the window answers during its
-// runs: the longest its thread went without running a 10 ms timer, and the
-// time from a click on Stop to the end of a stopped division.
+// runs: the longest its thread went without running a 10 ms timer, the
+// time from a click on Stop to "Stopping…" and to the end of a stopped
+// division in each phase, the largest difference between the bar and the
+// status line's percentage, the longest the progress strip went without a
+// change, and the time-left estimate against the truth at 10, 50 and 90 %.
 //
-//   morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir DIR]
+//   morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--recovery N] [--dir DIR]
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QUrl>
 #include <algorithm>
@@ -43,6 +48,8 @@ namespace {
 class AnsweringDesktop : public morvane::Desktop {
   public:
     std::deque<QString> answers;
+    // The share of the run last shown on the taskbar.
+    double shownFraction = 0;
 
     std::optional<QString> chooseFile(QWidget*, const morvane::FileDialogRequest&) override {
         if (answers.empty()) die("the window asked for a file the script did not expect");
@@ -57,8 +64,10 @@ class AnsweringDesktop : public morvane::Desktop {
     bool askYesNo(QWidget*, const QString& text) override {
         die("the window asked: " + text.toStdString());
     }
-    void showRunProgress(std::optional<double>) override {}
-    void notifyRunEnded(const QString&, const QString&) override {}
+    void showRunProgress(std::optional<double> fraction) override {
+        if (fraction) shownFraction = *fraction;
+    }
+    void notifyRunEnded(const QString&, const QString&, const QString&) override {}
     void inhibitSleep(const QString&) override {}
     void allowSleep() override {}
 };
@@ -122,39 +131,100 @@ void engineGlue(const std::string& dir) {
     if (!glue.checkExistence() || !glue.glueFile()) die("engine glue: " + glue.ErrorDescription());
 }
 
-// Opens the divide panel on the source, sets the chunk size and starts a
-// division into the "window" folder.
+// Opens the divide panel on the source, sets the chunk size and the
+// recovery chunks and starts a division into the "window" folder.
 void startWindowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
-                       int32_t chunk) {
+                       int32_t chunk, int recovery) {
     desktop.answers.push_back(QString::fromStdString(dir + "/source.bin"));
     window.findChild<QAction*>("mnuDivide")->trigger();
     auto* box = window.findChild<QLineEdit*>("txtDChunk");
     box->setFocus();
     box->setText(QString::number(chunk));
     QTest::keyClick(box, Qt::Key_Return);
+    window.findChild<QSpinBox*>("spnDRecovery")->setValue(recovery);
     desktop.answers.push_back(QString::fromStdString(dir + "/window/w.hed"));
+    desktop.shownFraction = 0;
     window.findChild<QPushButton*>("cmdDiv")->click();
 }
 
-void windowDivide(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
-                  int32_t chunk) {
-    startWindowDivide(window, desktop, dir, chunk);
-    waitForRun(window);
+double msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
-// Starts a window division, clicks Stop once a tenth of it is done, and
-// returns the milliseconds from the click to the end of the run.
-double windowStopMs(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir,
-                    int32_t chunk) {
-    startWindowDivide(window, desktop, dir, chunk);
+// What the progress strip showed during one run, looked at every few ms.
+struct StripTrace {
+    // Percentage points between the bar and the status line while blocks are copied.
+    double largestGap = 0;
+    // The longest the strip (phase, bar, bytes, time left) stayed the same.
+    double longestStillMs = 0;
+    // The estimate in seconds and the truth at 10, 50 and 90 % of the run.
+    double estimate[3] = {-1, -1, -1};
+    double truth[3] = {-1, -1, -1};
+};
+
+StripTrace traceRun(morvane::frmMain& window, const AnsweringDesktop& desktop) {
     auto* bar = window.findChild<QProgressBar*>("prgRun");
-    while (window.isBusy() && bar->value() < 10) QTest::qWait(1);
-    if (!window.isBusy()) die("the division ended before it could be stopped");
+    auto* status = window.findChild<QLabel*>("lblStatus");
+    auto* phase = window.findChild<QLabel*>("lblPhase");
+    auto* bytes = window.findChild<QLabel*>("lblRunBytes");
+    auto* left = window.findChild<QLabel*>("lblTimeLeft");
+    const auto start = std::chrono::steady_clock::now();
+    StripTrace trace;
+    double seenAt[3] = {-1, -1, -1};
+    QString look;
+    double changedAt = 0;
+    while (window.isBusy()) {
+        QTest::qWait(5);
+        if (!window.isBusy()) break;
+        const double now = msSince(start);
+        const QString shown =
+            phase->text() + u'|' + bar->text() + u'|' + bytes->text() + u'|' + left->text();
+        if (shown != look) {
+            trace.longestStillMs = std::max(trace.longestStillMs, now - changedAt);
+            look = shown;
+            changedAt = now;
+        }
+        const QString line = status->text();
+        const qsizetype open = line.lastIndexOf(u'('),
+                        close = line.lastIndexOf(QLatin1String("%)"));
+        if (phase->text() == QLatin1String("Writing chunks") && open >= 0 && close > open) {
+            const double gap = std::abs(line.mid(open + 1, close - open - 1).toDouble() -
+                                        bar->text().chopped(1).toDouble());
+            trace.largestGap = std::max(trace.largestGap, gap);
+        }
+        const double seconds = bar->property("secondsLeft").toDouble();
+        for (int i = 0; i < 3; ++i) {
+            if (seenAt[i] < 0 && seconds >= 0 && desktop.shownFraction >= 0.1 + 0.4 * i) {
+                seenAt[i] = now;
+                trace.estimate[i] = seconds;
+            }
+        }
+    }
+    const double end = msSince(start);
+    for (int i = 0; i < 3; ++i)
+        if (seenAt[i] >= 0) trace.truth[i] = (end - seenAt[i]) / 1000;
+    return trace;
+}
+
+// Starts a window division, clicks Stop once `phase` shows, and gives the
+// milliseconds from the click to "Stopping…" and to the end of the run;
+// none when the run ended before the phase showed.
+std::optional<std::pair<double, double>> windowStopIn(const QString& phase,
+                                                      morvane::frmMain& window,
+                                                      AnsweringDesktop& desktop,
+                                                      const std::string& dir, int32_t chunk,
+                                                      int recovery) {
+    startWindowDivide(window, desktop, dir, chunk, recovery);
+    auto* shown = window.findChild<QLabel*>("lblPhase");
+    while (window.isBusy() && shown->text() != phase) QTest::qWait(1);
+    if (!window.isBusy()) return std::nullopt;
     const auto click = std::chrono::steady_clock::now();
     window.findChild<QPushButton*>("cmdStop")->click();
+    while (shown->text() != QStringLiteral("Stopping…")) QTest::qWait(1);
+    const double feedback = msSince(click);
     waitForRun(window);
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - click)
-        .count();
+    return std::make_pair(feedback, msSince(click));
 }
 
 void windowGlue(morvane::frmMain& window, AnsweringDesktop& desktop, const std::string& dir) {
@@ -172,7 +242,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     long sizeMiB = 1024, chunk = 100000000;
-    int runs = 5;
+    int runs = 5, recovery = 2;
     std::string dir = "/var/tmp/morvane-window-bench-" + std::to_string(getpid());
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i], v = argv[i + 1];
@@ -182,11 +252,13 @@ int main(int argc, char* argv[]) {
             chunk = std::stol(v);
         else if (a == "--runs")
             runs = std::stoi(v);
+        else if (a == "--recovery")
+            recovery = std::stoi(v);
         else if (a == "--dir")
             dir = v;
         else
-            die("usage: morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] [--dir "
-                "DIR]");
+            die("usage: morvane_window_bench [--size-mib N] [--chunk BYTES] [--runs N] "
+                "[--recovery N] [--dir DIR]");
     }
     fs::create_directories(dir);
     {
@@ -203,7 +275,10 @@ int main(int argc, char* argv[]) {
     AnsweringDesktop desktop;
     morvane::frmMain window(desktop);
     window.show();
-    std::vector<double> wDiv, eDiv, wGlu, eGlu, stalls, stops;
+    std::vector<double> wDiv, eDiv, wGlu, eGlu, stalls, gaps, stills;
+    std::vector<double> errors[3];
+    const QStringList phases = {"Writing chunks", "Writing recovery data", "Flushing to disk"};
+    std::vector<double> feedbacks[3], stops[3];
     for (int r = 0; r < runs; ++r) {
         fs::remove_all(dir + "/window");
         fs::remove_all(dir + "/engine");
@@ -215,7 +290,10 @@ int main(int argc, char* argv[]) {
         // neither always meets the disk as the other left it.
         auto windowDivides = [&] {
             stalls.push_back(longestStallMs([&] {
-                wDiv.push_back(seconds([&] { windowDivide(window, desktop, dir, chunk); }));
+                wDiv.push_back(seconds([&] {
+                    startWindowDivide(window, desktop, dir, chunk, 0);
+                    waitForRun(window);
+                }));
             }));
         };
         auto engineDivides = [&] { eDiv.push_back(seconds([&] { engineDivide(dir, chunk); })); };
@@ -233,7 +311,24 @@ int main(int argc, char* argv[]) {
         if (!sameFiles(dir + "/source.bin", dir + "/engine.bin")) die("engine glue differs");
         fs::remove_all(dir + "/window");
         fs::create_directories(dir + "/window");
-        stops.push_back(windowStopMs(window, desktop, dir, chunk));
+        // With recovery data: the strip traced through the run, then Stop in each phase.
+        fs::remove_all(dir + "/window");
+        fs::create_directories(dir + "/window");
+        startWindowDivide(window, desktop, dir, chunk, recovery);
+        const StripTrace trace = traceRun(window, desktop);
+        gaps.push_back(trace.largestGap);
+        stills.push_back(trace.longestStillMs);
+        for (int i = 0; i < 3; ++i)
+            if (trace.truth[i] > 0)
+                errors[i].push_back((trace.estimate[i] - trace.truth[i]) / trace.truth[i] * 100);
+        for (int i = 0; i < 3; ++i) {
+            fs::remove_all(dir + "/window");
+            fs::create_directories(dir + "/window");
+            if (const auto times = windowStopIn(phases[i], window, desktop, dir, chunk, recovery)) {
+                feedbacks[i].push_back(times->first);
+                stops[i].push_back(times->second);
+            }
+        }
         std::printf("run %d of %d done\n", r + 1, runs);
     }
     fs::remove_all(dir);
@@ -250,7 +345,28 @@ int main(int argc, char* argv[]) {
     std::printf("|-----------------------------------|-------:|--------:|\n");
     std::printf("| longest stall in a divide or glue | %6.0f | %7.0f |\n", median(stalls),
                 *std::max_element(stalls.begin(), stalls.end()));
-    std::printf("| Stop click to the run's end       | %6.0f | %7.0f |\n", median(stops),
-                *std::max_element(stops.begin(), stops.end()));
+    const auto row = [](const char* what, const std::vector<double>& v) {
+        if (v.empty()) {
+            std::printf("| %-45s |    n/a |     n/a |\n", what);
+            return;
+        }
+        const auto [low, high] = std::minmax_element(v.begin(), v.end());
+        std::printf("| %-45s | %6.1f | %7.1f |\n", what, median(v),
+                    std::abs(*low) > std::abs(*high) ? *low : *high);
+    };
+    std::printf("\nA division with %d recovery chunks (median, and the one farthest from 0):\n\n",
+                recovery);
+    std::printf("| measure                                       | median | largest |\n");
+    std::printf("|-----------------------------------------------|-------:|--------:|\n");
+    row("bar vs status line, percentage points", gaps);
+    row("longest the strip showed no change, ms", stills);
+    row("time-left error at 10 %, %", errors[0]);
+    row("time-left error at 50 %, %", errors[1]);
+    row("time-left error at 90 %, %", errors[2]);
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = phases[i].toStdString();
+        row(("Stop to \"Stopping\u2026\" in " + name + ", ms").c_str(), feedbacks[i]);
+        row(("Stop to the end in " + name + ", ms").c_str(), stops[i]);
+    }
     return 0;
 }

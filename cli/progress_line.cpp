@@ -35,18 +35,19 @@ void ProgressLine::draw() {
     const RunPhaseSnapshot phase = m_phase();
     if (phase.kind != m_shown.kind || phase.subject != m_shown.subject ||
         phase.total != m_shown.total) {
-        m_progress.start(phase.total);
+        m_progress.start();
     }
     m_shown = phase;
+    m_progress.sample(phase.done, phase.total, static_cast<int64_t>(phase.kind));
     if (phase.kind == RunPhaseKind::Idle) return;
     const double seconds = static_cast<double>(m_progress.elapsedMs()) / 1000.0;
     const double done = static_cast<double>(phase.done);
     std::string line = kEraseLine + phaseText(phase);
     if (phase.total > 0) {
-        line += "  " + std::to_string(m_progress.percent(phase.done)) + "%  ";
+        line += "  " + std::to_string(static_cast<int>(m_progress.fraction() * 100.0)) + "%  ";
         line += sizeText(done) + " of " + sizeText(static_cast<double>(phase.total));
         if (seconds > 0 && phase.done > 0) line += "  " + sizeText(done / seconds) + "/s";
-        const QString left = m_progress.timeLeft(phase.done);
+        const QString left = m_progress.timeLeft();
         if (!left.isEmpty()) line += "  " + left.toStdString();
     }
     writeAll(STDERR_FILENO, line);

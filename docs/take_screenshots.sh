@@ -5,7 +5,8 @@
 # with ImageMagick's import. Needs xvfb, openbox, xdotool and imagemagick:
 #   xvfb-run -a -s "-screen 0 1024x768x24" \
 #       sh tests/ui/under_window_manager.sh sh docs/take_screenshots.sh build/app/morvane
-# The window during a run (window-run.png) needs a slow disk: the end-to-end
+# The window during a run (window-run.png, one picture per later phase and
+# window-stopping.png) needs a slow disk: the end-to-end
 # test pictures it on its slowed file layer when told where to:
 #   MORVANE_SCREENSHOT_DIR=docs QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
 #       sh tests/ui/under_window_manager.sh build/tests/ui/morvane_ui_e2e \

@@ -27,13 +27,17 @@ class BusyState : public QObject {
     bool isBusy() const { return m_depth > 0 || m_running; }
     // True from the start of a run until its end has been taken.
     bool isRunning() const { return m_running; }
-    void setRunning(bool running) { m_running = running; }
+    // Marks a run going on or ended; says so by runningChanged() when it changes.
+    void setRunning(bool running);
     // Runs `handler` unless busy, and keeps the window busy meanwhile.
     void runWhenIdle(const std::function<void()>& handler);
 
   signals:
     // The last Scope has ended; a run may still be going on.
     void handlersReturned();
+    // A run has started (true) or its end has been taken (false). Controls
+    // that a run ignores follow it.
+    void runningChanged(bool running);
 
   private:
     int m_depth = 0;

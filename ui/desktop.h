@@ -66,8 +66,10 @@ class Desktop {
     // While a run goes on: its share done (0 to 1) on the taskbar or dock;
     // nothing hides it.
     virtual void showRunProgress(std::optional<double> fraction) = 0;
-    // Tells the user, outside the window, that a run has ended.
-    virtual void notifyRunEnded(const QString& summary, const QString& body) = 0;
+    // Tells the user, outside the window, that a run has ended; with a
+    // `folder`, offers to open it.
+    virtual void notifyRunEnded(const QString& summary, const QString& body,
+                                const QString& folder) = 0;
     // Keeps the machine from suspending, for `reason`, until allowSleep().
     virtual void inhibitSleep(const QString& reason) = 0;
     virtual void allowSleep() = 0;

@@ -137,8 +137,41 @@ bool DividePanel::analyze(const QString& name, const QString& folder) {
     if (!objDiv->analyze()) return false;
     // A new file starts without recovery data.
     m_recoveryChunks = 0;
+    takeUpRetry(strDivFilePath + strDivFileName);
     showDivideInfo();
     return true;
+}
+
+void DividePanel::takeUpRetry(const QString& file) {
+    if (!m_retry || m_retry->file != file) return;
+    const Retry retry = *m_retry;
+    m_retry.reset();
+    if (retry.unitIndex >= 0 && retry.unitIndex < static_cast<int>(std::size(kUnitSizes))) {
+        const QSignalBlocker quiet(cmbUnit);
+        cmbUnit->setCurrentIndex(retry.unitIndex);
+        m_unitIndex = retry.unitIndex;
+        lngUnitSize = kUnitSizes[retry.unitIndex];
+    }
+    objDiv->setAvgChunkSize(retry.chunkSize);
+    // A file that has changed since may not take the size any more: it
+    // keeps the plan of its analysis.
+    if (!objDiv->computeChunks()) {
+        objDiv->setAvgChunkSize(static_cast<int32_t>(objDiv->BigFileSize()));
+        objDiv->computeChunks();
+    }
+    m_recoveryChunks = retry.recoveryChunks;
+}
+
+void DividePanel::runFailed() {
+    if (!objDiv) return;
+    m_retry = Retry{strDivFilePath + strDivFileName, m_unitIndex, objDiv->AvgChunkSize(),
+                    m_recoveryChunks};
+}
+
+void DividePanel::enableRunControls(bool enabled) {
+    for (QWidget* control : {static_cast<QWidget*>(cmdDiv), static_cast<QWidget*>(txtDChunk),
+                             static_cast<QWidget*>(cmbUnit), static_cast<QWidget*>(spnDRecovery)})
+        control->setEnabled(enabled);
 }
 
 void DividePanel::releaseEngine() {
@@ -321,18 +354,20 @@ void DividePanel::cmdDiv_Click() {
     objDiv->setRecoveryChunks(m_recoveryChunks);
     FileDivider* divider = objDiv.get();
     requestRun(
-        divider->BigFileSize(), strDivFileName,
+        divider->BigFileSize(), strDivFileName, strDivChunkPath,
         [divider](const std::atomic<bool>&) {
             RunOutcome outcome;
             outcome.done = divider->divideFile();
             outcome.stopped = divider->Stopped();
             return outcome;
         },
-        [divider] { divider->requestStop(); }, [divider] { return divider->BytesDone(); });
+        [divider] { divider->requestStop(); }, [divider] { return divider->BytesDone(); },
+        [divider] { return divider->Phase(); },
+        m_recoveryChunks > 0 ? divider->RecoveryBytes(m_recoveryChunks) : 0);
 }
 
 void DividePanel::cmdDCancel_Click() {
-    closePanel();
+    cancel();
 }
 
 void DividePanel::objDiv_onGenHeader(const EngineSnapshot&) {
@@ -340,7 +375,7 @@ void DividePanel::objDiv_onGenHeader(const EngineSnapshot&) {
 }
 
 void DividePanel::objDiv_onNewDivision(const EngineSnapshot& engine) {
-    setStatus(progressStatusText(engine));
+    showProgress(engine);
 }
 
 void DividePanel::objDiv_onComplete(const EngineSnapshot&) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "ui/engine_panel.h"
 
@@ -35,10 +36,24 @@ class DividePanel : public EnginePanel {
   protected:
     bool analyze(const QString& name, const QString& folder) override;
     void releaseEngine() override;
+    // Keeps the unit, chunk size and recovery chunks for a retry.
+    void runFailed() override;
+    void enableRunControls(bool enabled) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // What a division that was stopped or failed was asked for, taken up
+    // again when its file is opened next while the window is open.
+    struct Retry {
+        QString file;
+        int unitIndex = 0;
+        int32_t chunkSize = 0;
+        int32_t recoveryChunks = 0;
+    };
+
     void createControls();
+    // Puts back what m_retry keeps when it is about `file`.
+    void takeUpRetry(const QString& file);
     void createRecoveryRow();
     // Fills the panel from objDiv, in the unit chosen.
     void showDivideInfo();
@@ -87,6 +102,7 @@ class DividePanel : public EnginePanel {
     int m_unitIndex = -1;
     // The recovery chunks the next division writes, as the panel last took them.
     int32_t m_recoveryChunks = 0;
+    std::optional<Retry> m_retry;
     // A chunk-size commit is running; its own message box must not start another.
     bool m_committing = false;
     // The chunk-size box got the focus by a mouse press: select its text

@@ -3,7 +3,9 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <utility>
 
+#include "ui/busy_state.h"
 #include "ui/elided_label.h"
 #include "ui/open_save_dialog.h"
 #include "ui/window_geometry.h"
@@ -22,6 +24,8 @@ EnginePanel::EnginePanel(const char* name, const QString& spokenName, const Pane
     setAccessibleName(spokenName);
     setGeometry(twipsRect(layout::kPanelLeft, layout::kPanelTop, layout::kPanelWidth,
                           layout::kPanelHeight));
+    connect(&m_busy, &BusyState::runningChanged, this,
+            [this](bool running) { enableRunControls(!running); });
 }
 
 std::optional<QString> EnginePanel::chooseInput() {
@@ -77,28 +81,49 @@ std::optional<QString> EnginePanel::chooseOutput(const QString& fileName) {
     return m_dialog.chooseToSave(window(), m_texts.saveTitle, m_texts.saveFilter, fileName);
 }
 
-void EnginePanel::requestRun(int64_t total, const QString& fileName, BackgroundRun::Job job,
-                             std::function<void()> stopEngine, std::function<int64_t()> bytesDone) {
+void EnginePanel::showProgress(const EngineSnapshot& engine) {
+    setStatus(progressStatusText(engine));
+    emit blocksShown(engine.currentOp, engine.numOfOps);
+}
+
+void EnginePanel::cancel() {
+    if (!m_busy.isRunning()) {
+        closePanel();
+        return;
+    }
+    m_closeAfterRun = true;
+    emit stopRequested();
+}
+
+void EnginePanel::requestRun(int64_t total, const QString& fileName, const QString& outputFolder,
+                             BackgroundRun::Job job, std::function<void()> stopEngine,
+                             std::function<int64_t()> bytesDone,
+                             std::function<RunPhaseSnapshot()> phase, int64_t laterBytes) {
     RunRequest request;
     request.texts = &m_texts;
     request.total = total;
     request.fileName = fileName;
+    request.outputFolder = outputFolder;
     request.job = std::move(job);
     request.stopEngine = std::move(stopEngine);
     request.bytesDone = std::move(bytesDone);
+    request.phase = std::move(phase);
+    request.laterBytes = laterBytes;
     request.ended = [this](const RunOutcome& outcome) { takeOutcome(outcome); };
     emit runRequested(request);
 }
 
 void EnginePanel::takeOutcome(const RunOutcome& outcome) {
     const QString message = outcomeMessage(m_texts, outcome);
+    const bool closeAfterRun = std::exchange(m_closeAfterRun, false);
     if (outcome.stopped)
         setStatus(m_texts.stopped);
     else if (!message.isEmpty())
         showMessage(message, MessageIcon::Error);
     else
         runSucceeded();
-    if (!outcome.checked) return;
+    if (!outcome.checked && !closeAfterRun) return;
+    if (!outcome.done) runFailed();
     releaseEngine();
     closePanel();
 }

@@ -62,6 +62,11 @@ class EnginePanel : public QGroupBox {
     void runRequested(const RunRequest& request);
     // The panel has hidden itself: by Cancel, or at the end of a run.
     void closed();
+    // The status line has just counted `done` blocks of `total`.
+    void blocksShown(int64_t done, int64_t total);
+    // Cancel was pressed during a run: the run is to stop, and the panel
+    // closes once it has ended.
+    void stopRequested();
 
   protected:
     // Makes the engine for the file `name` in `folder` (which ends in "/"),
@@ -70,6 +75,11 @@ class EnginePanel : public QGroupBox {
     virtual void releaseEngine() = 0;
     // A run ended with success; the status line already shows it.
     virtual void runSucceeded() {}
+    // A run ended stopped or failed; the panel closes next.
+    virtual void runFailed() {}
+    // Enables the controls that a run ignores, or disables them while one
+    // goes on.
+    virtual void enableRunControls(bool enabled) = 0;
 
     // A caption on the row at `top`.
     QLabel* caption(const char* name, const QString& text, int top);
@@ -82,14 +92,22 @@ class EnginePanel : public QGroupBox {
     QPushButton* button(const char* name, const QString& text, int left);
 
     void setStatus(const QString& text) { emit statusChanged(text); }
+    // Writes the status line's count of blocks from `engine`.
+    void showProgress(const EngineSnapshot& engine);
+    // Cancel: closes the panel, or during a run stops it and closes after it.
+    void cancel();
     void showMessage(const QString& text, MessageIcon icon);
     // Message boxes shown so far, to tell whether a handler showed one.
     int messagesShown() const { return m_messagesShown; }
     // Shows the save dialog that names the run's output, proposing `fileName`.
     std::optional<QString> chooseOutput(const QString& fileName);
-    // Asks the window to run `job` over `total` bytes of the file `fileName`.
-    void requestRun(int64_t total, const QString& fileName, BackgroundRun::Job job,
-                    std::function<void()> stopEngine, std::function<int64_t()> bytesDone);
+    // Asks the window to run `job` over `total` bytes of the file `fileName`,
+    // writing into `outputFolder`. `phase` reads the phase the run is in;
+    // `laterBytes` are the bytes of the phases planned after the copy.
+    void requestRun(int64_t total, const QString& fileName, const QString& outputFolder,
+                    BackgroundRun::Job job, std::function<void()> stopEngine,
+                    std::function<int64_t()> bytesDone,
+                    std::function<RunPhaseSnapshot()> phase = nullptr, int64_t laterBytes = 0);
     // Hides the panel and says so.
     void closePanel();
 
@@ -111,6 +129,8 @@ class EnginePanel : public QGroupBox {
     bool actOnAccessKey(QPushButton* button);
 
     int m_messagesShown = 0;
+    // Cancel was pressed during the run going on.
+    bool m_closeAfterRun = false;
 };
 
 }  // namespace morvane

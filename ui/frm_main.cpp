@@ -91,6 +91,7 @@ frmMain::frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer, QWidget
     attach(fraDiv);
     attach(fraGlu);
     connect(&m_busy, &BusyState::handlersReturned, this, &frmMain::closeWhenPending);
+    connect(&m_busy, &BusyState::runningChanged, this, &frmMain::enableOpenItems);
     // The window keeps the size of its client area plus the menu bar.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -182,10 +183,23 @@ void frmMain::createStatusLine(QWidget* client) {
 void frmMain::attach(EnginePanel* panel) {
     connect(panel, &EnginePanel::statusChanged, this, &frmMain::setStatus);
     connect(panel, &EnginePanel::runRequested, m_runs.get(), &RunController::start);
+    connect(panel, &EnginePanel::blocksShown, m_runs.get(), &RunController::showBlocks);
+    connect(panel, &EnginePanel::stopRequested, m_runs.get(), &RunController::stopRun);
     connect(panel, &EnginePanel::closed, this, [this, panel] {
         showWelcome(true);
         otherItem(panel)->setEnabled(true);
     });
+}
+
+void frmMain::enableOpenItems(bool running) {
+    if (running) {
+        m_openItemsBeforeRun = {mnuDivide->isEnabled(), mnuGlue->isEnabled()};
+        mnuDivide->setEnabled(false);
+        mnuGlue->setEnabled(false);
+        return;
+    }
+    mnuDivide->setEnabled(m_openItemsBeforeRun.first);
+    mnuGlue->setEnabled(m_openItemsBeforeRun.second);
 }
 
 void frmMain::Form_Load() {

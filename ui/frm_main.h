@@ -4,6 +4,7 @@
 #include <QSize>
 #include <QString>
 #include <memory>
+#include <utility>
 
 #include "ui/busy_state.h"
 #include "ui/open_save_dialog.h"
@@ -101,6 +102,9 @@ class frmMain : public QMainWindow {
     QAction* otherItem(const EnginePanel* panel) const;
     // A close asked for while a handler was busy happens once it returns.
     void closeWhenPending();
+    // Disables "D&ivide File" and "Gl&ue File" while a run goes on, and
+    // puts back what they were after it.
+    void enableOpenItems(bool running);
 
     void lblEmail_Click();
     void lblUpdates_Click();
@@ -126,6 +130,8 @@ class frmMain : public QMainWindow {
     // The outer size the window was last centred with.
     QSize m_centredSize;
     bool m_closePending = false;
+    // Whether the two items were enabled when the run going on started.
+    std::pair<bool, bool> m_openItemsBeforeRun{true, true};
 };
 
 }  // namespace morvane

@@ -131,15 +131,16 @@ void GluePanel::cmdGlu_Click() {
     if (!chosen) return;
 
     const QString outputName = nameOf(*chosen);
+    strGluOutputPath = chosen->left(chosen->size() - outputName.size());
     objGlu->setBigFileName(toEngineText(outputName));
-    objGlu->setBigFilePath(toEngineText(chosen->left(chosen->size() - outputName.size())));
+    objGlu->setBigFilePath(toEngineText(strGluOutputPath));
     FileGlue* glue = objGlu.get();
     // Set once the chunks are found, before the glue starts: the engine is
     // asked to stop only from then on, so that one kept after a failed
     // check has no stop left pending.
     auto gluing = std::make_shared<std::atomic<bool>>(false);
     requestRun(
-        glue->BigFileSize(), outputName,
+        glue->BigFileSize(), outputName, strGluOutputPath,
         [glue, gluing](const std::atomic<bool>& stopRequested) {
             RunOutcome outcome;
             outcome.checked = glue->checkExistence();
@@ -156,7 +157,7 @@ void GluePanel::cmdGlu_Click() {
         [glue, gluing] {
             if (*gluing) glue->requestStop();
         },
-        [glue] { return glue->BytesDone(); });
+        [glue] { return glue->BytesDone(); }, [glue] { return glue->Phase(); });
 }
 
 void GluePanel::cmdCheck_Click() {
@@ -231,8 +232,12 @@ void GluePanel::runSucceeded() {
     if (!rebuilt.isEmpty()) setStatus(m_texts.done + u' ' + rebuilt);
 }
 
+void GluePanel::enableRunControls(bool enabled) {
+    cmdGlu->setEnabled(enabled);
+}
+
 void GluePanel::cmdGCancel_Click() {
-    closePanel();
+    cancel();
 }
 
 void GluePanel::objGlu_onError(const EngineSnapshot& engine) {
@@ -240,7 +245,7 @@ void GluePanel::objGlu_onError(const EngineSnapshot& engine) {
 }
 
 void GluePanel::objGlu_onNewDivision(const EngineSnapshot& engine) {
-    setStatus(progressStatusText(engine));
+    showProgress(engine);
 }
 
 void GluePanel::objGlu_onComplete(const EngineSnapshot&) {

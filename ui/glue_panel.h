@@ -28,6 +28,7 @@ class GluePanel : public EnginePanel {
     void releaseEngine() override;
     // Names the chunks the run rebuilt after the success text.
     void runSucceeded() override;
+    void enableRunControls(bool enabled) override;
 
   private:
     void createControls();
@@ -52,6 +53,7 @@ class GluePanel : public EnginePanel {
     QString strGluHeaderName;
     QString strGluHeaderPath;
     QString strGluPrefix;
+    QString strGluOutputPath;
 
     QLabel* lblGHeader = nullptr;
     QLabel* lblGChunkSize = nullptr;

@@ -44,6 +44,7 @@ class FolderCheckingFileDialog : public QFileDialog {
 }  // namespace
 
 QtDesktop::QtDesktop() : m_bus(std::make_unique<SessionBus>(QStringLiteral(MORVANE_APP_ID))) {
+    m_bus->setFolderOpener([this](const QString& folder) { openUrl(QUrl::fromLocalFile(folder)); });
     // The dialog writes through QSettings in the user scope. A folder inside
     // /dev/null can neither be read nor created, so each such write fails
     // and no file is made anywhere, even for root.
@@ -104,8 +105,8 @@ void QtDesktop::showRunProgress(std::optional<double> fraction) {
     m_bus->showProgress(fraction);
 }
 
-void QtDesktop::notifyRunEnded(const QString& summary, const QString& body) {
-    m_bus->notify(summary, body);
+void QtDesktop::notifyRunEnded(const QString& summary, const QString& body, const QString& folder) {
+    m_bus->notify(summary, body, folder);
 }
 
 void QtDesktop::inhibitSleep(const QString& reason) {

@@ -24,7 +24,8 @@ class QtDesktop : public Desktop {
     bool openUrl(const QUrl& target) override;
     bool askYesNo(QWidget* owner, const QString& text) override;
     void showRunProgress(std::optional<double> fraction) override;
-    void notifyRunEnded(const QString& summary, const QString& body) override;
+    void notifyRunEnded(const QString& summary, const QString& body,
+                        const QString& folder) override;
     void inhibitSleep(const QString& reason) override;
     void allowSleep() override;
 

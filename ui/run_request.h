@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/run_phase.h"
 #include "ui/background_run.h"
 #include "ui/panel_texts.h"
 
@@ -16,12 +17,20 @@ struct RunRequest {
     const PanelTexts* texts = nullptr;
     // The bytes the run copies in all, and the name of the file it is about.
     int64_t total = 0;
+    // The bytes of the phases planned after the copy (a division's recovery
+    // data), for the time left.
+    int64_t laterBytes = 0;
     QString fileName;
+    // The folder the run writes into, ending in "/".
+    QString outputFolder;
     BackgroundRun::Job job;
     // Asks the engine to stop, and reads its count of bytes copied; both are
     // called on the window's thread while the job runs.
     std::function<void()> stopEngine;
     std::function<int64_t()> bytesDone;
+    // Reads the phase the run is in; called on the window's thread while
+    // the job runs.
+    std::function<RunPhaseSnapshot()> phase;
     // Takes the outcome on the window's thread once the run has ended.
     std::function<void(const RunOutcome&)> ended;
 };

@@ -11,13 +11,21 @@ namespace morvane {
 namespace {
 
 const QString kPortalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
 // The portal's flag for inhibiting suspension.
 constexpr uint kInhibitSuspend = 4;
 
 }  // namespace
 
 SessionBus::SessionBus(const QString& appId, QDBusConnection bus)
-    : m_bus(std::move(bus)), m_appId(appId) {}
+    : m_bus(std::move(bus)), m_appId(appId) {
+    if (!m_bus.isConnected()) return;
+    m_bus.connect(kNotifications, kNotificationsPath, kNotifications,
+                  QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
+    m_bus.connect(kNotifications, kNotificationsPath, kNotifications,
+                  QStringLiteral("NotificationClosed"), this, SLOT(notificationClosed(uint, uint)));
+}
 
 SessionBus::~SessionBus() {
     allowSleep();
@@ -36,17 +44,38 @@ void SessionBus::showProgress(std::optional<double> fraction) {
     m_bus.send(update);
 }
 
-void SessionBus::notify(const QString& summary, const QString& body) {
+void SessionBus::notify(const QString& summary, const QString& body, const QString& folder) {
     if (!m_bus.isConnected()) return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(kNotifications, kNotificationsPath,
+                                                       kNotifications, QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), m_appId);
+    const QStringList actions = folder.isEmpty()
+                                    ? QStringList()
+                                    : QStringList{QStringLiteral("default"), tr("Open Folder")};
     call << QStringLiteral("Morvane") << uint(0) << QStringLiteral("morvane") << summary << body
-         << QStringList() << hints << -1;
-    m_bus.asyncCall(call);
+         << actions << hints << -1;
+    if (folder.isEmpty()) {
+        m_bus.asyncCall(call);
+        return;
+    }
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, folder](QDBusPendingCallWatcher* answered) {
+                answered->deleteLater();
+                const QDBusPendingReply<uint> reply = *answered;
+                if (!reply.isError()) m_offeredFolders.insert(reply.value(), folder);
+            });
+}
+
+void SessionBus::actionInvoked(uint id, const QString& action) {
+    if (action != QLatin1String("default")) return;
+    const QString folder = m_offeredFolders.take(id);
+    if (!folder.isEmpty() && m_openFolder) m_openFolder(folder);
+}
+
+void SessionBus::notificationClosed(uint id, uint) {
+    m_offeredFolders.remove(id);
 }
 
 void SessionBus::inhibitSleep(const QString& reason) {

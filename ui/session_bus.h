@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QHash>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace morvane {
@@ -14,6 +16,8 @@ namespace morvane {
 // without waiting for its answer; without a bus, or where a service is
 // missing, nothing happens and nothing fails.
 class SessionBus : public QObject {
+    Q_OBJECT
+
   public:
     // `appId` is the desktop entry's id, without ".desktop".
     SessionBus(const QString& appId, QDBusConnection bus = QDBusConnection::sessionBus());
@@ -23,12 +27,23 @@ class SessionBus : public QObject {
     // Shows `fraction` (0 to 1) as the program's progress on its launcher;
     // nothing hides it.
     void showProgress(std::optional<double> fraction);
-    // Pops up a notification with `summary` over `body`.
-    void notify(const QString& summary, const QString& body);
+    // Pops up a notification with `summary` over `body`. With a `folder`,
+    // it offers "Open Folder" as its default action, which hands the folder
+    // to the opener set by setFolderOpener().
+    void notify(const QString& summary, const QString& body, const QString& folder = QString());
+    // What opens a folder a notification offers.
+    void setFolderOpener(std::function<void(const QString&)> opener) {
+        m_openFolder = std::move(opener);
+    }
     // Asks the desktop not to suspend the machine, for `reason`, until
     // allowSleep(). Asking again while it is in force changes nothing.
     void inhibitSleep(const QString& reason);
     void allowSleep();
+
+  private slots:
+    // The notification service's signals about the notifications it shows.
+    void actionInvoked(uint id, const QString& action);
+    void notificationClosed(uint id, uint reason);
 
   private:
     void closeInhibitor();
@@ -40,6 +55,9 @@ class SessionBus : public QObject {
     bool m_inhibitWanted = false;
     bool m_inhibitPending = false;
     QString m_inhibitHandle;
+    // The folder each notification shown offers, by its id.
+    QHash<uint, QString> m_offeredFolders;
+    std::function<void(const QString&)> m_openFolder;
 };
 
 }  // namespace morvane

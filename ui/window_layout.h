@@ -84,4 +84,12 @@ constexpr int kStopTop = 4770;
 constexpr int kStopWidth = 1110;
 constexpr int kStopHeight = 375;
 
+// During a run the client area grows by a row below the status line: the
+// phase by name on the left, bytes done and speed on the right.
+constexpr int kRunClientHeight = 5595;
+constexpr int kRunRowTop = 5205;
+constexpr int kPhaseWidth = 4500;
+constexpr int kRunBytesLeft = 4740;
+constexpr int kRunBytesWidth = 4305;
+
 }  // namespace morvane::layout

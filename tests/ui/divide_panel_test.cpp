@@ -498,13 +498,21 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     EXPECT_FALSE(bar->isVisible());
     EXPECT_FALSE(button("cmdStop")->isVisible());
     int shownValue = -1;
-    QString shownLeft, spokenValue, spokenLeft;
+    QString shownLeft, spokenValue, spokenLeft, barText, statusText;
     QAccessible::Role role = QAccessible::NoRole;
     // With the first chunk done and the second begun, once the strip has
     // caught up and a second has passed.
     whenStatusShows(QStringLiteral("Processing 2 of 3 Chunks. (66.7%)"), 10001000, [&] {
+        // The bar counts what the status line counts, once it has caught up.
         EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return bar->value() >= 40 && !label("lblTimeLeft")->text().isEmpty(); }, 60000));
+            [&] {
+                barText = bar->text();
+                statusText = label("lblStatus")->text();
+                return statusText.endsWith(u'(' + barText + u')') &&
+                       !label("lblTimeLeft")->text().isEmpty();
+            },
+            60000))
+            << barText.toStdString() << " / " << statusText.toStdString();
         shownValue = bar->value();
         shownLeft = label("lblTimeLeft")->text();
         QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(bar);
@@ -519,8 +527,8 @@ TEST_F(DividePanelTest, ARunShowsItsShareDoneAndTheTimeLeft) {
     EXPECT_TRUE(button("cmdStop")->isVisible());
     runToEnd();
 
-    EXPECT_GE(shownValue, 40);
-    EXPECT_LT(shownValue, 50);
+    EXPECT_TRUE(statusText.endsWith(u'(' + barText + u')')) << barText.toStdString();
+    EXPECT_EQ(shownValue, qRound(barText.chopped(1).toDouble() * 10));
     EXPECT_EQ(role, QAccessible::ProgressBar);
     EXPECT_EQ(spokenValue, QString::number(shownValue));
     // What is left depends on the machine's pace; that it is said does not.
@@ -566,12 +574,17 @@ TEST_F(DividePanelTest, ADivisionWithOneRecoveryChunkWritesTheRecoveryFiles) {
 
 TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
     openPanelOn(QStringLiteral("movie.avi"), 25000000);
-    typeChunkSize(QStringLiteral("10000000"));
+    selectUnit(1);
+    typeChunkSize(QStringLiteral("9765.63"));
+    typeRecovery(QStringLiteral("1"));
     desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
     whenStatusShows(QStringLiteral("Processing 1 of 3 Chunks. (33.3%)"), 1000, [&] {
         EXPECT_EQ(button("cmdStop")->accessibleName(), QStringLiteral("Stop"));
-        // Pressed twice: the second press changes nothing.
-        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+        // Escape, then Stop, which changes nothing more.
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        EXPECT_EQ(label("lblPhase")->text(), QStringLiteral("Stopping…"));
+        EXPECT_FALSE(button("cmdStop")->isEnabled());
+        EXPECT_FALSE(button("cmdDiv")->isEnabled() || chunkBox()->isEnabled());
         QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
     });
     const int before = statuses.size();
@@ -591,6 +604,12 @@ TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {
     EXPECT_EQ(desktop.fileRequests.size(), 2u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).join(u' ').toStdString(), "movie.avi")
         << "the stopped division left files behind";
+    // Opened again, the file comes back with what the stopped run was asked for.
+    ASSERT_TRUE(window->openPath(path(QStringLiteral("movie.avi"))));
+    EXPECT_EQ(unitList()->currentText(), QStringLiteral("KB"));
+    EXPECT_EQ(label("lblDNumChunk")->text(), QStringLiteral("3"));
+    EXPECT_EQ(recoveryBox()->value(), 1);
+    EXPECT_TRUE(button("cmdDiv")->isEnabled() && chunkBox()->isEnabled());
 }
 
 TEST_F(DividePanelTest, AHeaderNameWithoutPrefixFailsTheRunAndClosesThePanel) {

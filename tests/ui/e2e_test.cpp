@@ -18,12 +18,15 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
 #include <functional>
+#include <utility>
+#include <vector>
 
 #include "ui/frm_main.h"
 #include "ui/qt_desktop.h"
@@ -287,32 +290,71 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     auto* box = window.findChild<QLineEdit*>(QStringLiteral("txtDChunk"));
     auto* divide = window.findChild<QPushButton*>(QStringLiteral("cmdDiv"));
     auto* stop = window.findChild<QPushButton*>(QStringLiteral("cmdStop"));
-    const auto divideInto = [&](const QString& source, const QString& header) {
+    const auto divideInto = [&](const QString& source, const QString& header,
+                                const QString& chunkSize = QStringLiteral("100000000"),
+                                int recovery = 0) {
         ASSERT_TRUE(window.openPath(source));
         activate(&window);
         box->setFocus();
         box->selectAll();
-        QTest::keyClicks(box, QStringLiteral("100000000"));
+        QTest::keyClicks(box, chunkSize);
         QTest::keyClick(box, Qt::Key_Tab);
+        window.findChild<QSpinBox*>(QStringLiteral("spnDRecovery"))->setValue(recovery);
         whenModal(typePath(header));
         QTest::mouseClick(divide, Qt::LeftButton);
         ASSERT_TRUE(window.isRunning());
     };
 
-    // To its end, final flush included.
-    divideInto(sparseFile(dir.filePath(QStringLiteral("short.bin")), 20000000),
-               dir.filePath(QStringLiteral("short.hed")));
+    // To its end, with 2 recovery chunks and the final flush, noting the
+    // phases and the estimate; pictured in each phase.
+    const QString pictures = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
+    divideInto(sparseFile(dir.filePath(QStringLiteral("short.bin")), 100000000),
+               dir.filePath(QStringLiteral("short.hed")), QStringLiteral("25000000"), 2);
     {
         const TickGaps gaps;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 120000));
+        auto* bar = window.findChild<QProgressBar*>(QStringLiteral("prgRun"));
+        auto* phase = window.findChild<QLabel*>(QStringLiteral("lblPhase"));
+        QStringList phases;
+        std::vector<std::pair<qint64, double>> estimates(3, {-1, -1.0});
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                if (!phase->text().isEmpty() && !phases.contains(phase->text())) {
+                    phases << phase->text();
+                    if (!pictures.isEmpty() && phases.size() > 1)
+                        window.grab().save(pictures + QStringLiteral("/window-") +
+                                           phase->text().toLower().replace(u' ', u'-') +
+                                           QStringLiteral(".png"));
+                }
+                for (int i = 0; i < 3; ++i) {
+                    const double seconds = bar->property("secondsLeft").toDouble();
+                    if (estimates[i].first < 0 && bar->value() >= 100 + 400 * i && seconds >= 0)
+                        estimates[i] = {clock.elapsed(), seconds};
+                }
+                return !window.isBusy();
+            },
+            120000));
         std::printf("run to its end: longest stall of the window's thread %lld ms\n",
                     static_cast<long long>(gaps.longestMs()));
+        for (int i = 0; i < 3; ++i) {
+            const double truth = static_cast<double>(clock.elapsed() - estimates[i].first) / 1000;
+            std::printf("time left at %d %%: estimated %.1f s, truth %.1f s, error %+.0f %%\n",
+                        10 + 40 * i, estimates[i].second, truth,
+                        (estimates[i].second - truth) / truth * 100);
+        }
+        std::printf("phases seen: %s\n", qPrintable(phases.join(QStringLiteral(", "))));
+        EXPECT_TRUE(phases.contains(QStringLiteral("Writing chunks")))
+            << qPrintable(phases.join('|'));
+        EXPECT_TRUE(phases.contains(QStringLiteral("Writing recovery data")))
+            << qPrintable(phases.join('|'));
+        EXPECT_TRUE(phases.contains(QStringLiteral("Flushing to disk")))
+            << qPrintable(phases.join('|'));
     }
     EXPECT_EQ(status->text(), QStringLiteral("File Successfully Divided!"));
 
     // A long run, closed and stopped in the middle.
     // The picture shows the file where the README's other pictures have it.
-    const QString pictures = qEnvironmentVariable("MORVANE_SCREENSHOT_DIR");
     QDir demo(pictures.isEmpty() ? dir.path() : QStringLiteral("/tmp/demo/Videos"));
     ASSERT_TRUE(demo.mkpath(QStringLiteral(".")));
     divideInto(sparseFile(demo.filePath(QStringLiteral("holiday-video.mp4")), 700000000),
@@ -347,10 +389,19 @@ TEST(EndToEnd, TheWindowAnswersDuringARunAndStopsIt) {
     QElapsedTimer stopping;
     stopping.start();
     QTest::mouseClick(stop, Qt::LeftButton);
+    const qint64 feedbackMs = stopping.elapsed();
+    EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("lblPhase"))->text(),
+              QStringLiteral("Stopping…"));
+    EXPECT_FALSE(stop->isEnabled());
+    if (!pictures.isEmpty()) {
+        EXPECT_TRUE(window.grab().save(pictures + QStringLiteral("/window-stopping.png")));
+    }
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isBusy(); }, 120000));
-    std::printf("stopped run: longest stall %lld ms, stopped %lld ms after the click\n",
-                static_cast<long long>(gaps.longestMs()),
-                static_cast<long long>(stopping.elapsed()));
+    std::printf(
+        "stopped run: longest stall %lld ms, \"Stopping…\" %lld ms and stopped %lld ms "
+        "after the click\n",
+        static_cast<long long>(gaps.longestMs()), static_cast<long long>(feedbackMs),
+        static_cast<long long>(stopping.elapsed()));
     EXPECT_EQ(status->text(), QStringLiteral("Division stopped."));
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("holiday-video.hed"))));

@@ -43,7 +43,7 @@ void ScriptedDesktop::showRunProgress(std::optional<double> fraction) {
     runProgress.push_back(fraction);
 }
 
-void ScriptedDesktop::notifyRunEnded(const QString& summary, const QString& body) {
+void ScriptedDesktop::notifyRunEnded(const QString& summary, const QString& body, const QString&) {
     notifications.emplace_back(summary, body);
 }
 

@@ -26,7 +26,7 @@ class ScriptedDesktop : public morvane::Desktop {
     bool openUrl(const QUrl& target) override;
     bool askYesNo(QWidget* owner, const QString& text) override;
     void showRunProgress(std::optional<double> fraction) override;
-    void notifyRunEnded(const QString& summary, const QString& body) override;
+    void notifyRunEnded(const QString& summary, const QString& body, const QString&) override;
     void inhibitSleep(const QString& reason) override;
     void allowSleep() override;
 

@@ -74,6 +74,8 @@ class StandIn : public QDBusVirtualObject {
         return found;
     }
 
+    QDBusConnection& bus() { return m_bus; }
+
     std::vector<Call> calls;
     std::vector<Update> updates;
 
@@ -90,13 +92,18 @@ class StandIn : public QDBusVirtualObject {
 class BusDesktop : public ScriptedDesktop {
   public:
     void showRunProgress(std::optional<double> fraction) override { bus.showProgress(fraction); }
-    void notifyRunEnded(const QString& summary, const QString& body) override {
-        bus.notify(summary, body);
+    void notifyRunEnded(const QString& summary, const QString& body,
+                        const QString& folder) override {
+        bus.notify(summary, body, folder);
     }
     void inhibitSleep(const QString& reason) override { bus.inhibitSleep(reason); }
     void allowSleep() override { bus.allowSleep(); }
 
     morvane::SessionBus bus{QStringLiteral("example.morvane.Morvane")};
+    BusDesktop() {
+        bus.setFolderOpener(
+            [this](const QString& folder) { openUrl(QUrl::fromLocalFile(folder)); });
+    }
 };
 
 class SessionBusTest : public ::testing::Test {
@@ -171,6 +178,22 @@ TEST_F(SessionBusTest, ALongRunShowsItsProgressKeepsTheMachineAwakeAndSaysItHasE
     EXPECT_EQ(notes[0].arguments[0].toString(), QStringLiteral("Morvane"));
     EXPECT_EQ(notes[0].arguments[3].toString(), QStringLiteral("File Successfully Divided!"));
     EXPECT_EQ(notes[0].arguments[4].toString(), QStringLiteral("movie.bin"));
+    EXPECT_EQ(notes[0].arguments[5].toStringList(), (QStringList{"default", "Open Folder"}));
+    // Another notification's action, then this one's: only this one opens its folder.
+    const uint id =
+        uint(std::distance(
+                 standIn.calls.begin(),
+                 std::find_if(standIn.calls.begin(), standIn.calls.end(),
+                              [](const StandIn::Call& call) { return call.member == "Notify"; })) +
+             1);
+    for (uint invoked : {id + 100, id}) {
+        QDBusMessage action = QDBusMessage::createSignal(
+            "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked");
+        action << invoked << QStringLiteral("default");
+        standIn.bus().send(action);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !desktop.openedUrls.empty(); }, 30000));
+    EXPECT_EQ(desktop.openedUrls, std::vector<QUrl>{QUrl::fromLocalFile(dir.path() + u'/')});
 
     // From 0 through the blocks to hidden, for the program's desktop entry.
     ASSERT_GE(standIn.updates.size(), 3u);
