@@ -26,9 +26,10 @@ class GaloisField16;
 // the checksum file, each as one input slice.
 //
 // Blocks are hashed (MD5, CRC-32) and encoded on two helper threads; the
-// recovery slices are accumulated in their files, so memory stays at a few
-// blocks whatever the slice size. Call order: start, take / waitUntilDone
-// for every block of the run in order, finish.
+// recovery slices are accumulated in memory when they are small, else in
+// mapped pages of their files, so anonymous memory stays at a few blocks
+// whatever the slice size and no slice is read back. Call order: start,
+// take / waitUntilDone for every block of the run in order, finish.
 //
 // A slice's constant follows its file's place among the File IDs, and the
 // checksum file's ID is known only at the end. Each chunk is encoded at
@@ -73,9 +74,11 @@ class Par2Encoder : public BlockConsumer {
     void runEncodeLane();
     Status hashBlock(const Block& block, HashState& state);
     Status encodeBlock(const Block& block, char* scratch);
+    // Gives every recovery slice its memory or its mapped pages.
+    Status placeSlices();
     // dst slice region [offset, offset + bytes) += coefficient(exponent) * data.
-    Status accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
-                      const char* data, std::size_t bytes, bool overwrite, char* scratch);
+    void accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset, const char* data,
+                    std::size_t bytes, bool overwrite, char* scratch);
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
     // Moves a chunk's share of every recovery slice from the constant it was
