@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -17,8 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
-
-#include "engine/mapped_region.h"
 
 namespace morvane {
 
@@ -403,23 +400,6 @@ Status FileLayer::readAt(File& file, int64_t offset, char* buffer, std::size_t n
 
 Status FileLayer::writeAt(File& file, int64_t offset, const char* buffer, std::size_t n) {
     return writeFully(file.fd(), offset, buffer, n);
-}
-
-Status FileLayer::mapForWriting(File& file, int64_t offset, std::size_t n,
-                                std::unique_ptr<MappedRegion>* out) {
-    if (n == 0 || offset < 0) return Status::SysError(EINVAL);
-    int r;
-    do {
-        r = ::posix_fallocate(file.fd(), offset, static_cast<off_t>(n));
-    } while (r == EINTR);
-    if (r != 0) return Status::SysError(r);
-    const long page = ::sysconf(_SC_PAGESIZE);
-    const std::size_t skip = static_cast<std::size_t>(offset % (page > 0 ? page : 4096));
-    void* base = ::mmap(nullptr, n + skip, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd(),
-                        offset - static_cast<int64_t>(skip));
-    if (base == MAP_FAILED) return Status::SysError(errno);
-    *out = std::make_unique<MappedRegion>(base, n + skip, skip);
-    return Status::OK();
 }
 
 Status readExact(FileLayer& layer, File& file, char* buffer, std::size_t n) {

@@ -12,8 +12,6 @@
 
 namespace morvane {
 
-class MappedRegion;
-
 // Writes and kernel copies are made in pieces of this many bytes: one
 // write(2) of a whole 10 MiB block was measured several times slower than
 // the same bytes in 1 MiB pieces, which keep the copy into the page cache in
@@ -160,12 +158,6 @@ class FileLayer {
                           std::size_t* got);
     // Writes all `n` bytes at `offset` without moving the file's offset.
     virtual Status writeAt(File& file, int64_t offset, const char* buffer, std::size_t n);
-    // Maps `n` bytes of `file` from `offset` shared and writable, after
-    // reserving their blocks (the file grows to reach them), so that a store
-    // to the pages cannot meet a full disk. Fails with the error of the
-    // reservation (ENOSPC) or of the mapping.
-    virtual Status mapForWriting(File& file, int64_t offset, std::size_t n,
-                                 std::unique_ptr<MappedRegion>* out);
 
   protected:
     // The read/write path of copy(): one read() and one write() per piece.

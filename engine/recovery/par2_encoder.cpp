@@ -11,7 +11,6 @@
 #include "engine/checksum_file.h"
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
-#include "engine/mapped_region.h"
 #include "engine/recovery/galois_field16.h"
 #include "engine/recovery/md5_stream.h"
 #include "engine/recovery/par2_layout.h"
@@ -27,9 +26,12 @@ const std::string kCreatorText = "Created by Morvane.";
 constexpr std::size_t kScratchSlack = 2 * GaloisField16::kRegionAlignment + 2;
 
 // Recovery slices of at most this many bytes in all are accumulated in
-// memory and written once at the end; larger ones in mapped pages of their
-// files, which the kernel may write back and drop as it needs.
+// memory and written once at the end; larger ones are accumulated in their
+// files, read back and written again for every block.
 constexpr uint64_t kSlicesInMemory = 16 << 20;
+
+// Even, so that only a block's last piece can be odd.
+constexpr std::size_t kStagedPiece = 256 << 10;
 
 Status digestFailure() {
     return Status::SysError(EIO, "MD5 computation failed");
@@ -69,28 +71,14 @@ bool alignedAlike(const void* a, const void* b) {
     return reinterpret_cast<uintptr_t>(a) % kA == reinterpret_cast<uintptr_t>(b) % kA;
 }
 
-void addInto(char* dst, const char* src, std::size_t n) {
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t a, b;
-        std::memcpy(&a, dst + i, 8);
-        std::memcpy(&b, src + i, 8);
-        a ^= b;
-        std::memcpy(dst + i, &a, 8);
-    }
-    for (; i < n; ++i) dst[i] ^= src[i];
-}
-
 }  // namespace
 
 struct Par2Encoder::Target {
     File* file = nullptr;
     int64_t packetOffset = 0;
     int64_t dataOffset = 0;
-    // The slice's bytes: `memory` or `mapped` holds them.
-    char* slice = nullptr;
+    // The slice's bytes when they are held in memory; nullptr when in the file.
     std::unique_ptr<char[]> memory;
-    std::unique_ptr<MappedRegion> mapped;
 };
 
 struct Par2Encoder::InputFile {
@@ -238,8 +226,12 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
         }
     }
     m_describingSizes = describing;
-    s = placeSlices();
-    if (!s.ok()) return s;
+    if (m_sliceSize * m_targets.size() <= kSlicesInMemory) {
+        for (Target& t : m_targets) {
+            t.memory.reset(new (std::nothrow) char[m_sliceSize]());
+            if (!t.memory) return Status::SysError(ENOMEM);
+        }
+    }
 
     m_scratch = m_layer.allocateBlock(BlockSize + kScratchSlack);
     if (!m_scratch) return Status::SysError(ENOMEM);
@@ -378,40 +370,44 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     // slice's first bytes, later chunks add to them.
     const bool first = block.chunk == 1;
     for (uint32_t e = 0; e < m_targets.size(); ++e) {
-        accumulate(e, constant(index, e), block.offset, block.data, block.bytes, first, scratch);
-    }
-    return Status::OK();
-}
-
-Status Par2Encoder::placeSlices() {
-    const uint64_t total = m_sliceSize * m_targets.size();
-    for (Target& t : m_targets) {
-        if (total <= kSlicesInMemory) {
-            t.memory.reset(new (std::nothrow) char[m_sliceSize]());
-            if (!t.memory) return Status::SysError(ENOMEM);
-            t.slice = t.memory.get();
-            continue;
-        }
-        Status s = m_layer.mapForWriting(*t.file, t.dataOffset, m_sliceSize, &t.mapped);
+        Status s = accumulate(e, constant(index, e), block.offset, block.data, block.bytes, first,
+                              scratch);
         if (!s.ok()) return s;
-        t.slice = t.mapped->data();
     }
     return Status::OK();
 }
 
-void Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
-                             const char* data, std::size_t bytes, bool overwrite, char* scratch) {
-    char* dst = m_targets[recoveryIndex].slice + offset;
+Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
+                               const char* data, std::size_t bytes, bool overwrite, char* scratch) {
+    const Target& t = m_targets[recoveryIndex];
+    if (t.memory) {
+        addInMemory(t.memory.get() + offset, coefficient, data, bytes, overwrite, scratch);
+        return Status::OK();
+    }
+    char* region = alignedLike(scratch, data);
+    const std::size_t even = evenUp(bytes);
+    if (!overwrite) {
+        Status s = readExactAt(m_layer, *t.file, t.dataOffset + offset, region, even);
+        if (!s.ok()) return s;
+    }
+    m_field->multiplyRegion(data, region, coefficient, bytes, !overwrite);
+    return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
+}
+
+void Par2Encoder::addInMemory(char* dst, uint16_t coefficient, const char* data, std::size_t bytes,
+                              bool overwrite, char* scratch) const {
     if (alignedAlike(dst, data)) {
         m_field->multiplyRegion(data, dst, coefficient, bytes, !overwrite);
         return;
     }
-    char* region = alignedLike(scratch, data);
-    m_field->multiplyRegion(data, region, coefficient, bytes, false);
-    if (overwrite) {
-        std::memcpy(dst, region, evenUp(bytes));
-    } else {
-        addInto(dst, region, evenUp(bytes));
+    // Each piece is first moved to the scratch at the slice's alignment,
+    // small enough to stay in the processor's cache.
+    char* staged = alignedLike(scratch, dst);
+    for (std::size_t done = 0; done < bytes;) {
+        const std::size_t piece = std::min(bytes - done, kStagedPiece);
+        std::memcpy(staged, data + done, piece);
+        m_field->multiplyRegion(staged, dst + done, coefficient, piece, !overwrite);
+        done += piece;
     }
 }
 
@@ -433,7 +429,8 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
         for (uint32_t e = 1; e < deltas.size(); ++e) {
             if (deltas[e] == 0) continue;
             if (stopped(m_stop)) return cancelled();
-            accumulate(e, deltas[e], int64_t(done), data, n, false, m_scratch.get());
+            s = accumulate(e, deltas[e], int64_t(done), data, n, false, m_scratch.get());
+            if (!s.ok()) return s;
         }
         done += n;
     }
@@ -471,7 +468,16 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     // Bytes beyond chunk 1 that the header or the checksum file reach.
     const std::size_t covered = evenUp(std::size_t(m_plan.chunks.bytesOf(1)));
     if (covered < m_sliceSize) {
-        for (const Target& t : m_targets) std::memset(t.slice + covered, 0, m_sliceSize - covered);
+        const std::vector<char> zeros(m_sliceSize - covered);
+        for (const Target& t : m_targets) {
+            if (t.memory) {
+                std::memset(t.memory.get() + covered, 0, zeros.size());
+                continue;
+            }
+            s = m_layer.writeAt(*t.file, t.dataOffset + int64_t(covered), zeros.data(),
+                                zeros.size());
+            if (!s.ok()) return s;
+        }
     }
     std::unique_ptr<char[]> buffer;
     for (int32_t k = 1; k <= n && m_targets.size() > 1; ++k) {
@@ -486,7 +492,6 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     s = addSmallInput(m_inputs[n], m_plan.headerBytes.data(), m_plan.headerBytes.size());
     if (s.ok()) s = addSmallInput(sums, checksumFile.data(), checksumFile.size());
     if (s.ok()) s = writeDescription(order);
-    for (Target& t : m_targets) t.mapped.reset();
     for (std::unique_ptr<File>& file : m_files) {
         const Status closed = m_layer.close(*file);
         if (s.ok()) s = closed;
@@ -500,7 +505,8 @@ Status Par2Encoder::addSmallInput(const InputFile& in, const char* data, std::si
     std::memcpy(const_cast<char*>(aligned), data, bytes);
     for (uint32_t e = 0; e < m_targets.size(); ++e) {
         if (stopped(m_stop)) return cancelled();
-        accumulate(e, constant(in.index, e), 0, aligned, bytes, false, m_scratch.get());
+        Status s = accumulate(e, constant(in.index, e), 0, aligned, bytes, false, m_scratch.get());
+        if (!s.ok()) return s;
     }
     return Status::OK();
 }
@@ -512,11 +518,16 @@ namespace morvane {
 namespace {
 
 // MD5 of recovery slice packets `first`, `first` + step, ... over the set
-// ID, the type, the exponent and the slice's bytes.
-Status hashRecoveryPackets(const std::vector<const char*>& slices, uint64_t sliceSize,
+// ID, the type, the exponent and the data: in memory where `slices` has it,
+// else read back from their files.
+Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
+                           const std::vector<int64_t>& dataOffsets,
+                           const std::vector<const char*>& slices, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
                            const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
-    for (std::size_t e = first; e < slices.size(); e += step) {
+    std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
+    if (!buffer) return Status::SysError(ENOMEM);
+    for (std::size_t e = first; e < files.size(); e += step) {
         Md5Stream md5;
         md5.update(setId.data(), setId.size());
         md5.update(kRecoverySlicePacket.data(), kRecoverySlicePacket.size());
@@ -527,7 +538,15 @@ Status hashRecoveryPackets(const std::vector<const char*>& slices, uint64_t slic
             if (stopped(stop)) return cancelled();
             const std::size_t n =
                 static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
-            md5.update(slices[e] + done, n);
+            if (slices[e]) {
+                md5.update(slices[e] + done, n);
+                done += n;
+                continue;
+            }
+            Status s =
+                readExactAt(layer, *files[e], dataOffsets[e] + int64_t(done), buffer.get(), n);
+            if (!s.ok()) return s;
+            md5.update(buffer.get(), n);
             done += n;
         }
         if (!md5.finish(&(*hashes)[e])) return digestFailure();
@@ -560,9 +579,15 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     }
     const std::vector<char> creator = makePacket(kCreatorPacket, setId, creatorBody(kCreatorText));
 
-    // The recovery packets' hashes cover the finished slices: two helpers.
+    // The recovery packets' hashes need their data read back: two helpers.
+    std::vector<File*> files;
+    std::vector<int64_t> offsets;
     std::vector<const char*> slices;
-    for (const Target& t : m_targets) slices.push_back(t.slice);
+    for (const Target& t : m_targets) {
+        files.push_back(t.file);
+        offsets.push_back(t.dataOffset);
+        slices.push_back(t.memory.get());
+    }
     std::vector<Md5Digest> hashes(m_targets.size());
     Status other;
     std::thread helper;
@@ -570,13 +595,15 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     if (lanes == 2) {
         try {
             helper = std::thread([&] {
-                other = hashRecoveryPackets(slices, m_sliceSize, setId, 1, 2, m_stop, &hashes);
+                other = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 1,
+                                            2, m_stop, &hashes);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());
         }
     }
-    Status s = hashRecoveryPackets(slices, m_sliceSize, setId, 0, lanes, m_stop, &hashes);
+    Status s = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 0, lanes,
+                                   m_stop, &hashes);
     if (helper.joinable()) helper.join();
     if (s.ok()) s = other;
     if (!s.ok()) return s;
@@ -588,7 +615,9 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
         putLe32(header.data() + kPacketHeaderBytes, static_cast<uint32_t>(e));
         const Target& t = m_targets[e];
         s = m_layer.writeAt(*t.file, t.packetOffset, header.data(), header.size());
-        if (s.ok() && t.memory) s = m_layer.writeAt(*t.file, t.dataOffset, t.slice, m_sliceSize);
+        if (s.ok() && t.memory) {
+            s = m_layer.writeAt(*t.file, t.dataOffset, t.memory.get(), m_sliceSize);
+        }
         if (!s.ok()) return s;
     }
     // Each run of description packets between two recovery packets goes out

@@ -25,11 +25,11 @@ class GaloisField16;
 // the volumes of recoveryVolumes(), protecting every chunk, the header and
 // the checksum file, each as one input slice.
 //
-// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads; the
-// recovery slices are accumulated in memory when they are small, else in
-// mapped pages of their files, so anonymous memory stays at a few blocks
-// whatever the slice size and no slice is read back. Call order: start,
-// take / waitUntilDone for every block of the run in order, finish.
+// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads. Small
+// recovery slices are accumulated in memory and written once; larger ones
+// in their files, so memory stays at a few blocks whatever the slice size.
+// Call order: start, take / waitUntilDone for every block of the run in
+// order, finish.
 //
 // A slice's constant follows its file's place among the File IDs, and the
 // checksum file's ID is known only at the end. Each chunk is encoded at
@@ -74,11 +74,12 @@ class Par2Encoder : public BlockConsumer {
     void runEncodeLane();
     Status hashBlock(const Block& block, HashState& state);
     Status encodeBlock(const Block& block, char* scratch);
-    // Gives every recovery slice its memory or its mapped pages.
-    Status placeSlices();
     // dst slice region [offset, offset + bytes) += coefficient(exponent) * data.
-    void accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset, const char* data,
-                    std::size_t bytes, bool overwrite, char* scratch);
+    Status accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
+                      const char* data, std::size_t bytes, bool overwrite, char* scratch);
+    // dst[0, bytes) += coefficient * data, dst being a slice in memory.
+    void addInMemory(char* dst, uint16_t coefficient, const char* data, std::size_t bytes,
+                     bool overwrite, char* scratch) const;
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
     // Moves a chunk's share of every recovery slice from the constant it was
