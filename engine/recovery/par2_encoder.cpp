@@ -1,7 +1,5 @@
 #include "engine/recovery/par2_encoder.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -143,8 +141,7 @@ Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* f
     Md5Digest sliceHash{};
     if (!slice.finish(&sliceHash)) return digestFailure();
     info.sliceHashes = {sliceHash};
-    info.sliceCrcs = {
-        paddedCrc(crc32_z(0, reinterpret_cast<const Bytef*>(data), n), n, m_sliceSize)};
+    info.sliceCrcs = {paddedCrc(crc32Of(0, data, n), n, m_sliceSize)};
     info.length = n;
     info.id = fileIdOf(info.hash16k, info.length, info.name);
     return Status::OK();
@@ -361,7 +358,7 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     // two helpers. Blocks were checked to come in order by the hash helper.
     InputFile& in = m_inputs[block.chunk - 1];
     if (block.offset == 0) m_crc = 0;
-    m_crc = uint32_t(crc32_z(m_crc, reinterpret_cast<const Bytef*>(block.data), block.bytes));
+    m_crc = crc32Of(m_crc, block.data, block.bytes);
     if (block.endsChunk) {
         in.info.sliceCrcs = {paddedCrc(m_crc, uint64_t(block.offset) + block.bytes, m_sliceSize)};
     }
