@@ -22,6 +22,7 @@ install_missing_packages() {
 # Packages to build the program and its tests.
 BUILD_PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev
                 qt6-base-dev libgl-dev libxkbcommon-dev libssl-dev libgf-complete-dev zlib1g-dev
+                libisal-dev
                 fonts-dejavu-core fonts-dejavu-extra)
 # Packages the tests need besides: a real X server and a window manager for
 # the end-to-end test, clang and its runtimes for the fuzz test, the

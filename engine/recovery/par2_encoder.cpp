@@ -1,7 +1,5 @@
 #include "engine/recovery/par2_encoder.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -24,6 +22,14 @@ namespace {
 const std::string kCreatorText = "Created by Morvane.";
 
 constexpr std::size_t kScratchSlack = 2 * GaloisField16::kRegionAlignment + 2;
+
+// Recovery slices of at most this many bytes in all are accumulated in
+// memory and written once at the end; larger ones are accumulated in their
+// files, read back and written again for every block.
+constexpr uint64_t kSlicesInMemory = 16 << 20;
+
+// Even, so that only a block's last piece can be odd.
+constexpr std::size_t kStagedPiece = 256 << 10;
 
 Status digestFailure() {
     return Status::SysError(EIO, "MD5 computation failed");
@@ -58,12 +64,19 @@ std::size_t evenUp(std::size_t n) {
     return n + (n & 1);
 }
 
+bool alignedAlike(const void* a, const void* b) {
+    constexpr uintptr_t kA = GaloisField16::kRegionAlignment;
+    return reinterpret_cast<uintptr_t>(a) % kA == reinterpret_cast<uintptr_t>(b) % kA;
+}
+
 }  // namespace
 
 struct Par2Encoder::Target {
     File* file = nullptr;
     int64_t packetOffset = 0;
     int64_t dataOffset = 0;
+    // The slice's bytes when they are held in memory; nullptr when in the file.
+    std::unique_ptr<char[]> memory;
 };
 
 struct Par2Encoder::InputFile {
@@ -128,8 +141,7 @@ Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* f
     Md5Digest sliceHash{};
     if (!slice.finish(&sliceHash)) return digestFailure();
     info.sliceHashes = {sliceHash};
-    info.sliceCrcs = {
-        paddedCrc(crc32_z(0, reinterpret_cast<const Bytef*>(data), n), n, m_sliceSize)};
+    info.sliceCrcs = {paddedCrc(crc32Of(0, data, n), n, m_sliceSize)};
     info.length = n;
     info.id = fileIdOf(info.hash16k, info.length, info.name);
     return Status::OK();
@@ -211,6 +223,12 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
         }
     }
     m_describingSizes = describing;
+    if (m_sliceSize * m_targets.size() <= kSlicesInMemory) {
+        for (Target& t : m_targets) {
+            t.memory.reset(new (std::nothrow) char[m_sliceSize]());
+            if (!t.memory) return Status::SysError(ENOMEM);
+        }
+    }
 
     m_scratch = m_layer.allocateBlock(BlockSize + kScratchSlack);
     if (!m_scratch) return Status::SysError(ENOMEM);
@@ -340,7 +358,7 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     // two helpers. Blocks were checked to come in order by the hash helper.
     InputFile& in = m_inputs[block.chunk - 1];
     if (block.offset == 0) m_crc = 0;
-    m_crc = uint32_t(crc32_z(m_crc, reinterpret_cast<const Bytef*>(block.data), block.bytes));
+    m_crc = crc32Of(m_crc, block.data, block.bytes);
     if (block.endsChunk) {
         in.info.sliceCrcs = {paddedCrc(m_crc, uint64_t(block.offset) + block.bytes, m_sliceSize)};
     }
@@ -359,6 +377,10 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
 Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
                                const char* data, std::size_t bytes, bool overwrite, char* scratch) {
     const Target& t = m_targets[recoveryIndex];
+    if (t.memory) {
+        addInMemory(t.memory.get() + offset, coefficient, data, bytes, overwrite, scratch);
+        return Status::OK();
+    }
     char* region = alignedLike(scratch, data);
     const std::size_t even = evenUp(bytes);
     if (!overwrite) {
@@ -367,6 +389,23 @@ Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int
     }
     m_field->multiplyRegion(data, region, coefficient, bytes, !overwrite);
     return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
+}
+
+void Par2Encoder::addInMemory(char* dst, uint16_t coefficient, const char* data, std::size_t bytes,
+                              bool overwrite, char* scratch) const {
+    if (alignedAlike(dst, data)) {
+        m_field->multiplyRegion(data, dst, coefficient, bytes, !overwrite);
+        return;
+    }
+    // Each piece is first moved to the scratch at the slice's alignment,
+    // small enough to stay in the processor's cache.
+    char* staged = alignedLike(scratch, dst);
+    for (std::size_t done = 0; done < bytes;) {
+        const std::size_t piece = std::min(bytes - done, kStagedPiece);
+        std::memcpy(staged, data + done, piece);
+        m_field->multiplyRegion(staged, dst + done, coefficient, piece, !overwrite);
+        done += piece;
+    }
 }
 
 Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* data) {
@@ -428,6 +467,10 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     if (covered < m_sliceSize) {
         const std::vector<char> zeros(m_sliceSize - covered);
         for (const Target& t : m_targets) {
+            if (t.memory) {
+                std::memset(t.memory.get() + covered, 0, zeros.size());
+                continue;
+            }
             s = m_layer.writeAt(*t.file, t.dataOffset + int64_t(covered), zeros.data(),
                                 zeros.size());
             if (!s.ok()) return s;
@@ -472,9 +515,11 @@ namespace morvane {
 namespace {
 
 // MD5 of recovery slice packets `first`, `first` + step, ... over the set
-// ID, the type, the exponent and the data read back from their files.
+// ID, the type, the exponent and the data: in memory where `slices` has it,
+// else read back from their files.
 Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
-                           const std::vector<int64_t>& dataOffsets, uint64_t sliceSize,
+                           const std::vector<int64_t>& dataOffsets,
+                           const std::vector<const char*>& slices, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
                            const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
     std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
@@ -490,6 +535,11 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
             if (stopped(stop)) return cancelled();
             const std::size_t n =
                 static_cast<std::size_t>(std::min<uint64_t>(BlockSize, sliceSize - done));
+            if (slices[e]) {
+                md5.update(slices[e] + done, n);
+                done += n;
+                continue;
+            }
             Status s =
                 readExactAt(layer, *files[e], dataOffsets[e] + int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
@@ -529,9 +579,11 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     // The recovery packets' hashes need their data read back: two helpers.
     std::vector<File*> files;
     std::vector<int64_t> offsets;
+    std::vector<const char*> slices;
     for (const Target& t : m_targets) {
         files.push_back(t.file);
         offsets.push_back(t.dataOffset);
+        slices.push_back(t.memory.get());
     }
     std::vector<Md5Digest> hashes(m_targets.size());
     Status other;
@@ -540,15 +592,15 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
     if (lanes == 2) {
         try {
             helper = std::thread([&] {
-                other = hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 1, 2,
-                                            m_stop, &hashes);
+                other = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 1,
+                                            2, m_stop, &hashes);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());
         }
     }
-    Status s =
-        hashRecoveryPackets(m_layer, files, offsets, m_sliceSize, setId, 0, lanes, m_stop, &hashes);
+    Status s = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 0, lanes,
+                                   m_stop, &hashes);
     if (helper.joinable()) helper.join();
     if (s.ok()) s = other;
     if (!s.ok()) return s;
@@ -558,8 +610,11 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
             makePacketHeader(kRecoverySlicePacket, setId, 4 + m_sliceSize, hashes[e]);
         header.resize(header.size() + 4);
         putLe32(header.data() + kPacketHeaderBytes, static_cast<uint32_t>(e));
-        s = m_layer.writeAt(*m_targets[e].file, m_targets[e].packetOffset, header.data(),
-                            header.size());
+        const Target& t = m_targets[e];
+        s = m_layer.writeAt(*t.file, t.packetOffset, header.data(), header.size());
+        if (s.ok() && t.memory) {
+            s = m_layer.writeAt(*t.file, t.dataOffset, t.memory.get(), m_sliceSize);
+        }
         if (!s.ok()) return s;
     }
     // Each run of description packets between two recovery packets goes out

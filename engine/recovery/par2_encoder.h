@@ -25,10 +25,11 @@ class GaloisField16;
 // the volumes of recoveryVolumes(), protecting every chunk, the header and
 // the checksum file, each as one input slice.
 //
-// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads; the
-// recovery slices are accumulated in their files, so memory stays at a few
-// blocks whatever the slice size. Call order: start, take / waitUntilDone
-// for every block of the run in order, finish.
+// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads. Small
+// recovery slices are accumulated in memory and written once; larger ones
+// in their files, so memory stays at a few blocks whatever the slice size.
+// Call order: start, take / waitUntilDone for every block of the run in
+// order, finish.
 //
 // A slice's constant follows its file's place among the File IDs, and the
 // checksum file's ID is known only at the end. Each chunk is encoded at
@@ -76,6 +77,9 @@ class Par2Encoder : public BlockConsumer {
     // dst slice region [offset, offset + bytes) += coefficient(exponent) * data.
     Status accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
                       const char* data, std::size_t bytes, bool overwrite, char* scratch);
+    // dst[0, bytes) += coefficient * data, dst being a slice in memory.
+    void addInMemory(char* dst, uint16_t coefficient, const char* data, std::size_t bytes,
+                     bool overwrite, char* scratch) const;
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
     // Moves a chunk's share of every recovery slice from the constant it was

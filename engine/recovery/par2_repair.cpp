@@ -1,7 +1,5 @@
 #include "engine/recovery/par2_repair.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "engine/recovery/md5_stream.h"
 #include "engine/recovery/par2_packets.h"
 #include "engine/recovery/par2_set.h"
+#include "engine/recovery/slice_checksums.h"
 
 namespace morvane {
 
@@ -239,8 +238,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
             if (stopped(m_stop)) return cancelled();
             Status s = readPresent(present[i], at, bytes, input.data(), open);
             if (!s.ok()) return s;
-            crcs[i] =
-                uint32_t(crc32_z(crcs[i], reinterpret_cast<const Bytef*>(input.data()), bytes));
+            crcs[i] = crc32Of(crcs[i], input.data(), bytes);
             for (std::size_t r = 0; r < n; ++r) {
                 const uint16_t c =
                     constantPower(m_field, present[i].index, recovery[use[r]].exponent);

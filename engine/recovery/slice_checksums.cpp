@@ -1,5 +1,6 @@
 #include "engine/recovery/slice_checksums.h"
 
+#include <isa-l/crc.h>
 #include <zlib.h>
 
 namespace morvane {
@@ -30,6 +31,10 @@ uint32_t crcOfZeros(uint64_t n) {
 }
 
 }  // namespace
+
+uint32_t crc32Of(uint32_t crc, const char* data, std::size_t n) {
+    return crc32_gzip_refl(crc, reinterpret_cast<const unsigned char*>(data), n);
+}
 
 uint32_t paddedCrc(uint32_t crc, uint64_t length, uint64_t sliceSize) {
     if (sliceSize <= length) return crc;

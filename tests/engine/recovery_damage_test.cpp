@@ -4,15 +4,18 @@
 
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <functional>
+#include <random>
 
 #include "engine/file_layer.h"
 #include "engine/recovery/par2_layout.h"
 #include "engine/recovery/par2_packets.h"
 #include "engine/recovery/par2_repair.h"
 #include "engine/recovery/par2_set.h"
+#include "engine/recovery/slice_checksums.h"
 #include "recovery_support.h"
 #include "test_support.h"
 
@@ -52,6 +55,26 @@ void truncateTo(const TempDir& dir, const std::string& name, std::size_t size) {
 }
 
 class RecoveryDamageTest : public ::testing::TestWithParam<Damage> {};
+
+// The slices' CRC-32 against zlib's: every length to 4 KiB at every start
+// modulo 16, then random pieces continuing one CRC.
+TEST(SliceCrcTest, MatchesZlib) {
+    const Bytes data = randomBytes(1 << 20, 11);
+    const auto zlibCrc = [&](uLong crc, std::size_t at, std::size_t n) {
+        return uint32_t(crc32_z(crc, reinterpret_cast<const Bytef*>(data.data() + at), n));
+    };
+    for (std::size_t n = 0; n <= 4096; ++n) {
+        ASSERT_EQ(morvane::crc32Of(0, data.data() + n % 16, n), zlibCrc(0, n % 16, n)) << n;
+    }
+    std::mt19937_64 random(5);
+    uint32_t ours = 0, theirs = 0;
+    for (int i = 0; i < 300; ++i) {
+        const std::size_t at = random() % 4096, n = random() % (data.size() - at);
+        ours = morvane::crc32Of(ours, data.data() + at, n);
+        theirs = zlibCrc(theirs, at, n);
+        ASSERT_EQ(ours, theirs) << i;
+    }
+}
 
 TEST_P(RecoveryDamageTest, RebuildsWhatTheDataCovers) {
     const Damage& d = GetParam();

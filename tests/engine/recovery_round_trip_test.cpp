@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         Par2RoundTrip{"odd chunk size, n=2", 77777, 12345, 2, {"rt_3.div", "rt.sha256"}},
         Par2RoundTrip{"seven chunks, n=3", 700000, 100003, 3, {"rt_1.div", "rt_4.div", "rt_7.div"}},
         Par2RoundTrip{"1,500 chunks, n=2", 1500 * 3 - 1, 3, 2, {"rt_1.div", "rt_1500.div"}},
+        Par2RoundTrip{"slices beyond memory, in their files, n=2",
+                      18000000,
+                      9000001,
+                      2,
+                      {"rt_1.div", "~rt_2.div"}},
         Par2RoundTrip{
             "tiny chunks, n=4", 301, 3, 4, {"rt_1.div", "rt_50.div", "rt.hed", "~rt_101.div"}}));
 
