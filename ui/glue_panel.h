@@ -51,6 +51,7 @@ class GluePanel : public EnginePanel {
     QLabel* lblGChunkSize = nullptr;
     QLabel* lblGLastChunkSize = nullptr;
     QLabel* lblGNumChunk = nullptr;
+    QLabel* lblGChunksFound = nullptr;
     QLabel* lblGBigFileName = nullptr;
     QLabel* lblGBigFileSize = nullptr;
     QLabel* lblGChecksum = nullptr;
