@@ -79,10 +79,18 @@ QString errorStatusText(const EngineSnapshot& engine) {
 }
 
 QString leftoversClearedText(int32_t files, int64_t bytes, const QLocale& locale) {
+    // In the units of the chunk-size list: KB is 1,024 bytes, MB 1,048,576.
+    QString freed = locale.toString(bytes) + QStringLiteral(" bytes");
+    const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double size = static_cast<double>(bytes);
+    for (const char* unit : units) {
+        if (size < 1024.0) break;
+        size /= 1024.0;
+        freed = locale.toString(size, 'f', 1) + u' ' + QLatin1String(unit);
+    }
     return QStringLiteral("Removed %1 unfinished %2 of an interrupted run: %3 freed.")
-        .arg(locale.toString(files),
-             files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
-             locale.formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat));
+        .arg(locale.toString(files), files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+             freed);
 }
 
 QString progressStatusText(const EngineSnapshot& engine) {
