@@ -194,11 +194,12 @@ std::vector<std::string> FileDivider::filesReplacedIn(const std::string& folder,
     std::vector<std::string> replaced;
     const std::string path = withTrailingSeparator(folder);
     if (prefix.empty() || !m_layer->listFolder(path, &entries).ok()) return replaced;
-    std::sort(entries.begin(), entries.end(), [&prefix](const std::string& a, const std::string& b) {
-        const int64_t ka = chunkNumberOf(a, prefix, std::numeric_limits<int32_t>::max());
-        const int64_t kb = chunkNumberOf(b, prefix, std::numeric_limits<int32_t>::max());
-        return ka != kb ? ka < kb : a < b;
-    });
+    std::sort(entries.begin(), entries.end(),
+              [&prefix](const std::string& a, const std::string& b) {
+                  const int64_t ka = chunkNumberOf(a, prefix, std::numeric_limits<int32_t>::max());
+                  const int64_t kb = chunkNumberOf(b, prefix, std::numeric_limits<int32_t>::max());
+                  return ka != kb ? ka < kb : a < b;
+              });
     const OutputNames ours = outputNamesOf(prefix);
     for (const std::string& name : entries) {
         if ((ours.contains(name) && m_layer->entryOf(path + name) != FileLayer::Entry::Folder) ||

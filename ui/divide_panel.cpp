@@ -147,8 +147,9 @@ bool DividePanel::analyze(const QString& name, const QString& folder) {
         analysed = divider->analyze();
         if (!analysed) return;
         // What a division beside the file, or a glue into its name, writes.
-        OutputNames names({divider->BigFileName(), headerFileName(prefix), checksumFileName(prefix)},
-                          prefix, std::numeric_limits<int32_t>::max());
+        OutputNames names(
+            {divider->BigFileName(), headerFileName(prefix), checksumFileName(prefix)}, prefix,
+            std::numeric_limits<int32_t>::max());
         names.addRecoveryFilesOf(prefix);
         leftovers = OutputSet::clearLeftovers(*layer, divider->BigFilePath(), names);
     });
@@ -335,8 +336,8 @@ void DividePanel::cmdDiv_Click() {
         chooseOutput(strDivBaseName + QStringLiteral(".hed"), [planned](const QString& path) {
             QStringList names;
             const QString header = nameOf(path);
-            for (const std::string& name : planned->filesReplacedIn(toEngineText(folderOf(path)),
-                                                                    toEngineText(baseNameOf(header))))
+            for (const std::string& name : planned->filesReplacedIn(
+                     toEngineText(folderOf(path)), toEngineText(baseNameOf(header))))
                 names << fromEngineText(name);
             return names;
         });

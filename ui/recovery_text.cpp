@@ -43,7 +43,8 @@ QString chunkCensusText(const QString& prefix, const ChunkCensus& census, int32_
         names << fromEngineText(chunkFileName(toEngineText(prefix), k));
     QString text = names.join(QStringLiteral(", "));
     const int64_t more = census.missing - static_cast<int64_t>(census.firstMissing.size());
-    if (more > 0) text += QStringLiteral(" and ") + formatGrouped(more, locale) + QStringLiteral(" more");
+    if (more > 0)
+        text += QStringLiteral(" and ") + formatGrouped(more, locale) + QStringLiteral(" more");
     text += QStringLiteral(" missing");
     if (!whole) text += QStringLiteral(" among the first ") + lookedUp;
     return text;

@@ -384,7 +384,8 @@ TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     button("cmdGlu")->click();
     runToEnd();
     const QString reason = label("lblStatus")->text();
-    EXPECT_TRUE(reason.contains(QStringLiteral("2 recovery chunks needed"))) << reason.toStdString();
+    EXPECT_TRUE(reason.contains(QStringLiteral("2 recovery chunks needed")))
+        << reason.toStdString();
     EXPECT_FALSE(reason.contains(QStringLiteral("slice")));
     EXPECT_EQ(label("lblStatus")->toolTip(), reason);
     ASSERT_EQ(desktop.messages.size(), 1u);
