@@ -362,6 +362,8 @@ void DividePanel::cmdDiv_Click() {
 }
 
 void DividePanel::cmdDCancel_Click() {
+    // A file is being opened: the panel stays until it is.
+    if (m_busy.isBusy() && !m_busy.isRunning()) return;
     closePanel();
 }
 

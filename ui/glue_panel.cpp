@@ -209,6 +209,8 @@ void GluePanel::runSucceeded() {
 }
 
 void GluePanel::cmdGCancel_Click() {
+    // A file is being opened: the panel stays until it is.
+    if (m_busy.isBusy() && !m_busy.isRunning()) return;
     closePanel();
 }
 
