@@ -392,6 +392,31 @@ TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     EXPECT_EQ(desktop.messages[0].details, reason);
 }
 
+// The recovery files of a first division lie beside a second one of the
+// same names and sizes: the glue sets them aside and says so.
+TEST_F(GluePanelTest, RecoveryDataOfAnotherDivisionIsNotedAndNotUsed) {
+    for (const bool second : {false, true}) {
+        makeFile(QStringLiteral("movie.avi"), 3000000, second);
+        chooseFileToDivide(path(QStringLiteral("movie.avi")));
+        typeChunkSize(QStringLiteral("1000000"));
+        child<QSpinBox>("spnDRecovery")->setValue(second ? 0 : 1);
+        desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+        button("cmdDiv")->click();
+        runToEnd();
+        for (const QString& name :
+             {QStringLiteral("movie.par2"), QStringLiteral("movie.vol0+1.par2")})
+            ASSERT_TRUE(second ? QFile::rename(path(u'o' + name), path(name))
+                               : QFile::rename(path(name), path(u'o' + name)));
+    }
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("restored.avi")));
+    button("cmdGlu")->click();
+    runToEnd();
+    EXPECT_EQ(label("lblStatus")->text().toStdString(),
+              "File Successfully Glued Together! (recovery data from another division: not used)");
+    EXPECT_EQ(contents(QStringLiteral("restored.avi")), contents(QStringLiteral("movie.avi")));
+}
+
 TEST_F(GluePanelTest, TheProposedNameIsOnlyTheLastPartOfTheStoredName) {
     makeHeader(QStringLiteral("odd.hed"), "../../etc\\dir/ev\x01il\tname.bin<b>", 4, 2, 3);
     chooseHeader(path(QStringLiteral("odd.hed")));
