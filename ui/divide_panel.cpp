@@ -199,8 +199,9 @@ void DividePanel::showRecoveryPlan() {
 }
 
 void DividePanel::recoveryChosen(int count) {
-    if (m_busy.isRunning() || !objDiv) {
-        // The run took the number in force: the box keeps showing it.
+    if (m_busy.isBusy() || !objDiv) {
+        // A run took the number in force, or a file is being opened: the
+        // box keeps showing it.
         const QSignalBlocker quiet(spnDRecovery);
         spnDRecovery->setValue(m_recoveryChunks);
         return;
