@@ -27,7 +27,8 @@ void describeCommandLine(QCommandLineParser& parser) {
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("file"),
-        QStringLiteral("A division header (.hed) to glue, or any other file to divide."),
+        QStringLiteral("A division header (.hed), or the recovery index (.par2) of a set whose\n"
+                       "header is lost, to glue; or any other file to divide."),
         QStringLiteral("[file]"));
     parser.addPositionalArgument(
         QStringLiteral("command"),

@@ -1,5 +1,6 @@
 #include "engine/file_divider.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <vector>
@@ -159,14 +160,25 @@ bool FileDivider::outputsAreDistinctFromSource() {
 }
 
 OutputNames FileDivider::outputNames() const {
-    std::vector<std::string> names{headerFileName(m_chunkPrefix), checksumFileName(m_chunkPrefix)};
+    return outputNamesOf(m_chunkPrefix);
+}
+
+OutputNames FileDivider::outputNamesOf(const std::string& prefix) const {
+    std::vector<std::string> names{headerFileName(prefix), checksumFileName(prefix)};
     if (m_recoveryChunks > 0) {
-        names.push_back(recoveryIndexName(m_chunkPrefix));
-        for (const RecoveryVolume& volume : recoveryVolumes(m_chunkPrefix, m_recoveryChunks)) {
+        names.push_back(recoveryIndexName(prefix));
+        for (const RecoveryVolume& volume : recoveryVolumes(prefix, m_recoveryChunks)) {
             names.push_back(volume.name);
         }
     }
-    return OutputNames(std::move(names), m_chunkPrefix, m_numOfChunks);
+    return OutputNames(std::move(names), prefix, m_numOfChunks);
+}
+
+bool FileDivider::isOlderRecoveryFile(const std::string& folder, const std::string& prefix,
+                                      const OutputNames& ours, const std::string& name) const {
+    return isRecoveryFileName(name, prefix) && !ours.contains(name) &&
+           m_layer->entryOf(folder + name) == FileLayer::Entry::File &&
+           describesChunksOf(*m_layer, folder + name, prefix);
 }
 
 void FileDivider::replaceOlderRecoveryFiles(OutputSet& outputs) {
@@ -174,12 +186,30 @@ void FileDivider::replaceOlderRecoveryFiles(OutputSet& outputs) {
     if (!m_layer->listFolder(m_chunkPath, &entries).ok()) return;
     const OutputNames ours = outputNames();
     for (const std::string& name : entries) {
-        if (isRecoveryFileName(name, m_chunkPrefix) && !ours.contains(name) &&
-            m_layer->entryOf(m_chunkPath + name) == FileLayer::Entry::File &&
-            describesChunksOf(*m_layer, m_chunkPath + name, m_chunkPrefix)) {
-            outputs.replaceAlso(name);
+        if (isOlderRecoveryFile(m_chunkPath, m_chunkPrefix, ours, name)) outputs.replaceAlso(name);
+    }
+}
+
+std::vector<std::string> FileDivider::filesReplacedIn(const std::string& folder,
+                                                      const std::string& prefix) const {
+    std::vector<std::string> entries;
+    std::vector<std::string> replaced;
+    const std::string path = withTrailingSeparator(folder);
+    if (prefix.empty() || !m_layer->listFolder(path, &entries).ok()) return replaced;
+    std::sort(entries.begin(), entries.end(),
+              [&prefix](const std::string& a, const std::string& b) {
+                  const int64_t ka = chunkNumberOf(a, prefix, std::numeric_limits<int32_t>::max());
+                  const int64_t kb = chunkNumberOf(b, prefix, std::numeric_limits<int32_t>::max());
+                  return ka != kb ? ka < kb : a < b;
+              });
+    const OutputNames ours = outputNamesOf(prefix);
+    for (const std::string& name : entries) {
+        if ((ours.contains(name) && m_layer->entryOf(path + name) != FileLayer::Entry::Folder) ||
+            isOlderRecoveryFile(path, prefix, ours, name)) {
+            replaced.push_back(name);
         }
     }
+    return replaced;
 }
 
 int32_t FileDivider::MaxRecoveryChunks() const {

@@ -113,6 +113,14 @@ class FileDivider {
     // error when stopped (see requestStop).
     bool divideFile();
 
+    // The existing files a division with the current plan and recovery
+    // chunks, named `prefix` in `folder`, would replace: its header, chunks,
+    // checksum file and recovery files, and older recovery files of the set
+    // of that prefix. Headers and checksum files sort before chunk files,
+    // chunks in their order.
+    std::vector<std::string> filesReplacedIn(const std::string& folder,
+                                             const std::string& prefix) const;
+
   private:
     bool runDivision();
     bool measureBigFile();
@@ -120,6 +128,11 @@ class FileDivider {
     bool outputsAreDistinctFromSource();
     // Every final name the run writes.
     OutputNames outputNames() const;
+    OutputNames outputNamesOf(const std::string& prefix) const;
+    // True for a recovery file `name` in `folder`, not one of `ours`, that
+    // describes chunks of `prefix`: an older set's, which a division replaces.
+    bool isOlderRecoveryFile(const std::string& folder, const std::string& prefix,
+                             const OutputNames& ours, const std::string& name) const;
     // Has `outputs` replace the older set's recovery files the run does not
     // write again.
     void replaceOlderRecoveryFiles(OutputSet& outputs);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/division_header.h"
+#include "engine/recovery/par2_set.h"
 
 namespace morvane {
 
@@ -29,7 +30,8 @@ std::size_t OutputNames::longest() const {
 
 bool OutputNames::contains(const std::string& name) const {
     return std::find(m_names.begin(), m_names.end(), name) != m_names.end() ||
-           (m_chunkCount > 0 && chunkNumberOf(name, m_chunkPrefix, m_chunkCount) > 0);
+           (m_chunkCount > 0 && chunkNumberOf(name, m_chunkPrefix, m_chunkCount) > 0) ||
+           (m_withRecovery && isRecoveryFileName(name, m_recoveryPrefix));
 }
 
 bool OutputNames::containsCut(const std::string& stem) const {

@@ -27,11 +27,19 @@ class OutputNames {
     // that needed cutting.
     bool containsCut(const std::string& stem) const;
     int32_t chunkCount() const { return m_chunkCount; }
+    // Counts the recovery files of `prefix` (`<prefix>.par2` and its
+    // volumes, whatever their numbers) among the names too.
+    void addRecoveryFilesOf(const std::string& prefix) {
+        m_recoveryPrefix = prefix;
+        m_withRecovery = true;
+    }
 
   private:
     std::vector<std::string> m_names;
     std::string m_chunkPrefix;
     int32_t m_chunkCount = 0;
+    std::string m_recoveryPrefix;
+    bool m_withRecovery = false;
 };
 
 // `name` cut to `room` bytes as a temporary name holds it: never half a

@@ -157,15 +157,15 @@ Status OutputSet::begin(const std::string& folder, const Plan& plan) {
 }
 
 std::vector<std::string> OutputSet::namesFor(const std::vector<std::string>& entries,
-                                             const char* suffix) const {
+                                             const char* suffix, const OutputNames& names,
+                                             std::size_t maxName) {
     std::vector<std::string> found;
     std::string stem;
     for (const std::string& name : entries) {
         if (!parseHiddenName(name, suffix, &stem)) continue;
         // Only a name as long as the limit can hold a name cut short.
-        const bool cut = name.size() == m_maxName;
-        const bool ours = m_plan.names.contains(stem) || (cut && m_plan.names.containsCut(stem));
-        if (ours) found.push_back(name);
+        const bool cut = name.size() == maxName;
+        if (names.contains(stem) || (cut && names.containsCut(stem))) found.push_back(name);
     }
     return found;
 }
@@ -215,6 +215,19 @@ Status OutputSet::checkNames(const std::vector<std::string>& entries, bool liste
 }
 
 void OutputSet::removeLeftovers(const std::vector<std::string>& entries) {
+    removeLeftoversOf(*m_layer, m_folderPath, entries, m_plan.names, m_maxName);
+}
+
+OutputSet::Leftovers OutputSet::clearLeftovers(FileLayer& layer, const std::string& folder,
+                                               const OutputNames& names) {
+    std::vector<std::string> entries;
+    if (!layer.listFolder(folder, &entries).ok()) return Leftovers();
+    return removeLeftoversOf(layer, folder, entries, names, layer.maxNameLength(folder));
+}
+
+OutputSet::Leftovers OutputSet::removeLeftoversOf(FileLayer& layer, const std::string& folder,
+                                                  const std::vector<std::string>& entries,
+                                                  const OutputNames& names, std::size_t maxName) {
     const std::string suffix = kTemporarySuffix;
     const auto lettersOf = [&suffix](const std::string& name) {
         return name.substr(name.size() - suffix.size() - kRandomLetters, kRandomLetters);
@@ -224,20 +237,27 @@ void OutputSet::removeLeftovers(const std::vector<std::string>& entries) {
     for (const std::string& name : entries) {
         if (parseHiddenName(name, suffix, &stem)) byLetters.emplace(lettersOf(name), name);
     }
-    for (const std::string& name : namesFor(entries, kTemporarySuffix)) {
+    Leftovers removed;
+    for (const std::string& name : namesFor(entries, kTemporarySuffix, names, maxName)) {
         // Only a regular file that no running run holds, never through a
         // link; a run holds one of its files for all that share its letters.
         std::unique_ptr<File> leftover;
-        if (!m_layer->openUnlocked(m_folderPath + name, &leftover).ok()) continue;
+        if (!layer.openUnlocked(folder + name, &leftover).ok()) continue;
         bool held = false;
         const auto [from, to] = byLetters.equal_range(lettersOf(name));
         for (auto it = from; it != to && !held; ++it) {
             std::unique_ptr<File> other;
             held = it->second != name &&
-                   m_layer->openUnlocked(m_folderPath + it->second, &other).number() == EWOULDBLOCK;
+                   layer.openUnlocked(folder + it->second, &other).number() == EWOULDBLOCK;
         }
-        if (!held) m_layer->remove(m_folderPath + name);
+        int64_t bytes = 0;
+        if (held || !layer.size(*leftover, &bytes).ok()) bytes = 0;
+        if (!held && layer.remove(folder + name).ok()) {
+            ++removed.files;
+            removed.bytes += bytes;
+        }
     }
+    return removed;
 }
 
 std::string OutputSet::randomLetters() {

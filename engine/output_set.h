@@ -87,6 +87,17 @@ class OutputSet {
     // fails with ENOSPC when the folder lacks the room for what will really
     // be written there.
     Status begin(const std::string& folder, const Plan& plan);
+    // What clearing leftovers removed: files, and the bytes they held.
+    struct Leftovers {
+        int32_t files = 0;
+        int64_t bytes = 0;
+    };
+    // Removes from `folder` (ending in "/") the temporary files that runs
+    // which never ended left for the final names `names`, by the rule
+    // begin() applies: only unlocked regular files, never a link or a
+    // folder, never one that a running run holds.
+    static Leftovers clearLeftovers(FileLayer& layer, const std::string& folder,
+                                    const OutputNames& names);
     // Settles the commits of `last` in `folder` that a cut interrupted (see
     // CommitJournal), as begin() does.
     static void settleInterrupted(FileLayer& layer, const std::string& folder,
@@ -133,13 +144,17 @@ class OutputSet {
     std::string hiddenName(const std::string& name, const char* suffix, const std::string& letters);
     std::string randomLetters();
     // The names in the folder that stand for final names of the run.
-    std::vector<std::string> namesFor(const std::vector<std::string>& entries,
-                                      const char* suffix) const;
+    static std::vector<std::string> namesFor(const std::vector<std::string>& entries,
+                                             const char* suffix, const OutputNames& names,
+                                             std::size_t maxName);
     // The journals in `entries` of commits whose last name is `last`.
     static std::vector<std::string> journalsOf(const std::vector<std::string>& entries,
                                                const std::string& last, std::size_t maxName);
     Status checkNames(const std::vector<std::string>& entries, bool listed);
     void removeLeftovers(const std::vector<std::string>& entries);
+    static Leftovers removeLeftoversOf(FileLayer& layer, const std::string& folder,
+                                       const std::vector<std::string>& entries,
+                                       const OutputNames& names, std::size_t maxName);
     Status flushAll();
     // Sets aside the older files of the final names, the last output's first.
     Status setAside();

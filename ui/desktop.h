@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QUrl;
@@ -34,6 +35,8 @@ struct FileDialogRequest {
     Kind kind = Kind::Open;
     QString title;
     FileFilter filter;
+    // Filters the person can choose instead of `filter`, in this order.
+    QList<FileFilter> moreFilters;
     // The name the dialog proposes: a bare name, a full path, or empty.
     QString fileName;
     // Where the dialog opens when `fileName` names no folder; empty leaves
@@ -43,6 +46,10 @@ struct FileDialogRequest {
     bool folderMustExist = false;
     bool hideReadOnly = false;
     bool confirmOverwrite = false;
+    // For a save dialog that asks before replacing: every existing file that
+    // choosing `path` replaces, listed in the question; empty when none is
+    // to be listed.
+    std::function<QStringList(const QString& path)> replacedBy;
 };
 
 enum class MessageIcon { Error, Information };
@@ -57,6 +64,13 @@ class Desktop {
     // Shows a modal message box with one OK button and the program's name as
     // its title. Lines of `text` are separated by "\n".
     virtual void showMessage(QWidget* owner, const QString& text, MessageIcon icon) = 0;
+    // As showMessage, with `details` (a failure's whole reason) set below
+    // the text as its informative text. Without them, the same as showMessage.
+    virtual void showMessageWithDetails(QWidget* owner, const QString& text, MessageIcon icon,
+                                        const QString& details) {
+        (void)details;
+        showMessage(owner, text, icon);
+    }
     // Asks the desktop to open `target` with the user's default program.
     // False when no program could be started for it.
     virtual bool openUrl(const QUrl& target) = 0;

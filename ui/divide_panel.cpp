@@ -10,8 +10,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
+#include "engine/division_header.h"
 #include "engine/file_divider.h"
+#include "engine/output_names.h"
+#include "engine/output_set.h"
 #include "ui/busy_state.h"
 #include "ui/engine_text.h"
 #include "ui/number_format.h"
@@ -134,11 +138,27 @@ bool DividePanel::analyze(const QString& name, const QString& folder) {
     strDivBaseName = baseNameOf(strDivFileName);
     objDiv->setBigFileName(toEngineText(strDivFileName));
     objDiv->setBigFilePath(toEngineText(strDivFilePath));
-    if (!objDiv->analyze()) return false;
+    FileDivider* divider = objDiv.get();
+    const std::shared_ptr<FileLayer> layer = fileLayer();
+    const std::string prefix = toEngineText(strDivBaseName);
+    bool analysed = false;
+    OutputSet::Leftovers leftovers;
+    workAside([&] {
+        analysed = divider->analyze();
+        if (!analysed) return;
+        // What a division beside the file, or a glue into its name, writes.
+        OutputNames names(
+            {divider->BigFileName(), headerFileName(prefix), checksumFileName(prefix)}, prefix,
+            std::numeric_limits<int32_t>::max());
+        names.addRecoveryFilesOf(prefix);
+        leftovers = OutputSet::clearLeftovers(*layer, divider->BigFilePath(), names);
+    });
+    if (!analysed) return false;
     // A new file starts without recovery data.
     m_recoveryChunks = 0;
     takeUpRetry(strDivFilePath + strDivFileName);
     showDivideInfo();
+    reportLeftovers(leftovers.files, leftovers.bytes);
     return true;
 }
 
@@ -212,8 +232,9 @@ void DividePanel::showRecoveryPlan() {
 }
 
 void DividePanel::recoveryChosen(int count) {
-    if (m_busy.isRunning() || !objDiv) {
-        // The run took the number in force: the box keeps showing it.
+    if (m_busy.isBusy() || !objDiv) {
+        // A run took the number in force, or a file is being opened: the
+        // box keeps showing it.
         const QSignalBlocker quiet(spnDRecovery);
         spnDRecovery->setValue(m_recoveryChunks);
         return;
@@ -343,7 +364,17 @@ bool DividePanel::chunkBoxEvent(QEvent* event) {
 void DividePanel::cmdDiv_Click() {
     // After a failed analysis there is no divider to run.
     if (!objDiv) return;
-    const std::optional<QString> chosen = chooseOutput(strDivBaseName + QStringLiteral(".hed"));
+    FileDivider* planned = objDiv.get();
+    planned->setRecoveryChunks(m_recoveryChunks);
+    const std::optional<QString> chosen =
+        chooseOutput(strDivBaseName + QStringLiteral(".hed"), [planned](const QString& path) {
+            QStringList names;
+            const QString header = nameOf(path);
+            for (const std::string& name : planned->filesReplacedIn(
+                     toEngineText(folderOf(path)), toEngineText(baseNameOf(header))))
+                names << fromEngineText(name);
+            return names;
+        });
     if (!chosen) return;
 
     const QString headerName = nameOf(*chosen);
@@ -367,6 +398,8 @@ void DividePanel::cmdDiv_Click() {
 }
 
 void DividePanel::cmdDCancel_Click() {
+    // A file is being opened: the panel stays until it is.
+    if (m_busy.isBusy() && !m_busy.isRunning()) return;
     cancel();
 }
 
@@ -383,7 +416,7 @@ void DividePanel::objDiv_onComplete(const EngineSnapshot&) {
 }
 
 void DividePanel::objDiv_onError(const EngineSnapshot& engine) {
-    setStatus(errorStatusText(engine));
+    setErrorStatus(engine);
 }
 
 void DividePanel::objDiv_onClearErr(const EngineSnapshot&) {

@@ -11,6 +11,10 @@ QString ElidedLabel::shownText() const {
     return fontMetrics().elidedText(text(), Qt::ElideMiddle, textRect().width());
 }
 
+bool ElidedLabel::fits(const QString& text) const {
+    return fontMetrics().elidedText(text, Qt::ElideMiddle, textRect().width()) == text;
+}
+
 QRect ElidedLabel::textRect() const {
     const int m = margin();
     QRect rect = contentsRect().adjusted(m, m, -m, -m);

@@ -16,6 +16,8 @@ class ElidedLabel : public QLabel {
 
     // The text as drawn: the whole text when it fits.
     QString shownText() const;
+    // True when the label, as wide as it is now, would draw `text` whole.
+    bool fits(const QString& text) const;
 
   protected:
     bool event(QEvent* event) override;

@@ -1,11 +1,13 @@
 #include "ui/engine_panel.h"
 
 #include <QEvent>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
 #include <utility>
 
 #include "ui/busy_state.h"
+#include "engine/file_layer.h"
 #include "ui/elided_label.h"
 #include "ui/open_save_dialog.h"
 #include "ui/window_geometry.h"
@@ -19,7 +21,8 @@ EnginePanel::EnginePanel(const char* name, const QString& spokenName, const Pane
       m_desktop(services.desktop),
       m_dialog(services.dialog),
       m_busy(services.busy),
-      m_fileLayer(services.fileLayer) {
+      m_fileLayer(services.fileLayer),
+      m_fitsStatusLine(services.fitsStatusLine) {
     setObjectName(QLatin1String(name));
     setAccessibleName(spokenName);
     setGeometry(twipsRect(layout::kPanelLeft, layout::kPanelTop, layout::kPanelWidth,
@@ -29,7 +32,8 @@ EnginePanel::EnginePanel(const char* name, const QString& spokenName, const Pane
 }
 
 std::optional<QString> EnginePanel::chooseInput() {
-    return m_dialog.chooseToOpen(window(), m_texts.openTitle, m_texts.openFilter);
+    return m_dialog.chooseToOpen(window(), m_texts.openTitle, m_texts.openFilter,
+                                 m_texts.openMoreFilter);
 }
 
 bool EnginePanel::open(const QString& chosen) {
@@ -72,13 +76,48 @@ QPushButton* EnginePanel::button(const char* name, const QString& text, int left
     return button;
 }
 
-void EnginePanel::showMessage(const QString& text, MessageIcon icon) {
-    ++m_messagesShown;
-    m_desktop.showMessage(window(), text, icon);
+void EnginePanel::setStatus(const QString& text) {
+    m_reason.clear();
+    emit statusChanged(text);
 }
 
-std::optional<QString> EnginePanel::chooseOutput(const QString& fileName) {
-    return m_dialog.chooseToSave(window(), m_texts.saveTitle, m_texts.saveFilter, fileName);
+void EnginePanel::setErrorStatus(const EngineSnapshot& engine) {
+    const QString text = errorStatusText(engine);
+    setStatus(text);
+    m_reason = text;
+}
+
+void EnginePanel::showMessage(const QString& text, MessageIcon icon) {
+    ++m_messagesShown;
+    const bool cut = icon == MessageIcon::Error && !m_reason.isEmpty() && m_fitsStatusLine &&
+                     !m_fitsStatusLine(m_reason);
+    m_desktop.showMessageWithDetails(window(), text, icon, cut ? m_reason : QString());
+}
+
+std::optional<QString> EnginePanel::chooseOutput(
+    const QString& fileName, std::function<QStringList(const QString& path)> replacedBy) {
+    return m_dialog.chooseToSave(window(), m_texts.saveTitle, m_texts.saveFilter, fileName,
+                                 std::move(replacedBy));
+}
+
+void EnginePanel::workAside(const std::function<void()>& work) {
+    QEventLoop loop;
+    const BackgroundRun aside(
+        this,
+        [&work](const std::atomic<bool>&) {
+            work();
+            return RunOutcome();
+        },
+        nullptr, [&loop](const RunOutcome&) { loop.quit(); });
+    loop.exec();
+}
+
+std::shared_ptr<FileLayer> EnginePanel::fileLayer() const {
+    return m_fileLayer ? m_fileLayer : std::make_shared<FileLayer>();
+}
+
+void EnginePanel::reportLeftovers(int32_t files, int64_t bytes) {
+    if (files > 0) setStatus(leftoversClearedText(files, bytes));
 }
 
 void EnginePanel::showProgress(const EngineSnapshot& engine) {

@@ -40,6 +40,8 @@ class EnginePanel : public QGroupBox {
         BusyState& busy;
         // What the engines work through; nullptr means the POSIX one.
         std::shared_ptr<FileLayer> fileLayer;
+        // True when the status line shows `text` whole.
+        std::function<bool(const QString& text)> fitsStatusLine;
     };
 
     // A panel named `name`, read out as `spokenName`, in `client`.
@@ -91,7 +93,11 @@ class EnginePanel : public QGroupBox {
     // focus has moved to it.
     QPushButton* button(const char* name, const QString& text, int left);
 
-    void setStatus(const QString& text) { emit statusChanged(text); }
+    void setStatus(const QString& text);
+    // Shows the engine's error on the status line; an error message box
+    // shown while it stands there gives its whole text too, should the
+    // status line be too narrow for it.
+    void setErrorStatus(const EngineSnapshot& engine);
     // Writes the status line's count of blocks from `engine`.
     void showProgress(const EngineSnapshot& engine);
     // Cancel: closes the panel, or during a run stops it and closes after it.
@@ -99,8 +105,20 @@ class EnginePanel : public QGroupBox {
     void showMessage(const QString& text, MessageIcon icon);
     // Message boxes shown so far, to tell whether a handler showed one.
     int messagesShown() const { return m_messagesShown; }
-    // Shows the save dialog that names the run's output, proposing `fileName`.
-    std::optional<QString> chooseOutput(const QString& fileName);
+    // Shows the save dialog that names the run's output, proposing
+    // `fileName`; `replacedBy` lists what a chosen path replaces.
+    std::optional<QString> chooseOutput(
+        const QString& fileName,
+        std::function<QStringList(const QString& path)> replacedBy = nullptr);
+    // Runs `work` on a thread of its own while the window goes on answering,
+    // and returns once it has ended and the engine notifications it raised
+    // have been handled. The caller keeps the window busy meanwhile.
+    void workAside(const std::function<void()>& work);
+    // The file layer the engines work through, the POSIX one for nullptr.
+    std::shared_ptr<FileLayer> fileLayer() const;
+    // Says on the status line what removing an interrupted run's leftovers
+    // gave back, when it removed any.
+    void reportLeftovers(int32_t files, int64_t bytes);
     // Asks the window to run `job` over `total` bytes of the file `fileName`,
     // writing into `outputFolder`. `phase` reads the phase the run is in;
     // `laterBytes` are the bytes of the phases planned after the copy.
@@ -128,6 +146,9 @@ class EnginePanel : public QGroupBox {
     void takeOutcome(const RunOutcome& outcome);
     bool actOnAccessKey(QPushButton* button);
 
+    std::function<bool(const QString&)> m_fitsStatusLine;
+    // The error text on the status line; empty once another text replaced it.
+    QString m_reason;
     int m_messagesShown = 0;
     // Cancel was pressed during the run going on.
     bool m_closeAfterRun = false;

@@ -21,6 +21,7 @@
 #include "ui/app_info.h"
 #include "ui/desktop.h"
 #include "ui/divide_panel.h"
+#include "ui/elided_label.h"
 #include "ui/glue_panel.h"
 #include "ui/run_controller.h"
 #include "ui/window_geometry.h"
@@ -50,8 +51,10 @@ QFont dialogFont() {
     return font;
 }
 
+// A header, or the recovery index that stands for a lost one.
 bool isHeaderName(const QString& path) {
-    return path.endsWith(QLatin1String(".hed"), Qt::CaseInsensitive);
+    return path.endsWith(QLatin1String(".hed"), Qt::CaseInsensitive) ||
+           path.endsWith(QLatin1String(".par2"), Qt::CaseInsensitive);
 }
 
 // The one local file, not a folder, that a drag carries; empty otherwise.
@@ -83,7 +86,8 @@ frmMain::frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer, QWidget
     setCentralWidget(client);
     createMenu();
     createWelcomeArea(client);
-    const EnginePanel::Services services{desktop, cdlOpenSave, m_busy, std::move(fileLayer)};
+    const EnginePanel::Services services{desktop, cdlOpenSave, m_busy, std::move(fileLayer),
+                                         [this](const QString& text) { return fitsStatus(text); }};
     fraDiv = new DividePanel(services, client);
     fraGlu = new GluePanel(services, client);
     createStatusLine(client);
@@ -172,7 +176,7 @@ QLabel* frmMain::createLink(QWidget* client, const char* name, const QString& te
 }
 
 void frmMain::createStatusLine(QWidget* client) {
-    lblStatus = new QLabel(tr("Status"), client);
+    lblStatus = new ElidedLabel(tr("Status"), client);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setGeometry(twipsRect(layout::kStatusLeft, layout::kStatusTop, layout::kStatusWidth,
                                      layout::kRowHeight));
@@ -357,7 +361,13 @@ void frmMain::dropEvent(QDropEvent* event) {
 
 void frmMain::setStatus(const QString& text) {
     lblStatus->setText(text);
+    // A text cut short is there whole as the tooltip.
+    lblStatus->setToolTip(fitsStatus(text) ? QString() : text);
     emit statusChanged(text);
+}
+
+bool frmMain::fitsStatus(const QString& text) const {
+    return lblStatus->fits(text);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {

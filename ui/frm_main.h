@@ -19,6 +19,7 @@ namespace morvane {
 
 class Desktop;
 class DividePanel;
+class ElidedLabel;
 class EnginePanel;
 class FileLayer;
 class GluePanel;
@@ -52,7 +53,7 @@ class frmMain : public QMainWindow {
     // taken its end.
     bool isRunning() const { return m_busy.isRunning(); }
     // Opens `path` as if it had been chosen in a file dialog: a name ending
-    // in ".hed" (any letter case) under "Gl&ue File", any other under
+    // in ".hed" or ".par2" (any letter case) under "Gl&ue File", any other under
     // "D&ivide File", with the same messages and status line; the dialog
     // proposes it next. Returns false, and changes nothing, while the
     // window is busy or that menu item is disabled.
@@ -88,6 +89,8 @@ class frmMain : public QMainWindow {
     void mnuGlue_Click();
     void mnuExit_Click();
     void setStatus(const QString& text);
+    // True when the status line, as wide as it is now, shows `text` whole.
+    bool fitsStatus(const QString& text) const;
     // Chooses the file of `panel` in its open dialog and opens it there.
     void chooseFor(EnginePanel* panel);
     // The panel openPath() would open `path` in now, or nullptr when it
@@ -123,7 +126,7 @@ class frmMain : public QMainWindow {
     QLabel* lblCopy = nullptr;
     QLabel* lblEmail = nullptr;
     QLabel* lblUpdates = nullptr;
-    QLabel* lblStatus = nullptr;
+    ElidedLabel* lblStatus = nullptr;
     DividePanel* fraDiv = nullptr;
     GluePanel* fraGlu = nullptr;
 

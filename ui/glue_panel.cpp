@@ -2,12 +2,18 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <algorithm>
 #include <atomic>
 
+#include "engine/chunk_census.h"
+#include "engine/division_header.h"
 #include "engine/file_glue.h"
+#include "engine/output_names.h"
+#include "engine/output_set.h"
 #include "ui/busy_state.h"
 #include "ui/check_text.h"
+#include "ui/elided_label.h"
 #include "ui/engine_text.h"
 #include "ui/number_format.h"
 #include "ui/open_save_dialog.h"
@@ -17,6 +23,11 @@
 namespace morvane {
 
 namespace {
+
+// The chunks looked up after a header is opened, at most, and how many of
+// the missing ones are named.
+constexpr int32_t kChunkLookups = 100000;
+constexpr std::size_t kNamedMissing = 3;
 
 // A name that came out of a header file, made safe to propose as a file
 // name: its last path component (either separator counts), without
@@ -29,6 +40,14 @@ QString safeFileName(const QString& stored) {
     }
     if (name == QLatin1String(".") || name == QLatin1String("..")) name.clear();
     return name;
+}
+
+// A recovery volume chosen for a set whose header is lost stands for the
+// set's recovery index: "movie.vol03+02.par2" for "movie.par2".
+QString recoveryIndexFor(const QString& name) {
+    static const QRegularExpression volume(QStringLiteral("^(.+)\\.vol\\d+\\+\\d+\\.par2$"));
+    const QRegularExpressionMatch match = volume.match(name);
+    return match.hasMatch() ? match.captured(1) + QStringLiteral(".par2") : name;
 }
 
 }  // namespace
@@ -54,6 +73,16 @@ void GluePanel::createControls() {
                             QStringLiteral("0 byte"), kGlueLastChunkRow);
     lblGNumChunk = row("lblGNumChunkA", tr("Number of Chunks:"), "lblGNumChunk",
                        QStringLiteral("0"), kGlueNumChunksRow);
+    // Which chunks are missing beside the header, as far as they were looked
+    // up: in the number's box, right of the number.
+    lblGChunksFound = new ElidedLabel(lblGNumChunk);
+    lblGChunksFound->setObjectName(QStringLiteral("lblGChunksFound"));
+    const QRect box = lblGNumChunk->contentsRect();
+    const int left = twipsRect(kGlueChunksFoundLeft, 0, 0, 0).left();
+    lblGChunksFound->setGeometry(box.adjusted(left, 0, -box.left(), 0));
+    lblGChunksFound->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblGChunksFound->setTextFormat(Qt::PlainText);
+    lblGChunksFound->setAccessibleName(tr("Chunks found"));
     lblGBigFileName = row("lblGBigFileNameA", tr("Original Filename:"), "lblGBigFileName",
                           QStringLiteral("..."), kGlueBigFileNameRow);
     lblGBigFileSize = row("lblGBigFileSizeA", tr("Original File Size:"), "lblGBigFileSize",
@@ -89,14 +118,41 @@ void GluePanel::createControls() {
 bool GluePanel::analyze(const QString& name, const QString& folder) {
     objGlu = std::make_unique<FileGlue>(m_fileLayer);
     m_signals.watch(*objGlu);
-    strGluHeaderName = name;
+    strGluHeaderName = recoveryIndexFor(name);
     strGluHeaderPath = folder;
     strGluPrefix = baseNameOf(strGluHeaderName);
     objGlu->setHeaderFileName(toEngineText(strGluHeaderName));
     objGlu->setHeaderFilePath(toEngineText(strGluHeaderPath));
     objGlu->setChunkPrefix(toEngineText(strGluPrefix));
-    if (!objGlu->analyze()) return false;
+
+    FileGlue* glue = objGlu.get();
+    const std::shared_ptr<FileLayer> layer = fileLayer();
+    bool analysed = false;
+    ChunkCensus census;
+    OutputSet::Leftovers leftovers;
+    // The header, the checksum file and the recovery data are read, and the
+    // chunks looked up, away from the window, which goes on answering.
+    workAside([&] {
+        analysed = glue->analyze();
+        if (!analysed) return;
+        const std::string& chunkFolder = glue->HeaderFilePath();
+        const std::string& prefix = glue->ChunkPrefix();
+        census = takeChunkCensus(*layer, chunkFolder, prefix, glue->NumOfChunks(), kChunkLookups,
+                                 kNamedMissing);
+        // A glue into this folder writes the original's name.
+        OutputNames names({glue->HeaderFileName(), checksumFileName(prefix),
+                           toEngineText(safeFileName(QString::fromStdString(glue->BigFileName())))},
+                          prefix, glue->NumOfChunks());
+        names.addRecoveryFilesOf(prefix);
+        leftovers = OutputSet::clearLeftovers(*layer, chunkFolder, names);
+    });
+    if (!analysed) return false;
+    // A set opened through its recovery index is the header's from now on.
+    strGluHeaderName = fromEngineText(glue->HeaderFileName());
+    strGluPrefix = fromEngineText(glue->ChunkPrefix());
     showGlueInfo();
+    lblGChunksFound->setText(chunkCensusText(strGluPrefix, census, glue->NumOfChunks()));
+    reportLeftovers(leftovers.files, leftovers.bytes);
     return true;
 }
 
@@ -227,9 +283,11 @@ void GluePanel::checkEnded(const RunOutcome& outcome, bool repair) {
 }
 
 void GluePanel::runSucceeded() {
-    const QString rebuilt =
+    QString notes =
         rebuiltChunksText(strGluPrefix, objGlu->RebuiltChunks(), objGlu->RebuiltInPlace());
-    if (!rebuilt.isEmpty()) setStatus(m_texts.done + u' ' + rebuilt);
+    if (objGlu->ForeignRecovery())
+        notes += (notes.isEmpty() ? QString() : QStringLiteral(" ")) + foreignRecoveryText();
+    if (!notes.isEmpty()) setStatus(m_texts.done + u' ' + notes);
 }
 
 void GluePanel::enableRunControls(bool enabled) {
@@ -237,11 +295,13 @@ void GluePanel::enableRunControls(bool enabled) {
 }
 
 void GluePanel::cmdGCancel_Click() {
+    // A file is being opened: the panel stays until it is.
+    if (m_busy.isBusy() && !m_busy.isRunning()) return;
     cancel();
 }
 
 void GluePanel::objGlu_onError(const EngineSnapshot& engine) {
-    setStatus(errorStatusText(engine));
+    setErrorStatus(engine);
 }
 
 void GluePanel::objGlu_onNewDivision(const EngineSnapshot& engine) {

@@ -59,6 +59,7 @@ class GluePanel : public EnginePanel {
     QLabel* lblGChunkSize = nullptr;
     QLabel* lblGLastChunkSize = nullptr;
     QLabel* lblGNumChunk = nullptr;
+    QLabel* lblGChunksFound = nullptr;
     QLabel* lblGBigFileName = nullptr;
     QLabel* lblGBigFileSize = nullptr;
     QLabel* lblGChecksum = nullptr;

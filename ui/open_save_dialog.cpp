@@ -32,18 +32,21 @@ std::optional<QString> OpenSaveDialog::show(QWidget* owner, FileDialogRequest re
 }
 
 std::optional<QString> OpenSaveDialog::chooseToOpen(QWidget* owner, const QString& title,
-                                                    const QString& filterText) {
+                                                    const QString& filterText,
+                                                    const QString& moreFilterText) {
     FileDialogRequest request = dialogRequest(FileDialogRequest::Kind::Open, title, filterText);
+    if (!moreFilterText.isEmpty()) request.moreFilters << filterFromText(moreFilterText);
     request.fileMustExist = true;
     return show(owner, request);
 }
 
-std::optional<QString> OpenSaveDialog::chooseToSave(QWidget* owner, const QString& title,
-                                                    const QString& filterText,
-                                                    const QString& fileName) {
+std::optional<QString> OpenSaveDialog::chooseToSave(
+    QWidget* owner, const QString& title, const QString& filterText, const QString& fileName,
+    std::function<QStringList(const QString& path)> replacedBy) {
     FileDialogRequest request = dialogRequest(FileDialogRequest::Kind::Save, title, filterText);
     request.confirmOverwrite = true;
     request.fileName = fileName;
+    request.replacedBy = std::move(replacedBy);
     return show(owner, request);
 }
 

@@ -19,13 +19,17 @@ class OpenSaveDialog {
     // Shows the dialog; the chosen full path, or nothing when cancelled.
     std::optional<QString> show(QWidget* owner, FileDialogRequest request);
     // Shows the open dialog titled `title` for an existing file, with the
-    // filter written as `filterText` ("Description | pattern").
+    // filter written as `filterText` ("Description | pattern"), and
+    // `moreFilterText`, when not empty, as a second one.
     std::optional<QString> chooseToOpen(QWidget* owner, const QString& title,
-                                        const QString& filterText);
+                                        const QString& filterText,
+                                        const QString& moreFilterText = QString());
     // Shows the save dialog titled `title`, proposing `fileName` and asking
-    // before an existing file is replaced.
-    std::optional<QString> chooseToSave(QWidget* owner, const QString& title,
-                                        const QString& filterText, const QString& fileName);
+    // before an existing file is replaced; the question lists what
+    // `replacedBy` says the chosen path replaces.
+    std::optional<QString> chooseToSave(
+        QWidget* owner, const QString& title, const QString& filterText, const QString& fileName,
+        std::function<QStringList(const QString& path)> replacedBy = nullptr);
 
     const QString& lastPath() const { return m_lastPath; }
     // Takes `path` as the last chosen path, as if it had been chosen here.

@@ -1,5 +1,7 @@
 #include "ui/panel_texts.h"
 
+#include <QRegularExpression>
+
 #include "ui/number_format.h"
 
 namespace morvane {
@@ -16,6 +18,7 @@ const PanelTexts& divideTexts() {
         QStringLiteral("File Successfully Divided!"),
         QStringLiteral("Division stopped."),
         QStringLiteral("Failed to divide the file."),
+        QString(),
         QString(),
     };
     return texts;
@@ -34,6 +37,8 @@ const PanelTexts& glueTexts() {
         QStringLiteral("Glue stopped."),
         QStringLiteral("Failed to glue files together."),
         QStringLiteral("Error has occurred when checking chunk existence.\nFiles not glued."),
+        // A set whose header is lost opens through its recovery index.
+        QStringLiteral("Recovery Data Files (*.par2) | *.par2"),
     };
     return texts;
 }
@@ -49,11 +54,43 @@ QString outcomeSummary(const PanelTexts& texts, const RunOutcome& outcome) {
     return outcomeMessage(texts, outcome).section(u'\n', 0, 0);
 }
 
+namespace {
+
+// `description` with recovery data counted in recovery chunks: "(3 input
+// slices)" reads "(3 recovery chunks needed)", "recovery slices" and
+// "slices" read "recovery chunks".
+QString inRecoveryChunks(QString description) {
+    static const QRegularExpression needed(QStringLiteral("\\binput slices?\\b"));
+    static const QRegularExpression many(QStringLiteral("\\b(recovery )?slices\\b"));
+    static const QRegularExpression one(QStringLiteral("\\b(recovery )?slice\\b"));
+    description.replace(needed, QStringLiteral("recovery chunks needed"));
+    description.replace(many, QStringLiteral("recovery chunks"));
+    description.replace(one, QStringLiteral("recovery chunk"));
+    return description;
+}
+
+}  // namespace
+
 QString errorStatusText(const EngineSnapshot& engine) {
     return (engine.isSysErr ? QStringLiteral("System Error: ")
                             : QStringLiteral("Application Error: ")) +
            QString::number(engine.code) + QStringLiteral("  ") +
-           QString::fromStdString(engine.description);
+           inRecoveryChunks(QString::fromStdString(engine.description));
+}
+
+QString leftoversClearedText(int32_t files, int64_t bytes, const QLocale& locale) {
+    // In the units of the chunk-size list: KB is 1,024 bytes, MB 1,048,576.
+    QString freed = locale.toString(bytes) + QStringLiteral(" bytes");
+    const char* const units[] = {"KB", "MB", "GB", "TB"};
+    double size = static_cast<double>(bytes);
+    for (const char* unit : units) {
+        if (size < 1024.0) break;
+        size /= 1024.0;
+        freed = locale.toString(size, 'f', 1) + u' ' + QLatin1String(unit);
+    }
+    return QStringLiteral("Removed %1 unfinished %2 of an interrupted run: %3 freed.")
+        .arg(locale.toString(files), files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+             freed);
 }
 
 QString progressStatusText(const EngineSnapshot& engine) {

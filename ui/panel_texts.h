@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QLocale>
 #include <QString>
+#include <cstdint>
 
 #include "ui/background_run.h"
 #include "ui/engine_snapshot.h"
@@ -28,6 +30,8 @@ struct PanelTexts {
     QString stopped;
     QString failed;
     QString checkFailed;
+    // A second filter of the open dialog; empty for none.
+    QString openMoreFilter;
 };
 
 const PanelTexts& divideTexts();
@@ -40,7 +44,12 @@ QString outcomeMessage(const PanelTexts& texts, const RunOutcome& outcome);
 QString outcomeSummary(const PanelTexts& texts, const RunOutcome& outcome);
 
 // "System Error: 2  No such file or directory", "Application Error: 5  ...".
+// The engine's own word for a unit of recovery data, slice, reads
+// "recovery chunk", as everywhere else in the window.
 QString errorStatusText(const EngineSnapshot& engine);
+
+// "Removed 3 unfinished files of an interrupted run: 177 MB freed."
+QString leftoversClearedText(int32_t files, int64_t bytes, const QLocale& locale = QLocale());
 // "Processing 2 of 3 Chunks. (66.7%)".
 QString progressStatusText(const EngineSnapshot& engine);
 

@@ -21,6 +21,8 @@ class QtDesktop : public Desktop {
 
     std::optional<QString> chooseFile(QWidget* owner, const FileDialogRequest& request) override;
     void showMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
+    void showMessageWithDetails(QWidget* owner, const QString& text, MessageIcon icon,
+                                const QString& details) override;
     bool openUrl(const QUrl& target) override;
     bool askYesNo(QWidget* owner, const QString& text) override;
     void showRunProgress(std::optional<double> fraction) override;

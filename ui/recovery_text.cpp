@@ -26,6 +26,30 @@ QString recoveryPlanText(int32_t count, int64_t bytes, int32_t most, const QLoca
     return recoveryChunksText(count, locale) + QStringLiteral(", ") + bytesText(bytes, locale);
 }
 
+QString foreignRecoveryText() {
+    return QStringLiteral("(recovery data from another division: not used)");
+}
+
+QString chunkCensusText(const QString& prefix, const ChunkCensus& census, int32_t count,
+                        const QLocale& locale) {
+    const bool whole = census.lookedUp >= count;
+    const QString lookedUp = formatGrouped(census.lookedUp, locale);
+    if (census.missing == 0) {
+        return whole ? QStringLiteral("all present")
+                     : QStringLiteral("the first %1 present, the rest not looked up").arg(lookedUp);
+    }
+    QStringList names;
+    for (int32_t k : census.firstMissing)
+        names << fromEngineText(chunkFileName(toEngineText(prefix), k));
+    QString text = names.join(QStringLiteral(", "));
+    const int64_t more = census.missing - static_cast<int64_t>(census.firstMissing.size());
+    if (more > 0)
+        text += QStringLiteral(" and ") + formatGrouped(more, locale) + QStringLiteral(" more");
+    text += QStringLiteral(" missing");
+    if (!whole) text += QStringLiteral(" among the first ") + lookedUp;
+    return text;
+}
+
 QString rebuiltChunksText(const QString& prefix, const std::vector<int32_t>& rebuilt, bool inPlace,
                           const QLocale& locale) {
     if (rebuilt.empty()) return QString();

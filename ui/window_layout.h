@@ -59,6 +59,8 @@ constexpr int kGlueHeaderRow = 480;
 constexpr int kGlueChunkSizeRow = 1020;
 constexpr int kGlueLastChunkRow = 1560;
 constexpr int kGlueNumChunksRow = 2100;
+// Inside the number of chunks' box, right of the number: which are missing.
+constexpr int kGlueChunksFoundLeft = 1455;
 constexpr int kGlueBigFileNameRow = 2688;
 constexpr int kGlueBigFileSizeRow = 3276;
 constexpr int kGlueChecksumRow = 3615;

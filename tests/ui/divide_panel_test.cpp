@@ -570,6 +570,18 @@ TEST_F(DividePanelTest, ADivisionWithOneRecoveryChunkWritesTheRecoveryFiles) {
               "movie.avi movie.hed movie.par2 movie.sha256 movie.vol0+1.par2 movie_1.div "
               "movie_2.div movie_3.div");
     EXPECT_GE(QFileInfo(path(QStringLiteral("movie.vol0+1.par2"))).size(), 1000000);
+
+    // Divided again over it: the overwrite question lists the whole set.
+    openPanelOn(QStringLiteral("movie.avi"), 3000000);
+    typeChunkSize(QStringLiteral("1500000"));
+    QStringList replaced;
+    desktop.onFileDialog = [&](const morvane::FileDialogRequest& request) {
+        replaced = request.replacedBy(path(QStringLiteral("movie.hed")));
+    };
+    desktop.fileAnswers.push_back(std::nullopt);
+    button("cmdDiv")->click();
+    EXPECT_EQ(replaced.join(u' ').toStdString(),
+              "movie.hed movie.par2 movie.sha256 movie.vol0+1.par2 movie_1.div movie_2.div");
 }
 
 TEST_F(DividePanelTest, StopEndsADivisionAndLeavesNothing) {

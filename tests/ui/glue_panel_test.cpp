@@ -5,7 +5,9 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <climits>
 
+#include "engine/chunk_census.h"
 #include "ui/recovery_text.h"
 #include "window_fixture.h"
 
@@ -53,6 +55,8 @@ TEST_F(GluePanelTest, ChoosingAHeaderShowsItsSummary) {
     EXPECT_EQ(request.title, QStringLiteral("Open header file"));
     EXPECT_EQ(request.filter,
               (FileFilter{QStringLiteral("Division Header Files (*.hed)"), {"*.hed"}}));
+    EXPECT_EQ(request.moreFilters,
+              (QList<FileFilter>{{QStringLiteral("Recovery Data Files (*.par2)"), {"*.par2"}}}));
     EXPECT_TRUE(request.fileMustExist);
     EXPECT_TRUE(request.folderMustExist);
     EXPECT_TRUE(request.hideReadOnly);
@@ -63,6 +67,7 @@ TEST_F(GluePanelTest, ChoosingAHeaderShowsItsSummary) {
     EXPECT_EQ(label("lblGChunkSize")->text(), QStringLiteral("25,000,000 bytes"));
     EXPECT_EQ(label("lblGLastChunkSize")->text(), QStringLiteral("12,000,000 bytes"));
     EXPECT_EQ(label("lblGNumChunk")->text(), QStringLiteral("4"));
+    EXPECT_EQ(label("lblGChunksFound")->text(), QStringLiteral("all present"));
     EXPECT_EQ(label("lblGBigFileName")->text(), QStringLiteral("original.bin"));
     EXPECT_EQ(label("lblGBigFileSize")->text(), QStringLiteral("87,000,000 bytes"));
     EXPECT_EQ(label("lblGChecksum")->text(), QStringLiteral("none"));
@@ -281,6 +286,10 @@ struct RecoveryTextCase {
     std::vector<int32_t> rebuilt;
     bool inPlace;
     const char* rebuiltText;
+    // Chunks of a set of `count` looked up after opening its header.
+    morvane::ChunkCensus census;
+    int32_t count;
+    const char* censusText;
 };
 
 class RecoveryTextTest : public ::testing::TestWithParam<RecoveryTextCase> {};
@@ -293,26 +302,41 @@ TEST_P(RecoveryTextTest, CountsAndRebuiltChunksInWords) {
     EXPECT_EQ(
         morvane::rebuiltChunksText(QStringLiteral("movie"), c.rebuilt, c.inPlace).toStdString(),
         c.rebuiltText);
+    EXPECT_EQ(morvane::chunkCensusText(QStringLiteral("movie"), c.census, c.count).toStdString(),
+              c.censusText);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RecoveryTextTest,
     ::testing::Values(
-        RecoveryTextCase{0, "none", {}, false, ""},
-        RecoveryTextCase{
-            1, "1 recovery chunk", {2}, true, "Rebuilt from recovery data: movie_2.div"},
+        RecoveryTextCase{0, "none", {}, false, "", {4, 0, {}}, 4, "all present"},
+        RecoveryTextCase{1,
+                         "1 recovery chunk",
+                         {2},
+                         true,
+                         "Rebuilt from recovery data: movie_2.div",
+                         {4, 1, {2}},
+                         4,
+                         "movie_2.div missing"},
         RecoveryTextCase{2,
                          "2 recovery chunks",
                          {2, 5},
                          false,
                          "Rebuilt from recovery data: movie_2.div, movie_5.div (not written "
-                         "back: the chunk folder cannot be written)"},
+                         "back: the chunk folder cannot be written)",
+                         {100000, 0, {}},
+                         INT32_MAX,
+                         "the first 100,000 present, the rest not looked up"},
         RecoveryTextCase{32768,
                          "32,768 recovery chunks",
                          {1, 2, 3, 10, 11},
                          true,
                          "Rebuilt from recovery data: movie_1.div, movie_2.div, movie_3.div "
-                         "and 2 more"}));
+                         "and 2 more",
+                         {100000, 99997, {4, 5, 6}},
+                         INT32_MAX,
+                         "movie_4.div, movie_5.div, movie_6.div and 99,994 more missing among "
+                         "the first 100,000"}));
 
 // Waits for the glue's repair: the analysis finding the recovery data and
 // glueFile rebuilding a lost chunk.
@@ -326,8 +350,16 @@ TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     runToEnd();
     const QByteArray second = contents(QStringLiteral("movie_2.div"));
     ASSERT_TRUE(QFile::remove(path(QStringLiteral("movie_2.div"))));
+    // A glue into the chunks' folder killed mid-run, and a file of another program.
+    makeFile(QStringLiteral(".movie.avi.Ab3dE6.morvane-part"), 3000);
+    makeFile(QStringLiteral(".other.avi.Ab3dE6.morvane-part"), 10);
 
     chooseHeader(path(QStringLiteral("movie.hed")));
+    EXPECT_EQ(statuses.back().toStdString(),
+              "Removed 1 unfinished file of an interrupted run: 2.9 KB freed.");
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral(".movie.avi.Ab3dE6.morvane-part"))));
+    EXPECT_TRUE(QFile::exists(path(QStringLiteral(".other.avi.Ab3dE6.morvane-part"))));
+    EXPECT_EQ(label("lblGChunksFound")->text(), QStringLiteral("movie_2.div missing"));
     EXPECT_EQ(label("lblGRecovery")->text(), QStringLiteral("1 recovery chunk"));
     desktop.fileAnswers.push_back(path(QStringLiteral("restored.avi")));
     button("cmdGlu")->click();
@@ -338,6 +370,51 @@ TEST_F(GluePanelTest, ALostChunkIsRebuiltAndNamedOnTheStatusLine) {
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_EQ(contents(QStringLiteral("restored.avi")), contents(QStringLiteral("movie.avi")));
     EXPECT_EQ(contents(QStringLiteral("movie_2.div")), second);
+
+    // The header lost: its recovery index, given by path, opens the set.
+    ASSERT_TRUE(QFile::remove(path(QStringLiteral("movie.hed"))));
+    EXPECT_TRUE(window->openPath(path(QStringLiteral("movie.par2"))));
+    EXPECT_EQ(label("lblGHeader")->text(), path(QStringLiteral("movie.hed")));
+    EXPECT_EQ(label("lblGChunksFound")->text(), QStringLiteral("all present"));
+
+    // Two chunks lost where one can be rebuilt: the reason, too long for
+    // the status line, is whole in the message and the tooltip.
+    for (const char* lost : {"movie_1.div", "movie_3.div"}) QFile::remove(path(lost));
+    desktop.fileAnswers.push_back(path(QStringLiteral("again.avi")));
+    button("cmdGlu")->click();
+    runToEnd();
+    const QString reason = label("lblStatus")->text();
+    EXPECT_TRUE(reason.contains(QStringLiteral("2 recovery chunks needed")))
+        << reason.toStdString();
+    EXPECT_FALSE(reason.contains(QStringLiteral("slice")));
+    EXPECT_EQ(label("lblStatus")->toolTip(), reason);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].details, reason);
+}
+
+// The recovery files of a first division lie beside a second one of the
+// same names and sizes: the glue sets them aside and says so.
+TEST_F(GluePanelTest, RecoveryDataOfAnotherDivisionIsNotedAndNotUsed) {
+    for (const bool second : {false, true}) {
+        makeFile(QStringLiteral("movie.avi"), 3000000, second);
+        chooseFileToDivide(path(QStringLiteral("movie.avi")));
+        typeChunkSize(QStringLiteral("1000000"));
+        child<QSpinBox>("spnDRecovery")->setValue(second ? 0 : 1);
+        desktop.fileAnswers.push_back(path(QStringLiteral("movie.hed")));
+        button("cmdDiv")->click();
+        runToEnd();
+        for (const QString& name :
+             {QStringLiteral("movie.par2"), QStringLiteral("movie.vol0+1.par2")})
+            ASSERT_TRUE(second ? QFile::rename(path(u'o' + name), path(name))
+                               : QFile::rename(path(name), path(u'o' + name)));
+    }
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    desktop.fileAnswers.push_back(path(QStringLiteral("restored.avi")));
+    button("cmdGlu")->click();
+    runToEnd();
+    EXPECT_EQ(label("lblStatus")->text().toStdString(),
+              "File Successfully Glued Together! (recovery data from another division: not used)");
+    EXPECT_EQ(contents(QStringLiteral("restored.avi")), contents(QStringLiteral("movie.avi")));
 }
 
 TEST_F(GluePanelTest, CheckFindsADamagedChunkAndRepairMendsItInPlace) {

@@ -191,6 +191,30 @@ TEST_F(ReentrancyTest, InputDuringAGlueStartsNothingAndReleasesNothing) {
     EXPECT_TRUE(window->isVisible());
 }
 
+// A header read from a slow disk: the window answers and starts nothing
+// else meanwhile; the panel keeps the set it shows until the new one is read.
+TEST_F(ReentrancyTest, InputWhileAHeaderIsReadStartsNothing) {
+    makeHeader(QStringLiteral("movie.hed"), "movie.avi", 10, 10, 1);
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    fileLayer->headerOpenDelayMs = 500;
+    QTimer::singleShot(100, window.get(), [&] {
+        action("mnuGlue")->trigger();
+        action("mnuDivide")->trigger();
+        button("cmdGlu")->click();
+        QTest::mouseClick(button("cmdGCancel"), Qt::LeftButton);
+        EXPECT_FALSE(window->openPath(path(QStringLiteral("movie.hed"))));
+    });
+    const TickGaps gaps;
+    chooseHeader(path(QStringLiteral("movie.hed")));
+    QTest::qWait(20);
+    std::printf("longest stall while a header was read %lld ms\n",
+                static_cast<long long>(gaps.longestMs()));
+    EXPECT_EQ(desktop.fileRequests.size(), 2u);
+    EXPECT_TRUE(panel("fraGlu")->isVisible());
+    EXPECT_FALSE(action("mnuDivide")->isEnabled());
+    EXPECT_EQ(label("lblGChunksFound")->text(), QStringLiteral("movie_1.div missing"));
+}
+
 // Onto a disk of 10 MB/s, whose final flush takes a second more. How long
 // the window's thread went unanswered is logged here and measured by the
 // window bench; a loaded machine decides it, not the window.

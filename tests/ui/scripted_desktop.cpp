@@ -17,8 +17,13 @@ std::optional<QString> ScriptedDesktop::chooseFile(QWidget*,
     return path;
 }
 
-void ScriptedDesktop::showMessage(QWidget*, const QString& text, morvane::MessageIcon icon) {
-    messages.push_back({text, icon});
+void ScriptedDesktop::showMessage(QWidget* owner, const QString& text, morvane::MessageIcon icon) {
+    showMessageWithDetails(owner, text, icon, QString());
+}
+
+void ScriptedDesktop::showMessageWithDetails(QWidget*, const QString& text,
+                                             morvane::MessageIcon icon, const QString& details) {
+    messages.push_back({text, icon, details});
     if (onMessage) onMessage(messages.back());
 }
 

@@ -18,11 +18,14 @@ class ScriptedDesktop : public morvane::Desktop {
     struct Message {
         QString text;
         morvane::MessageIcon icon;
+        QString details;
     };
 
     std::optional<QString> chooseFile(QWidget* owner,
                                       const morvane::FileDialogRequest& request) override;
     void showMessage(QWidget* owner, const QString& text, morvane::MessageIcon icon) override;
+    void showMessageWithDetails(QWidget* owner, const QString& text, morvane::MessageIcon icon,
+                                const QString& details) override;
     bool openUrl(const QUrl& target) override;
     bool askYesNo(QWidget* owner, const QString& text) override;
     void showRunProgress(std::optional<double> fraction) override;

@@ -55,6 +55,13 @@ morvane::Status SlowFileLayer::flushFileSystem(morvane::File& folder) {
     return FileLayer::flushFileSystem(folder);
 }
 
+morvane::Status SlowFileLayer::openRead(const std::string& path,
+                                        std::unique_ptr<morvane::File>* out) {
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".hed") == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(headerOpenDelayMs.load()));
+    return FileLayer::openRead(path, out);
+}
+
 void SlowFileLayer::holdAfter(int64_t moreThan) {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_holdBeyond = moreThan;

@@ -41,6 +41,8 @@ class SlowFileLayer : public morvane::FileLayer {
     morvane::Status copy(morvane::File& from, morvane::File& to, std::size_t n,
                          char* buffer) override;
     morvane::Status flushFileSystem(morvane::File& folder) override;
+    // Opening a header for reading takes `headerOpenDelayMs` more.
+    morvane::Status openRead(const std::string& path, std::unique_ptr<morvane::File>* out) override;
 
     // The write or copy that takes the bytes written and copied from now on
     // past `moreThan` waits, once done, until release() (at most 30 s).
@@ -51,6 +53,7 @@ class SlowFileLayer : public morvane::FileLayer {
 
     std::atomic<double> bytesPerSecond{0.0};
     std::atomic<int> flushDelayMs{0};
+    std::atomic<int> headerOpenDelayMs{0};
     // Writes and copies begun so far.
     std::atomic<int64_t> dataCalls{0};
 
