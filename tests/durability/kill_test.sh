@@ -154,7 +154,7 @@ caught() {
             wrote "$pid" $((source_size / 2))
         ;;
     glue-commit) in_call "$pid" "${commit_calls[@]}" || [ "$poll/glued.bin" -nt "$work/marker" ] ;;
-    read) wrote "$pid" $((source_size / 2)) rchar ;;
+    read) wrote "$pid" 1048576 rchar ;;
     rebuild) written "$poll" "${prefix}_2.div" || wrote "$pid" $((chunk / 2)) ;;
     repair-commit) in_call "$pid" "${commit_calls[@]}" ;;
     esac
