@@ -449,13 +449,14 @@ int main(int argc, char** argv) {
     };
     for (int r = 0; r < o.runs; ++r) {
         // Each tool goes first in every other round, so that neither always
-        // meets the disk as the other left it.
+        // meets the disk as the other left it; the command line and the
+        // engine stand side by side, taking turns too.
         if (r % 2 == 0) {
-            runProgramDivide(), runProgramGlue();
-            runDivide(), runSplit(), runGlue(), runCat();
+            runProgramDivide(), runDivide(), runSplit();
+            runProgramGlue(), runGlue(), runCat();
         } else {
-            runSplit(), runDivide(), runCat(), runGlue();
-            runProgramDivide(), runProgramGlue();
+            runSplit(), runDivide(), runProgramDivide();
+            runCat(), runGlue(), runProgramGlue();
         }
 
         fs::remove(pOut);
