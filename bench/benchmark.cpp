@@ -80,6 +80,21 @@ struct Series {
     }
 };
 
+// The median of the rounds' ratios of `a`'s processor time to `b`'s: the
+// two were run in the same round, so the machine's drift between rounds
+// cancels out.
+double medianCpuRatio(const Series& a, const Series& b) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.samples.size() && i < b.samples.size(); ++i) {
+        if (b.samples[i].cpuSeconds > 0)
+            ratios.push_back(a.samples[i].cpuSeconds / b.samples[i].cpuSeconds);
+    }
+    if (ratios.empty()) return 0;
+    std::sort(ratios.begin(), ratios.end());
+    const std::size_t n = ratios.size();
+    return n % 2 ? ratios[n / 2] : (ratios[n / 2 - 1] + ratios[n / 2]) / 2;
+}
+
 [[noreturn]] void die(const std::string& what) {
     std::fprintf(stderr, "benchmark: %s\n", what.c_str());
     std::exit(1);
@@ -434,13 +449,14 @@ int main(int argc, char** argv) {
     };
     for (int r = 0; r < o.runs; ++r) {
         // Each tool goes first in every other round, so that neither always
-        // meets the disk as the other left it.
+        // meets the disk as the other left it; the command line and the
+        // engine stand side by side, taking turns too.
         if (r % 2 == 0) {
-            runProgramDivide(), runProgramGlue();
-            runDivide(), runSplit(), runGlue(), runCat();
+            runProgramDivide(), runDivide(), runSplit();
+            runProgramGlue(), runGlue(), runCat();
         } else {
-            runSplit(), runDivide(), runCat(), runGlue();
-            runProgramDivide(), runProgramGlue();
+            runSplit(), runDivide(), runProgramDivide();
+            runCat(), runGlue(), runProgramGlue();
         }
 
         fs::remove(pOut);
@@ -472,6 +488,11 @@ int main(int argc, char** argv) {
         divide.medianCpu(), programDivide.medianCpu(),
         100.0 * (programDivide.medianCpu() / divide.medianCpu() - 1.0), glue.medianCpu(),
         programGlue.medianCpu(), 100.0 * (programGlue.medianCpu() / glue.medianCpu() - 1.0));
+    std::printf(
+        "Processor time round by round (median of the rounds' ratios): morvane divide / engine "
+        "%+.1f %%, morvane glue / engine %+.1f %%\n",
+        100.0 * (medianCpuRatio(programDivide, divide) - 1.0),
+        100.0 * (medianCpuRatio(programGlue, glue) - 1.0));
     std::printf("\nPeak resident memory of the engine process: divide %.1f MiB, glue %.1f MiB\n",
                 divide.peakRssKiB() / 1024.0, glue.peakRssKiB() / 1024.0);
     std::printf(

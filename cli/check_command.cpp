@@ -1,13 +1,10 @@
 #include "cli/check_command.h"
 
-#include <chrono>
-
+#include "cli/command_run.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/glue_command.h"
 #include "cli/json_object.h"
-#include "cli/progress_line.h"
-#include "cli/run_monitor.h"
 #include "cli/text_escape.h"
 #include "engine/file_glue.h"
 #include "ui/check_text.h"
@@ -80,29 +77,17 @@ std::vector<OptionSpec> CheckCommand::options() const {
 
 int CheckCommand::run(const ArgumentParser& args, CommandContext& context) {
     Console& console = context.console;
-    if (args.operands().size() != 1)
-        return usageError(*this, console,
-                          args.operands().empty() ? "no HEADER to check" : "one HEADER at a time");
-    const std::string header = args.operands().front();
     FileGlue glue;
-    const int opened = openSet("check", header, glue, console);
+    const int opened = openSet(*this, args, glue, console);
     if (opened != kExitDone) return opened;
-    if (console.json() && !console.resultBlocked().empty()) {
-        console.error("check: --json: " + console.resultBlocked());
-        return kExitFailed;
-    }
-    ProgressLine progress([&] { return glue.Phase(); });
-    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
-    bool done = false;
-    const auto started = std::chrono::steady_clock::now();
-    monitor.run([&] { done = glue.checkSet(); }, [&] { glue.requestStop(); });
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string header = args.operands().front();
+    CommandRun run("check", context);
+    if (run.resultWritable() != kExitDone) return kExitFailed;
+    const bool done = run.run(glue, [&] { return glue.checkSet(); });
 
     const SetCheck& check = glue.CheckResult();
     int status = kExitDone;
-    JsonObject json;
-    json.addString("command", "check");
+    JsonObject& json = run.json();
     if (done) {
         const bool intact = check.lost().empty();
         status = intact ? kExitDone : check.recoverable ? kExitRepairable : kExitDamaged;
@@ -113,13 +98,9 @@ int CheckCommand::run(const ArgumentParser& args, CommandContext& context) {
         else
             console.error(escapeForTerminal(text));
     } else if (glue.Stopped()) {
-        json.addString("result", "stopped");
-        json.addString("signal", signalName(monitor.signal()));
-        console.note("Check stopped.");
-        status = exitForSignal(monitor.signal());
+        status = run.stopped("Check");
     } else {
-        json.addString("result", "failed");
-        console.error("check failed: " + escapeForTerminal(glue.ErrorDescription()));
+        run.failed(glue.ErrorDescription());
         status = kExitFailed;
     }
     json.addNumber("exit_code", status);
@@ -131,9 +112,7 @@ int CheckCommand::run(const ArgumentParser& args, CommandContext& context) {
         json.addString("checksums", glue.ChecksumFileName());
     json.addNumber("recovery_chunks", glue.RecoveryChunks());
     if (done) addCheckResult(json, glue);
-    json.addSeconds("seconds", seconds);
-    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
-    return status;
+    return run.finish(status);
 }
 
 }  // namespace morvane

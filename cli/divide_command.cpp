@@ -2,17 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstring>
 #include <limits>
 
+#include "cli/command_run.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/json_object.h"
 #include "cli/output_names.h"
-#include "cli/progress_line.h"
-#include "cli/run_monitor.h"
 #include "cli/size_argument.h"
 #include "cli/text_escape.h"
 #include "engine/division_header.h"
@@ -85,9 +82,9 @@ struct DivisionTarget {
     int32_t recovery = 0;
 };
 
-// Whether the division may write into its folder: the folder is there,
-// no file of the set's names is (unless `force`), and a JSON result can be
-// written when one is asked for. kExitDone, or the status to end with.
+// Whether the division may write into its folder: the folder is there and
+// no file of the set's names is (unless `force`). kExitDone, or the status
+// to end with.
 int checkTarget(const FileDivider& divider, const DivisionTarget& target, bool force,
                 const Console& console) {
     const std::string& folder = target.folder;
@@ -106,54 +103,32 @@ int checkTarget(const FileDivider& divider, const DivisionTarget& target, bool f
                 (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
                 (present.size() == 1 ? "it" : "them"));
     }
-    if (console.json()) {
-        const std::string blocked = console.resultBlocked();
-        if (!blocked.empty()) {
-            console.error("divide: --json: " + blocked);
-            return kExitFailed;
-        }
-    }
     return kExitDone;
 }
 
 // Runs the division of `target`, with its progress on a terminal and its
 // result; returns the exit status.
 int divide(FileDivider& divider, const DivisionTarget& target, CommandContext& context) {
+    CommandRun run("divide", context);
+    if (run.resultWritable() != kExitDone) return kExitFailed;
     const int32_t chunks = divider.NumOfChunks();
     divider.setChunkPrefix(target.prefix);
     divider.setChunkPath(target.folder);
     divider.setRecoveryChunks(target.recovery);
     const int64_t total = divider.BigFileSize();
-    ProgressLine progress([&] { return divider.Phase(); });
-    const Console& console = context.console;
-    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
-    bool done = false;
-    const auto started = std::chrono::steady_clock::now();
-    monitor.run([&] { done = divider.divideFile(); }, [&] { divider.requestStop(); });
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool done = run.run(divider, [&] { return divider.divideFile(); });
 
     int status = kExitDone;
-    JsonObject json;
-    json.addString("command", "divide");
+    JsonObject& json = run.json();
     if (done) {
         json.addString("result", "done");
-        console.note("File Successfully Divided! " +
-                     escapeForTerminal(target.folder + headerFileName(target.prefix)) + ": " +
-                     grouped(chunks) + (chunks == 1 ? " chunk" : " chunks"));
+        context.console.note("File Successfully Divided! " +
+                             escapeForTerminal(target.folder + headerFileName(target.prefix)) +
+                             ": " + grouped(chunks) + (chunks == 1 ? " chunk" : " chunks"));
     } else if (divider.Stopped()) {
-        json.addString("result", "stopped");
-        json.addString("signal", signalName(monitor.signal()));
-        console.note("Division stopped.");
-        status = exitForSignal(monitor.signal());
+        status = run.stopped("Division");
     } else {
-        json.addString("result", "failed");
-        console.error("divide failed: " + escapeForTerminal(divider.ErrorDescription()));
-        JsonObject error;
-        error.addNumber("code", divider.ErrorCode());
-        error.addBool("system", divider.IsSysErr());
-        error.addString("text", divider.ErrorDescription());
-        json.addObject("error", error);
+        run.failed(divider, divider.ErrorDescription());
         status = kExitFailed;
     }
     json.addNumber("exit_code", status);
@@ -167,9 +142,7 @@ int divide(FileDivider& divider, const DivisionTarget& target, CommandContext& c
     json.addNumber("recovery_chunks", target.recovery);
     json.addStrings("written", done ? divisionOutputs(target.prefix, chunks, target.recovery)
                                     : std::vector<std::string>());
-    json.addSeconds("seconds", seconds);
-    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
-    return status;
+    return run.finish(status);
 }
 
 }  // namespace

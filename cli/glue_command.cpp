@@ -4,14 +4,10 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
-
+#include "cli/command_run.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/json_object.h"
-#include "cli/progress_line.h"
-#include "cli/run_monitor.h"
 #include "cli/text_escape.h"
 #include "engine/division_header.h"
 #include "engine/file_glue.h"
@@ -32,9 +28,8 @@ std::string outputPath(const std::string& to, const std::string& headerFolder,
     return to;
 }
 
-// Whether the glue may write `output`: its folder is there, no file is in
-// its place (unless `force`), and a JSON result can be written when one is
-// asked for. kExitDone, or the status to end with.
+// Whether the glue may write `output`: its folder is there and no file is
+// in its place (unless `force`). kExitDone, or the status to end with.
 int checkOutput(const std::string& output, bool force, const Console& console) {
     std::string outputFolder, outputName;
     splitPath(output, &outputFolder, &outputName);
@@ -50,13 +45,6 @@ int checkOutput(const std::string& output, bool force, const Console& console) {
             "glue", kExitFailed,
             "glue refused: " + escapeForTerminal(output) + " exists already; --force replaces it");
     }
-    if (console.json()) {
-        const std::string blocked = console.resultBlocked();
-        if (!blocked.empty()) {
-            console.error("glue: --json: " + blocked);
-            return kExitFailed;
-        }
-    }
     return kExitDone;
 }
 
@@ -68,8 +56,14 @@ bool isDamage(const FileGlue& glue) {
     return code == kChunkFileMissing || code == kChunkFileDamaged || code == kInvalidChecksumFile;
 }
 
-int openSet(const char* command, const std::string& header, FileGlue& glue,
+int openSet(const Command& command, const ArgumentParser& args, FileGlue& glue,
             const Console& console) {
+    const std::string name = command.name();
+    if (args.operands().size() != 1)
+        return usageError(
+            command, console,
+            args.operands().empty() ? "no HEADER to " + name : "one HEADER at a time");
+    const std::string& header = args.operands().front();
     std::string headerFolder, headerName;
     splitPath(header, &headerFolder, &headerName);
     const std::string prefix = withoutExtension(headerName);
@@ -80,10 +74,9 @@ int openSet(const char* command, const std::string& header, FileGlue& glue,
     const std::string why = headerName.empty() || prefix.empty()
                                 ? std::string(engineMessage(kInvalidHeaderFile))
                                 : glue.ErrorDescription();
-    return console.failEarly(command,
-                             !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
-                             std::string(command) + " failed: " + escapeForTerminal(header) + ": " +
-                                 escapeForTerminal(why));
+    return console.failEarly(
+        name, !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
+        name + " failed: " + escapeForTerminal(header) + ": " + escapeForTerminal(why));
 }
 
 std::string safeOutputName(const std::string& stored) {
@@ -135,15 +128,12 @@ std::vector<OptionSpec> GlueCommand::options() const {
 
 int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     Console& console = context.console;
-    if (args.operands().size() != 1)
-        return usageError(*this, console,
-                          args.operands().empty() ? "no HEADER to glue" : "one HEADER at a time");
+    FileGlue glue;
+    const int opened = openSet(*this, args, glue, console);
+    if (opened != kExitDone) return opened;
     const std::string header = args.operands().front();
     std::string headerFolder, headerName;
     splitPath(header, &headerFolder, &headerName);
-    FileGlue glue;
-    const int opened = openSet("glue", header, glue, console);
-    if (opened != kExitDone) return opened;
     // Opened through `<prefix>.par2`, the set goes on with its header.
     const std::string prefix = glue.ChunkPrefix();
 
@@ -152,30 +142,23 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     const std::string output = outputPath(args.value("to"), headerFolder, stored);
     const int refusal = checkOutput(output, args.has("force"), console);
     if (refusal != kExitDone) return refusal;
+    CommandRun run("glue", context);
+    if (run.resultWritable() != kExitDone) return kExitFailed;
     std::string outputFolder, outputName;
     splitPath(output, &outputFolder, &outputName);
     glue.setBigFileName(outputName);
     glue.setBigFilePath(outputFolder);
     const int64_t total = glue.BigFileSize();
-    ProgressLine progress([&] { return glue.Phase(); });
-    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
     bool checked = false;
-    bool done = false;
-    const auto started = std::chrono::steady_clock::now();
-    monitor.run(
-        [&] {
-            checked = glue.checkExistence();
-            if (checked) done = glue.glueFile();
-        },
-        [&] { glue.requestStop(); });
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool done = run.run(glue, [&] {
+        checked = glue.checkExistence();
+        return checked && glue.glueFile();
+    });
 
     std::vector<std::string> rebuilt;
     for (int32_t k : glue.RebuiltChunks()) rebuilt.push_back(chunkFileName(prefix, k));
     int status = kExitDone;
-    JsonObject json;
-    json.addString("command", "glue");
+    JsonObject& json = run.json();
     if (done) {
         json.addString("result", "done");
         const QString rebuiltText = rebuiltChunksText(QString::fromStdString(prefix),
@@ -183,23 +166,14 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
         console.note("File Successfully Glued Together! " + escapeForTerminal(output) +
                      (rebuiltText.isEmpty() ? "" : " " + rebuiltText.toStdString()));
     } else if (checked && glue.Stopped()) {
-        json.addString("result", "stopped");
-        json.addString("signal", signalName(monitor.signal()));
-        console.note("Glue stopped.");
-        status = exitForSignal(monitor.signal());
+        status = run.stopped("Glue");
     } else {
-        json.addString("result", "failed");
         std::string why = glue.ErrorDescription();
         // Without recovery data the check names no chunk: the first one missing.
         if (!checked && glue.ErrorCode() == kChunkFileMissing && !glue.IsSysErr() &&
             why == engineMessage(kChunkFileMissing))
             why += ": " + chunkFileName(prefix, glue.CurrentChunk());
-        console.error("glue failed: " + escapeForTerminal(why));
-        JsonObject error;
-        error.addNumber("code", glue.ErrorCode());
-        error.addBool("system", glue.IsSysErr());
-        error.addString("text", why);
-        json.addObject("error", error);
+        run.failed(glue, why);
         status = isDamage(glue) ? kExitDamaged : kExitFailed;
     }
     json.addNumber("exit_code", status);
@@ -214,9 +188,7 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
     json.addNumber("recovery_chunks", glue.RecoveryChunks());
     json.addStrings("rebuilt", rebuilt);
     json.addBool("rebuilt_in_place", glue.RebuiltInPlace());
-    json.addSeconds("seconds", seconds);
-    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
-    return status;
+    return run.finish(status);
 }
 
 }  // namespace morvane

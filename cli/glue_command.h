@@ -19,10 +19,12 @@ class GlueCommand : public Command {
     int run(const ArgumentParser& args, CommandContext& context) override;
 };
 
-// Analyses the set of `header` (a division header, or `<prefix>.par2` when
-// the header is lost) with `glue`, for the command `command`. kExitDone, or
-// the status to end with once the failure has been said.
-int openSet(const char* command, const std::string& header, FileGlue& glue, const Console& console);
+// Analyses with `glue` the set of the one HEADER operand of `command` in
+// `args`: a division header, or `<prefix>.par2` when the header is lost.
+// kExitDone, or the status to end with once the usage error or the failure
+// has been said.
+int openSet(const Command& command, const ArgumentParser& args, FileGlue& glue,
+            const Console& console);
 
 // True when `glue` failed because chunks are missing or damaged beyond what
 // its recovery data, if any, rebuilds.

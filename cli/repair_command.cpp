@@ -1,14 +1,11 @@
 #include "cli/repair_command.h"
 
-#include <chrono>
-
 #include "cli/check_command.h"
+#include "cli/command_run.h"
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/glue_command.h"
 #include "cli/json_object.h"
-#include "cli/progress_line.h"
-#include "cli/run_monitor.h"
 #include "cli/text_escape.h"
 #include "engine/file_glue.h"
 #include "ui/check_text.h"
@@ -44,28 +41,16 @@ std::vector<OptionSpec> RepairCommand::options() const {
 
 int RepairCommand::run(const ArgumentParser& args, CommandContext& context) {
     Console& console = context.console;
-    if (args.operands().size() != 1)
-        return usageError(*this, console,
-                          args.operands().empty() ? "no HEADER to repair" : "one HEADER at a time");
-    const std::string header = args.operands().front();
     FileGlue glue;
-    const int opened = openSet("repair", header, glue, console);
+    const int opened = openSet(*this, args, glue, console);
     if (opened != kExitDone) return opened;
-    if (console.json() && !console.resultBlocked().empty()) {
-        console.error("repair: --json: " + console.resultBlocked());
-        return kExitFailed;
-    }
-    ProgressLine progress([&] { return glue.Phase(); });
-    RunMonitor monitor(context.stopSignals, console.showsProgress() ? &progress : nullptr);
-    bool done = false;
-    const auto started = std::chrono::steady_clock::now();
-    monitor.run([&] { done = glue.repairSet(); }, [&] { glue.requestStop(); });
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string header = args.operands().front();
+    CommandRun run("repair", context);
+    if (run.resultWritable() != kExitDone) return kExitFailed;
+    const bool done = run.run(glue, [&] { return glue.repairSet(); });
 
     int status = kExitDone;
-    JsonObject json;
-    json.addString("command", "repair");
+    JsonObject& json = run.json();
     std::vector<std::string> rebuilt;
     if (done) {
         rebuilt = glue.CheckResult().lost();
@@ -77,18 +62,9 @@ int RepairCommand::run(const ArgumentParser& args, CommandContext& context) {
         }
         console.note(escapeForTerminal(text));
     } else if (glue.Stopped()) {
-        json.addString("result", "stopped");
-        json.addString("signal", signalName(monitor.signal()));
-        console.note("Repair stopped.");
-        status = exitForSignal(monitor.signal());
+        status = run.stopped("Repair");
     } else {
-        json.addString("result", "failed");
-        console.error("repair failed: " + escapeForTerminal(glue.ErrorDescription()));
-        JsonObject error;
-        error.addNumber("code", glue.ErrorCode());
-        error.addBool("system", glue.IsSysErr());
-        error.addString("text", glue.ErrorDescription());
-        json.addObject("error", error);
+        run.failed(glue, glue.ErrorDescription());
         status = isDamage(glue) ? kExitDamaged : kExitFailed;
     }
     json.addNumber("exit_code", status);
@@ -97,9 +73,7 @@ int RepairCommand::run(const ArgumentParser& args, CommandContext& context) {
     json.addNumber("recovery_chunks", glue.RecoveryChunks());
     json.addStrings("rebuilt", rebuilt);
     if (!glue.Stopped()) addCheckResult(json, glue);
-    json.addSeconds("seconds", seconds);
-    if (console.json() && !console.result(json.text()) && status == kExitDone) status = kExitFailed;
-    return status;
+    return run.finish(status);
 }
 
 }  // namespace morvane

@@ -19,8 +19,9 @@
 # the moment its phase is seen. A phase the run never showed is reported as
 # missed.
 #
-# The command line (MORVANE) is interrupted (SIGINT) in the same phases: it
-# stops its run as the window's Stop does and exits with 130, leaving the
+# The command line (MORVANE) is interrupted (SIGINT) in the same phases, and
+# its check and repair while reading, rebuilding, flushing and committing:
+# it stops its run as the window's Stop does and exits with 130, leaving the
 # folder exactly as it was; a signal that comes once the commit's renames
 # have begun lets the run complete, with status 0.
 #
@@ -125,12 +126,12 @@ written() {
     return 1
 }
 
-# wrote PID BYTES: the run has written at least BYTES, to files of any
-# name or none (O_TMPFILE).
+# wrote PID BYTES [KEY]: the run has written (with KEY rchar: read) at
+# least BYTES, to files of any name or none (O_TMPFILE).
 wrote() {
     local key value
     while read -r key value; do
-        [ "$key" = wchar: ] && [ "$value" -ge "$2" ] && return 0
+        [ "$key" = "${3:-wchar}:" ] && [ "$value" -ge "$2" ] && return 0
     done 2>/dev/null <"/proc/$1/io"
     return 1
 }
@@ -153,6 +154,9 @@ caught() {
             wrote "$pid" $((source_size / 2))
         ;;
     glue-commit) in_call "$pid" "${commit_calls[@]}" || [ "$poll/glued.bin" -nt "$work/marker" ] ;;
+    read) wrote "$pid" 1048576 rchar ;;
+    rebuild) written "$poll" "${prefix}_2.div" || wrote "$pid" $((chunk / 2)) ;;
+    repair-commit) in_call "$pid" "${commit_calls[@]}" ;;
     esac
 }
 
@@ -328,6 +332,7 @@ run_cases() {
         check_complete "$case" "$mounted/$folder" "$work/expected_glue" glued.bin
     done
     [ -z "$morvane" ] || interrupt_cases "$fs" "$mounted" "$backing" "$strict_phases"
+    [ -z "$morvane" ] || interrupt_set_cases "$fs" "$mounted" "$backing" "$strict_phases"
     rm -rf "$work/expected_glue"
 }
 
@@ -392,6 +397,36 @@ interrupt_cases() {
     done
 }
 
+# interrupt_set_cases FS MOUNTED BACKING STRICT_PHASES: the command line's
+# check and repair of a set with a damaged chunk interrupted (SIGINT) in
+# each phase: with 130 the set is as it was, to its inodes; a repair that
+# completed (0) leaves it whole.
+interrupt_set_cases() {
+    local fs=$1 set=$2/int-set backing=$3/int-set strict_phases=$4 names=() name run result before
+    mkdir "$set" && "$morvane" divide "$source" --size $chunk --to "$set" --prefix $prefix \
+        --recovery 1 -q || { fail "$fs: the repair's set"; return; }
+    mkdir "$work/whole_set" && cp "$set"/* "$work/whole_set/"
+    for name in "$work/whole_set"/*; do names+=("${name##*/}"); done
+    foreign_names=()
+    for run in check:read repair:read repair:rebuild repair:flush repair:repair-commit; do
+        local command=${run%:*} phase=${run#*:} case="$fs: morvane ${run%:*} interrupted in ${run#*:}"
+        head -c 1000 /dev/urandom | dd of="$set/${prefix}_2.div" conv=notrunc status=none
+        before=$(snapshot "$set" "${names[@]}" && ls -A "$set")
+        result=$(SIGNAL=INT kill_in "$phase" "$backing" "$morvane" "$command" "$set/$prefix.hed")
+        echo "$case: $result"
+        [ "$strict_phases" = no ] || [[ $phase != read && $phase != rebuild ]] ||
+            [ "$result" = "caught 130" ] || fail "$case: $result, not stopped with 130"
+        case "$command $result" in
+        *" 130") [ "$(snapshot "$set" "${names[@]}" && ls -A "$set")" = "$before" ] ||
+            fail "$case: the set changed" ;;
+        "repair "*" 0") check_complete "$case" "$set" "$work/whole_set" "${names[@]}" ;;
+        "check missed 3") ;;
+        *) fail "$case: $result" ;;
+        esac
+    done
+    rm -rf "$work/whole_set"
+}
+
 ran=0
 if reason=$(slow_fs_unavailable); then
     echo "not on the slow file system: $reason"
@@ -407,7 +442,7 @@ else
 fi
 
 if command -v losetup >/dev/null && command -v mkfs.ext4 >/dev/null; then
-    truncate -s 256M "$work/ext4.img"
+    truncate -s 384M "$work/ext4.img"
     mkfs.ext4 -q -F "$work/ext4.img"
     if loop=$(losetup --find --show --direct-io=on "$work/ext4.img") &&
         mkdir "$work/ext4" && mount "$loop" "$work/ext4"; then
