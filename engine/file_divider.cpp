@@ -139,6 +139,7 @@ bool FileDivider::runDivision() {
     if (auto* o = m_errors.observer()) o->onGenHeader();
     m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &m_run.bytesCounter(), m_bigFileSize);
     OutputSet outputs(m_layer, &m_run.stopFlag());
+    outputs.timeFlushesInto(m_run.phase().flushTimes());
     std::vector<char> header;
     Status s = writeHeader(outputs, &header);
     if (s.ok()) s = writeChunks(outputs, header);

@@ -50,6 +50,7 @@ RunPhaseSnapshot RunPhase::snapshot() const {
     s.subject = m_subject;
     s.total = m_total;
     s.done = m_follow ? m_follow->load() - m_followBase : m_done.load();
+    s.lastFlushMs = m_flushMs->load();
     return s;
 }
 

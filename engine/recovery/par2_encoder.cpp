@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -30,6 +31,9 @@ constexpr uint64_t kSlicesInMemory = 16 << 20;
 
 // Even, so that only a block's last piece can be odd.
 constexpr std::size_t kStagedPiece = 256 << 10;
+
+// How often a wait for the helpers looks at the stop flag.
+constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 Status digestFailure() {
     return Status::SysError(EIO, "MD5 computation failed");
@@ -256,9 +260,18 @@ Status Par2Encoder::waitUntilDone(int64_t sequence) {
     std::unique_lock<std::mutex> lock(m_mutex);
     // Blocks are counted from 1 in the order taken.
     const int64_t count = sequence - m_firstSequence + 1;
-    m_changed.wait(lock, [&] {
+    const auto settled = [&] {
         return !m_failure.ok() || (m_hashed >= count && m_encoded >= count) || m_stopping;
-    });
+    };
+    while (!m_changed.wait_for(lock, kStopPoll, settled)) {
+        if (!stopped(m_stop)) continue;
+        // The helpers may be many blocks behind: a stop waits only for the
+        // block each is in, after which neither reads a block again.
+        if (m_failure.ok()) m_failure = cancelled();
+        lock.unlock();
+        stopHelpers();
+        return cancelled();
+    }
     return m_failure;
 }
 
@@ -367,6 +380,7 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     // slice's first bytes, later chunks add to them.
     const bool first = block.chunk == 1;
     for (uint32_t e = 0; e < m_targets.size(); ++e) {
+        if (stopped(m_stop)) return cancelled();
         Status s = accumulate(e, constant(index, e), block.offset, block.data, block.bytes, first,
                               scratch);
         if (!s.ok()) return s;

@@ -54,6 +54,8 @@ class Par2Encoder : public BlockConsumer {
     // the error of a read or an open.
     Status start(File& source, const OutputOpener& openOutput);
     void take(const Block& block) override;
+    // Once the stop flag is set, returns ECANCELED as soon as each helper
+    // is through its current block, without waiting for the blocks queued.
     Status waitUntilDone(int64_t sequence) override;
     // Takes the checksum file's bytes after the last block and completes
     // and closes every recovery file. Fails with EINVAL when the blocks did
