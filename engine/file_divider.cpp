@@ -290,7 +290,16 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
                            [&outputs](const std::string& name, std::unique_ptr<File>* out) {
                                return outputs.createDetached(name, out);
                            });
+        // A block counts as done once encoded: the recovery writes it costs
+        // are part of its pace, and the encoder lags the copy by a few blocks.
+        m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &recovery.bytesEncoded(),
+                                     m_bigFileSize);
     }
+    // The phase must not follow the encoder's count once the encoder is gone.
+    const struct FollowGuard {
+        RunPhase& phase;
+        ~FollowGuard() { phase.stopFollowing(); }
+    } followGuard{m_run.phase()};
     const auto notify = [this] {
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();

@@ -43,6 +43,13 @@ void RunPhase::enterFollowing(RunPhaseKind kind, const std::atomic<int64_t>* cou
     m_followBase = counter->load();
 }
 
+void RunPhase::stopFollowing() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_follow) return;
+    m_done = m_follow->load() - m_followBase;
+    m_follow = nullptr;
+}
+
 RunPhaseSnapshot RunPhase::snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     RunPhaseSnapshot s;

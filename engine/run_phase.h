@@ -54,6 +54,8 @@ class RunPhase {
     // As enter, for a phase whose bytes done are those `counter` (not owned,
     // outliving the phase) gains from now on.
     void enterFollowing(RunPhaseKind kind, const std::atomic<int64_t>* counter, int64_t total);
+    // Stops following a counter: the bytes done stay as it last had them.
+    void stopFollowing();
     // Adds `bytes` to the bytes done of the current phase. Any thread.
     void advance(int64_t bytes) { m_done.fetch_add(bytes, std::memory_order_relaxed); }
     // The counter that `advance` adds to, for loops that count by themselves.

@@ -64,6 +64,9 @@ class Par2Encoder : public BlockConsumer {
     // with the error of a read or write.
     Status finish(const std::string& checksumFile);
 
+    // The bytes of the blocks encoded so far; any thread.
+    const std::atomic<int64_t>& bytesEncoded() const { return m_bytesEncoded; }
+
     // Names of the files start opens, the set's description first.
     std::vector<std::string> outputNames() const;
 
@@ -122,6 +125,7 @@ class Par2Encoder : public BlockConsumer {
     int64_t m_taken = 0;
     int64_t m_hashed = 0;
     int64_t m_encoded = 0;
+    std::atomic<int64_t> m_bytesEncoded{0};
     Status m_failure;
     bool m_stopping = false;
     std::thread m_hashThread;
