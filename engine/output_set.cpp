@@ -430,8 +430,6 @@ Status OutputSet::renameOutputs(bool last) {
     bool renamed = false;
     for (auto& output : m_outputs) {
         if (output->last != last || output->temporary.empty()) continue;
-        // Until the last output has its name, a stop rolls back what was placed.
-        if (m_stop && *m_stop) return Status::SysError(ECANCELED);
         const Status s =
             m_layer->rename(m_folderPath + output->temporary, m_folderPath + output->name);
         if (!s.ok()) return s;
@@ -513,8 +511,7 @@ Status OutputSet::commit() {
     for (auto& output : m_outputs) {
         if (s.ok() && output->file && output->file->isOpen()) s = m_layer->close(*output->file);
     }
-    // A stop leaves nothing: until the renames begin it only removes the new
-    // files, in the middle of them it rolls back the renames done.
+    // Up to here a stop leaves nothing; once the renames begin they finish.
     if (s.ok() && m_stop && *m_stop) s = Status::SysError(ECANCELED);
     if (!s.ok()) return s;
     endFlusher();

@@ -125,8 +125,8 @@ class OutputSet {
     // Hands a completely written file to writeback and closes it.
     Status retire(File& file);
     // Puts every output under its final name, as described above. Returns
-    // ECANCELED when `stop` was set before the last output's rename; the
-    // run's files are then removed and the renames done rolled back.
+    // ECANCELED when `stop` was set during the final flush; the run's
+    // files are then removed.
     Status commit();
     // Removes every temporary file of the run and forgets the run.
     void abandon();
