@@ -11,11 +11,18 @@
 #   MORVANE_SCREENSHOT_DIR=docs QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
 #       sh tests/ui/under_window_manager.sh build/tests/ui/morvane_ui_e2e \
 #       --gtest_filter=EndToEnd.TheWindowAnswersDuringARunAndStopsIt
+# The glue rebuilding a chunk (window-glue-rebuilding.png) is pictured only
+# on a slow disk: mount the slow file system on /tmp/demo first (as root):
+#   xvfb-run -a -s "-screen 0 1024x768x24" sh tests/ui/under_window_manager.sh \
+#       bash tests/durability/slow_fs.sh /var/tmp/demo-backing /tmp/demo \
+#       sh docs/take_screenshots.sh build/app/morvane
 set -eu
 program=$(realpath "$1")
 out=$(cd "$(dirname "$0")" && pwd)
 demo=/tmp/demo/Videos
-rm -rf /tmp/demo
+slow=false
+mountpoint -q /tmp/demo && slow=true
+rm -rf "$demo"
 mkdir -p "$demo"
 # 70 MiB; sparse, so that dividing it takes no time.
 truncate -s 73400320 "$demo/holiday-video.mp4"
@@ -42,6 +49,10 @@ answer() {
 shoot() {
     import -window "$window" "$out/$1"
 }
+# The whole screen, with the window's message box over it.
+shoot_screen() {
+    import -window root "$out/$1"
+}
 
 start
 shoot window-welcome.png
@@ -62,10 +73,10 @@ sleep 0.5
 shoot window-divide.png
 xdotool key alt+d
 answer 'Divide as' "$demo/holiday-video.hed"
-# Waits (at most 30 s) until the file $1 exists.
+# Waits (at most 2 minutes) until the file $1 exists.
 await() {
     waited=0
-    while [ ! -e "$1" ] && [ "$waited" -lt 300 ]; do
+    while [ ! -e "$1" ] && [ "$waited" -lt 1200 ]; do
         sleep 0.1
         waited=$((waited + 1))
     done
@@ -92,4 +103,46 @@ await "$demo/holiday-video-restored.mp4"
 sleep 1
 shoot window-glue-repair.png
 stop
-rm -rf /tmp/demo
+
+# A chunk lost again: Check finds it, and offers Repair.
+rm "$demo/holiday-video_3.div"
+start
+xdotool key ctrl+u
+answer 'Open header file' "$demo/holiday-video.hed"
+xdotool key alt+k
+sleep 3
+shoot window-glue-check.png
+
+# Glued as it is: the lost chunk is rebuilt first, which a slow disk shows.
+if $slow; then
+    rm -f "$demo/holiday-video-restored.mp4"
+    xdotool key alt+g
+    answer 'Glue as' "$demo/holiday-video-restored.mp4"
+    # The rebuilt chunk is written under a temporary name first.
+    waited=0
+    while ! ls -a "$demo" | grep -q '^\.holiday-video_3\.div\..*morvane-part$' &&
+        [ "$waited" -lt 300 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    sleep 0.5
+    shoot window-glue-rebuilding.png
+    await "$demo/holiday-video-restored.mp4"
+    sleep 1
+fi
+stop
+
+# More chunks lost than the recovery data covers: the reason in the message box.
+rm -f "$demo/holiday-video_1.div" "$demo/holiday-video_2.div" "$demo/holiday-video_3.div" \
+    "$demo/holiday-video-restored.mp4"
+start
+xdotool key ctrl+u
+answer 'Open header file' "$demo/holiday-video.hed"
+xdotool key alt+g
+answer 'Glue as' "$demo/holiday-video-restored.mp4"
+xdotool search --sync --onlyvisible --name '^Morvane$' > /dev/null
+sleep 2
+shoot_screen window-glue-hopeless.png
+xdotool key Return
+stop
+rm -rf "$demo"

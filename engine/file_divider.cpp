@@ -139,6 +139,7 @@ bool FileDivider::runDivision() {
     if (auto* o = m_errors.observer()) o->onGenHeader();
     m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &m_run.bytesCounter(), m_bigFileSize);
     OutputSet outputs(m_layer, &m_run.stopFlag());
+    outputs.timeFlushesInto(m_run.phase().flushTimes());
     std::vector<char> header;
     Status s = writeHeader(outputs, &header);
     if (s.ok()) s = writeChunks(outputs, header);
@@ -289,7 +290,16 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
                            [&outputs](const std::string& name, std::unique_ptr<File>* out) {
                                return outputs.createDetached(name, out);
                            });
+        // A block counts as done once encoded: the recovery writes it costs
+        // are part of its pace, and the encoder lags the copy by a few blocks.
+        m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &recovery.bytesEncoded(),
+                                     m_bigFileSize);
     }
+    // The phase must not follow the encoder's count once the encoder is gone.
+    const struct FollowGuard {
+        RunPhase& phase;
+        ~FollowGuard() { phase.stopFollowing(); }
+    } followGuard{m_run.phase()};
     const auto notify = [this] {
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();

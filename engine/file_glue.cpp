@@ -497,6 +497,7 @@ bool FileGlue::copyChunks() {
     const bool inPlace = m_layer->kindOf(target) == FileLayer::Kind::Other;
 
     OutputSet outputs(m_layer, &m_run.stopFlag());
+    outputs.timeFlushesInto(m_run.phase().flushTimes());
     CopyLoop loop(*m_layer, m_run.stopFlag(), m_run.bytesCounter());
     const bool verified = !m_checksums.chunks.empty();
     HashLanes hashes(HashLanes::kChunkLane | (m_checksums.hasWhole ? HashLanes::kWholeLane : 0));

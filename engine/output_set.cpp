@@ -58,6 +58,7 @@ struct OutputSet::Flusher {
     std::shared_ptr<FileLayer> layer;
     std::shared_ptr<File> folder;
     std::vector<std::shared_ptr<File>> inPlace;
+    std::shared_ptr<std::atomic<int64_t>> times;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -75,7 +76,13 @@ struct OutputSet::Flusher {
             if (backgroundWanted) {
                 backgroundWanted = false;
                 lock.unlock();
+                const auto start = std::chrono::steady_clock::now();
                 const Status s = layer->flushFileSystem(*folder);
+                if (times) {
+                    times->store(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+                }
                 lock.lock();
                 if (!s.ok() && failure.ok()) failure = s;
             } else if (finalWanted) {
@@ -147,6 +154,7 @@ Status OutputSet::begin(const std::string& folder, const Plan& plan) {
     auto flusher = std::make_shared<Flusher>();
     flusher->layer = m_layer;
     flusher->folder = m_folder;
+    flusher->times = m_flushTimes;
     try {
         flusher->thread = std::thread([flusher] { flusher->run(); });
     } catch (const std::system_error& e) {

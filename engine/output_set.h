@@ -87,6 +87,11 @@ class OutputSet {
     // fails with ENOSPC when the folder lacks the room for what will really
     // be written there.
     Status begin(const std::string& folder, const Plan& plan);
+    // From the next begin() on, each background flush puts how long it
+    // took, in milliseconds, into `times`.
+    void timeFlushesInto(std::shared_ptr<std::atomic<int64_t>> times) {
+        m_flushTimes = std::move(times);
+    }
     // What clearing leftovers removed: files, and the bytes they held.
     struct Leftovers {
         int32_t files = 0;
@@ -191,6 +196,7 @@ class OutputSet {
     std::vector<std::unique_ptr<Output>> m_outputs;
     int64_t m_unflushed = 0;
     std::shared_ptr<Flusher> m_flusher;
+    std::shared_ptr<std::atomic<int64_t>> m_flushTimes;
     std::array<unsigned char, 4096> m_noise{};
     std::size_t m_noiseUsed = 4096;
 };

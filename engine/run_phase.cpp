@@ -43,6 +43,13 @@ void RunPhase::enterFollowing(RunPhaseKind kind, const std::atomic<int64_t>* cou
     m_followBase = counter->load();
 }
 
+void RunPhase::stopFollowing() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_follow) return;
+    m_done = m_follow->load() - m_followBase;
+    m_follow = nullptr;
+}
+
 RunPhaseSnapshot RunPhase::snapshot() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     RunPhaseSnapshot s;
@@ -50,6 +57,7 @@ RunPhaseSnapshot RunPhase::snapshot() const {
     s.subject = m_subject;
     s.total = m_total;
     s.done = m_follow ? m_follow->load() - m_followBase : m_done.load();
+    s.lastFlushMs = m_flushMs->load();
     return s;
 }
 

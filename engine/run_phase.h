@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,6 +35,9 @@ struct RunPhaseSnapshot {
     // writing recovery data, rebuilding and flushing).
     int64_t done = 0;
     int64_t total = 0;
+    // How long the run's last background flush of its outputs took, in
+    // milliseconds; -1 before the first. The final flush is much like it.
+    int64_t lastFlushMs = -1;
 };
 
 // The phase's text as the user reads it: "Writing chunks", "Writing recovery
@@ -50,12 +54,20 @@ class RunPhase {
     // As enter, for a phase whose bytes done are those `counter` (not owned,
     // outliving the phase) gains from now on.
     void enterFollowing(RunPhaseKind kind, const std::atomic<int64_t>* counter, int64_t total);
+    // Stops following a counter: the bytes done stay as it last had them.
+    void stopFollowing();
     // Adds `bytes` to the bytes done of the current phase. Any thread.
     void advance(int64_t bytes) { m_done.fetch_add(bytes, std::memory_order_relaxed); }
     // The counter that `advance` adds to, for loops that count by themselves.
     std::atomic<int64_t>& doneCounter() { return m_done; }
-    // Back to Idle, as before a run.
-    void reset() { enter(RunPhaseKind::Idle); }
+    // Back to Idle, as before a run, with no flush timed.
+    void reset() {
+        enter(RunPhaseKind::Idle);
+        m_flushMs->store(-1);
+    }
+    // Where the run's outputs put how long each background flush took.
+    // Shared: a flush the kernel cannot interrupt may end after the run.
+    std::shared_ptr<std::atomic<int64_t>> flushTimes() const { return m_flushMs; }
 
     RunPhaseSnapshot snapshot() const;
 
@@ -67,6 +79,7 @@ class RunPhase {
     std::atomic<int64_t> m_done{0};
     const std::atomic<int64_t>* m_follow = nullptr;
     int64_t m_followBase = 0;
+    std::shared_ptr<std::atomic<int64_t>> m_flushMs = std::make_shared<std::atomic<int64_t>>(-1);
 };
 
 }  // namespace morvane

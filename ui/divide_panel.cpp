@@ -188,6 +188,12 @@ void DividePanel::runFailed() {
                     m_recoveryChunks};
 }
 
+void DividePanel::runSucceeded() {
+    if (!objDiv) return;
+    noteOnStatus(divisionWrittenText(strDivChunkPath, strDivPrefix + QStringLiteral(".hed"),
+                                     objDiv->NumOfChunks(), m_recoveryChunks));
+}
+
 void DividePanel::enableRunControls(bool enabled) {
     for (QWidget* control : {static_cast<QWidget*>(cmdDiv), static_cast<QWidget*>(txtDChunk),
                              static_cast<QWidget*>(cmbUnit), static_cast<QWidget*>(spnDRecovery)})

@@ -36,6 +36,8 @@ class DividePanel : public EnginePanel {
   protected:
     bool analyze(const QString& name, const QString& folder) override;
     void releaseEngine() override;
+    // Notes what was written and where on the success text.
+    void runSucceeded() override;
     // Keeps the unit, chunk size and recovery chunks for a retry.
     void runFailed() override;
     void enableRunControls(bool enabled) override;

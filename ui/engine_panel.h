@@ -60,6 +60,9 @@ class EnginePanel : public QGroupBox {
   signals:
     // A text for the status line.
     void statusChanged(const QString& text);
+    // More about the status line's text, for its tooltip and screen readers;
+    // it stands until the next text.
+    void statusNoted(const QString& note);
     // The panel asks for a run; its outcome comes back to the panel.
     void runRequested(const RunRequest& request);
     // The panel has hidden itself: by Cancel, or at the end of a run.
@@ -94,6 +97,8 @@ class EnginePanel : public QGroupBox {
     QPushButton* button(const char* name, const QString& text, int left);
 
     void setStatus(const QString& text);
+    // Adds `note` to the text now on the status line without changing it.
+    void noteOnStatus(const QString& note) { emit statusNoted(note); }
     // Shows the engine's error on the status line; an error message box
     // shown while it stands there gives its whole text too, should the
     // status line be too narrow for it.

@@ -186,6 +186,7 @@ void frmMain::createStatusLine(QWidget* client) {
 
 void frmMain::attach(EnginePanel* panel) {
     connect(panel, &EnginePanel::statusChanged, this, &frmMain::setStatus);
+    connect(panel, &EnginePanel::statusNoted, this, &frmMain::noteOnStatus);
     connect(panel, &EnginePanel::runRequested, m_runs.get(), &RunController::start);
     connect(panel, &EnginePanel::blocksShown, m_runs.get(), &RunController::showBlocks);
     connect(panel, &EnginePanel::stopRequested, m_runs.get(), &RunController::stopRun);
@@ -363,7 +364,15 @@ void frmMain::setStatus(const QString& text) {
     lblStatus->setText(text);
     // A text cut short is there whole as the tooltip.
     lblStatus->setToolTip(fitsStatus(text) ? QString() : text);
+    lblStatus->setAccessibleDescription(QString());
     emit statusChanged(text);
+}
+
+void frmMain::noteOnStatus(const QString& note) {
+    const QString text = lblStatus->text();
+    const QString whole = fitsStatus(text) ? note : text + u'\n' + note;
+    lblStatus->setToolTip(whole);
+    lblStatus->setAccessibleDescription(note);
 }
 
 bool frmMain::fitsStatus(const QString& text) const {

@@ -89,6 +89,9 @@ class frmMain : public QMainWindow {
     void mnuGlue_Click();
     void mnuExit_Click();
     void setStatus(const QString& text);
+    // Shows `note` about the status line's text as its tooltip and
+    // accessible description, until the next text.
+    void noteOnStatus(const QString& note);
     // True when the status line, as wide as it is now, shows `text` whole.
     bool fitsStatus(const QString& text) const;
     // Chooses the file of `panel` in its open dialog and opens it there.

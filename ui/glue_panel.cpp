@@ -288,6 +288,7 @@ void GluePanel::runSucceeded() {
     if (objGlu->ForeignRecovery())
         notes += (notes.isEmpty() ? QString() : QStringLiteral(" ")) + foreignRecoveryText();
     if (!notes.isEmpty()) setStatus(m_texts.done + u' ' + notes);
+    noteOnStatus(glueWrittenText(strGluOutputPath, fromEngineText(objGlu->BigFileName())));
 }
 
 void GluePanel::enableRunControls(bool enabled) {

@@ -26,7 +26,8 @@ class GluePanel : public EnginePanel {
   protected:
     bool analyze(const QString& name, const QString& folder) override;
     void releaseEngine() override;
-    // Names the chunks the run rebuilt after the success text.
+    // Names the chunks the run rebuilt after the success text, and notes
+    // what was written and where.
     void runSucceeded() override;
     void enableRunControls(bool enabled) override;
 

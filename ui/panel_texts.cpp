@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include "ui/number_format.h"
+#include "ui/recovery_text.h"
 
 namespace morvane {
 
@@ -70,6 +71,20 @@ QString inRecoveryChunks(QString description) {
 }
 
 }  // namespace
+
+QString divisionWrittenText(const QString& folder, const QString& headerName, int32_t chunks,
+                            int32_t recoveryChunks) {
+    QString text = QStringLiteral("Written to %1: %2 and %3")
+                       .arg(folder, headerName,
+                            chunks == 1 ? QStringLiteral("1 chunk")
+                                        : QStringLiteral("%1 chunks").arg(formatGrouped(chunks)));
+    if (recoveryChunks > 0) text += QStringLiteral(", with ") + recoveryChunksText(recoveryChunks);
+    return text + u'.';
+}
+
+QString glueWrittenText(const QString& folder, const QString& outputName) {
+    return QStringLiteral("Written to %1: %2.").arg(folder, outputName);
+}
 
 QString errorStatusText(const EngineSnapshot& engine) {
     return (engine.isSysErr ? QStringLiteral("System Error: ")

@@ -43,6 +43,13 @@ QString outcomeMessage(const PanelTexts& texts, const RunOutcome& outcome);
 // A run's outcome in one line, for a notification outside the window.
 QString outcomeSummary(const PanelTexts& texts, const RunOutcome& outcome);
 
+// What a division wrote and where: "Written to /media/stick/: movie.hed
+// and 3 chunks, with 2 recovery chunks." (`folder` ends in "/").
+QString divisionWrittenText(const QString& folder, const QString& headerName, int32_t chunks,
+                            int32_t recoveryChunks);
+// What a glue wrote and where: "Written to /home/ann/: movie.avi."
+QString glueWrittenText(const QString& folder, const QString& outputName);
+
 // "System Error: 2  No such file or directory", "Application Error: 5  ...".
 // The engine's own word for a unit of recovery data, slice, reads
 // "recovery chunk", as everywhere else in the window.

@@ -205,6 +205,9 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     const bool copying =
         phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
     const int64_t after = copying ? m_request.laterBytes : 0;
+    // The final flush is much like the last background one.
+    m_progress.setUncountedSeconds(copying && phase.lastFlushMs > 0 ? phase.lastFlushMs / 1000.0
+                                                                    : 0.0);
     m_progress.sample(m_bytesBefore + phase.done,
                       m_bytesBefore + std::max(phase.total, phase.done) + after, key);
 }

@@ -79,6 +79,7 @@ void RunProgress::start() {
     m_total = 0;
     m_done = 0;
     m_phase = -1;
+    m_uncountedSeconds = 0;
     m_samples.clear();
     m_phaseStart = {0, 0};
     m_clock.start();
@@ -126,7 +127,7 @@ std::optional<double> RunProgress::secondsLeft() const {
     if (!recent || !phase) return std::nullopt;
     const double pace = kRecentWeight * *recent + (1.0 - kRecentWeight) * *phase;
     if (!(pace > 0.0)) return std::nullopt;
-    return static_cast<double>(m_total - m_done) / pace;
+    return static_cast<double>(m_total - m_done) / pace + m_uncountedSeconds;
 }
 
 QString RunProgress::timeLeft() const {

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -25,7 +26,7 @@ QString bytesOfTotalText(int64_t done, int64_t total, std::optional<double> byte
 // recent pace follows a disk whose speed changes (a cache that fills, then
 // the disk's own speed), the longer one keeps the figure from jumping. A
 // new phase starts its own paces, since a phase's pace says little about
-// another's.
+// another's. Work that counts no bytes (a final flush) is added in seconds.
 class RunProgress {
   public:
     // Restarts the clock for a new run.
@@ -34,6 +35,9 @@ class RunProgress {
     // phase it is in (any number that tells phases apart). Called at a
     // steady rate while the run goes on.
     void sample(int64_t done, int64_t total, int64_t phase);
+    // The seconds that work not counted in bytes will take after the work
+    // counted (a final flush), added to the time left.
+    void setUncountedSeconds(double seconds) { m_uncountedSeconds = std::max(seconds, 0.0); }
     // The share of the total done at the last sample, from 0 to 1.
     double fraction() const;
     // The bytes per second of the last few seconds; none until they can be told.
@@ -57,6 +61,7 @@ class RunProgress {
     int64_t m_total = 0;
     int64_t m_done = 0;
     int64_t m_phase = -1;
+    double m_uncountedSeconds = 0;
     // The current phase's samples, oldest first; the first is its start.
     std::deque<Sample> m_samples;
     Sample m_phaseStart{0, 0};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -30,6 +31,12 @@ constexpr uint64_t kSlicesInMemory = 16 << 20;
 
 // Even, so that only a block's last piece can be odd.
 constexpr std::size_t kStagedPiece = 256 << 10;
+
+// A slice in its file is read and written in pieces of this many bytes.
+constexpr std::size_t kFilePiece = 1 << 20;
+
+// How often a wait for the helpers looks at the stop flag.
+constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 Status digestFailure() {
     return Status::SysError(EIO, "MD5 computation failed");
@@ -256,9 +263,18 @@ Status Par2Encoder::waitUntilDone(int64_t sequence) {
     std::unique_lock<std::mutex> lock(m_mutex);
     // Blocks are counted from 1 in the order taken.
     const int64_t count = sequence - m_firstSequence + 1;
-    m_changed.wait(lock, [&] {
+    const auto settled = [&] {
         return !m_failure.ok() || (m_hashed >= count && m_encoded >= count) || m_stopping;
-    });
+    };
+    while (!m_changed.wait_for(lock, kStopPoll, settled)) {
+        if (!stopped(m_stop)) continue;
+        // The helpers may be many blocks behind: a stop waits only for the
+        // block each is in, after which neither reads a block again.
+        if (m_failure.ok()) m_failure = cancelled();
+        lock.unlock();
+        stopHelpers();
+        return cancelled();
+    }
     return m_failure;
 }
 
@@ -367,9 +383,15 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     // slice's first bytes, later chunks add to them.
     const bool first = block.chunk == 1;
     for (uint32_t e = 0; e < m_targets.size(); ++e) {
+        if (stopped(m_stop)) return cancelled();
         Status s = accumulate(e, constant(index, e), block.offset, block.data, block.bytes, first,
                               scratch);
         if (!s.ok()) return s;
+        // Counted slice by slice, so that the count moves steadily.
+        const auto share = [&](uint64_t k) {
+            return static_cast<int64_t>(block.bytes * k / m_targets.size());
+        };
+        m_bytesEncoded.fetch_add(share(e + 1) - share(e), std::memory_order_relaxed);
     }
     return Status::OK();
 }
@@ -382,13 +404,21 @@ Status Par2Encoder::accumulate(uint32_t recoveryIndex, uint16_t coefficient, int
         return Status::OK();
     }
     char* region = alignedLike(scratch, data);
-    const std::size_t even = evenUp(bytes);
-    if (!overwrite) {
-        Status s = readExactAt(m_layer, *t.file, t.dataOffset + offset, region, even);
+    // In pieces, so that a stop waits for one piece at most, not a block.
+    for (std::size_t done = 0; done < bytes; done += kFilePiece) {
+        if (stopped(m_stop)) return cancelled();
+        const std::size_t n = std::min(bytes - done, kFilePiece);
+        const std::size_t even = evenUp(n);
+        const int64_t at = t.dataOffset + offset + int64_t(done);
+        if (!overwrite) {
+            Status s = readExactAt(m_layer, *t.file, at, region + done, even);
+            if (!s.ok()) return s;
+        }
+        m_field->multiplyRegion(data + done, region + done, coefficient, n, !overwrite);
+        Status s = m_layer.writeAt(*t.file, at, region + done, even);
         if (!s.ok()) return s;
     }
-    m_field->multiplyRegion(data, region, coefficient, bytes, !overwrite);
-    return m_layer.writeAt(*t.file, t.dataOffset + offset, region, even);
+    return Status::OK();
 }
 
 void Par2Encoder::addInMemory(char* dst, uint16_t coefficient, const char* data, std::size_t bytes,

@@ -54,6 +54,8 @@ class Par2Encoder : public BlockConsumer {
     // the error of a read or an open.
     Status start(File& source, const OutputOpener& openOutput);
     void take(const Block& block) override;
+    // Once the stop flag is set, returns ECANCELED as soon as each helper
+    // is through its current block, without waiting for the blocks queued.
     Status waitUntilDone(int64_t sequence) override;
     // Takes the checksum file's bytes after the last block and completes
     // and closes every recovery file. Fails with EINVAL when the blocks did
@@ -61,6 +63,9 @@ class Par2Encoder : public BlockConsumer {
     // than planned, with EIO when the large file changed under the run, or
     // with the error of a read or write.
     Status finish(const std::string& checksumFile);
+
+    // The bytes of the blocks encoded so far; any thread.
+    const std::atomic<int64_t>& bytesEncoded() const { return m_bytesEncoded; }
 
     // Names of the files start opens, the set's description first.
     std::vector<std::string> outputNames() const;
@@ -120,6 +125,7 @@ class Par2Encoder : public BlockConsumer {
     int64_t m_taken = 0;
     int64_t m_hashed = 0;
     int64_t m_encoded = 0;
+    std::atomic<int64_t> m_bytesEncoded{0};
     Status m_failure;
     bool m_stopping = false;
     std::thread m_hashThread;

@@ -39,7 +39,7 @@ slow_fs_mount() {
     local backing=$1 mountpoint=$2 rate=${3:-10000000}
     local log
     log=$(mktemp)
-    mkdir -p "$mountpoint"
+    mkdir -p "$backing" "$mountpoint"
     /usr/bin/python3 "$slow_fs_program" "$backing" "$mountpoint" --rate "$rate" >"$log" 2>&1 &
     local daemon=$!
     local _

@@ -468,6 +468,8 @@ TEST_F(DividePanelTest, DividesIntoThreeChunksFollowingTheRunOnTheStatusLine) {
                            "Processing 3 of 3 Chunks. (100.0%)", "Status",
                            "File Successfully Divided!"}));
     EXPECT_EQ(label("lblStatus")->text(), QStringLiteral("File Successfully Divided!"));
+    EXPECT_EQ(label("lblStatus")->toolTip(),
+              QStringLiteral("Written to %1/: notes.hed and 3 chunks.").arg(dir.path()));
     EXPECT_TRUE(welcomeShown());
     EXPECT_FALSE(panel("fraDiv")->isVisible());
     EXPECT_TRUE(action("mnuDivide")->isEnabled());

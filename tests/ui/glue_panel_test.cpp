@@ -136,6 +136,8 @@ TEST_F(GluePanelTest, GluesTheWorkedExampleInElevenBlocks) {
                      "Processing 3 of 4 Chunks. (72.7%)", "Processing 3 of 4 Chunks. (81.8%)",
                      "Processing 4 of 4 Chunks. (90.9%)", "Processing 4 of 4 Chunks. (100.0%)",
                      "Status", "File Successfully Glued Together!"}));
+    EXPECT_EQ(label("lblStatus")->toolTip(),
+              QStringLiteral("Written to %1/: restored.bin.").arg(dir.path()));
     EXPECT_TRUE(desktop.messages.empty());
     EXPECT_TRUE(welcomeShown());
     EXPECT_FALSE(panel("fraGlu")->isVisible());
