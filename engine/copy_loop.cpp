@@ -1,5 +1,6 @@
 #include "engine/copy_loop.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "engine/block_plan.h"
@@ -10,8 +11,12 @@ namespace morvane {
 
 namespace {
 
-// Blocks the consumers may hold while the loop reads and writes the next.
-constexpr int kSlots = 3;
+// The ring holds this many full blocks; smaller blocks share it, up to
+// kMaxLent of them.
+constexpr std::size_t kRingBlocks = 3;
+constexpr std::size_t kMaxLent = 64;
+// Blocks start on page boundaries of the ring.
+constexpr std::size_t kBlockAlign = 4096;
 
 }  // namespace
 
@@ -29,10 +34,10 @@ bool CopyLoop::isStopped(const Status& s) {
 }
 
 Status CopyLoop::start() {
-    const int slots = m_consumers.empty() ? 0 : kSlots;
-    for (int i = 0; i < slots; ++i) {
-        m_slots.push_back(m_layer.allocateBlock(BlockSize));
-        if (!m_slots.back()) return Status::SysError(ENOMEM);
+    if (!m_consumers.empty()) {
+        m_ringBytes = kRingBlocks * BlockSize;
+        m_ring = m_layer.allocateBlock(m_ringBytes);
+        if (!m_ring) return Status::SysError(ENOMEM);
     }
     // Kernel copies fall back to it when the kernel refuses.
     m_fallback = m_layer.allocateBlock(kPieceSize);
@@ -62,9 +67,9 @@ Status CopyLoop::copyChunk(File& from, File& to, int32_t chunk, int64_t bytes,
 Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
     if (m_consumers.empty()) return copyPieces(from, to, block.bytes);
 
-    Status s = waitForSlot(block.sequence);
+    char* buffer = nullptr;
+    Status s = placeBlock(block.sequence, block.bytes, &buffer);
     if (!s.ok()) return s;
-    char* buffer = m_slots[block.sequence % kSlots].get();
     // Shared extents: the kernel copies while the consumers read the same
     // bytes from the page cache. Else the loop writes what it read.
     if (m_shareExtents) {
@@ -81,13 +86,25 @@ Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
                           : writePieces(to, buffer, block.bytes);
 }
 
-Status CopyLoop::waitForSlot(int64_t sequence) {
-    // The slot of block `sequence` held block `sequence - kSlots`.
-    if (sequence <= kSlots) return Status::OK();
+Status CopyLoop::placeBlock(int64_t sequence, std::size_t bytes, char** out) {
+    if (m_head + bytes > m_ringBytes) m_head = 0;
+    const std::size_t begin = m_head;
+    const std::size_t end = begin + bytes;
+    // Done with the newest lent block that overlaps, the consumers are done
+    // with every older one too.
+    int64_t reused = m_lent.size() >= kMaxLent ? m_lent.front().sequence : 0;
+    for (const Lent& lent : m_lent) {
+        if (lent.begin < end && begin < lent.end) reused = std::max(reused, lent.sequence);
+    }
     for (BlockConsumer* consumer : m_consumers) {
-        const Status s = consumer->waitUntilDone(sequence - kSlots);
+        if (reused == 0) break;
+        const Status s = consumer->waitUntilDone(reused);
         if (!s.ok()) return s;
     }
+    while (!m_lent.empty() && m_lent.front().sequence <= reused) m_lent.pop_front();
+    m_lent.push_back(Lent{sequence, begin, end});
+    m_head = (end + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
+    *out = m_ring.get() + begin;
     return Status::OK();
 }
 
