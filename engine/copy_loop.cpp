@@ -11,9 +11,11 @@ namespace morvane {
 
 namespace {
 
-// The ring holds this many full blocks; smaller blocks share it, up to
-// kMaxLent of them.
+// The ring holds this many full blocks. Smaller blocks go round its first
+// kSmallRing bytes (or three of them, when larger), which stay in the
+// processor's cache, up to kMaxLent of them.
 constexpr std::size_t kRingBlocks = 3;
+constexpr std::size_t kSmallRing = 8 << 20;
 constexpr std::size_t kMaxLent = 64;
 // Blocks start on page boundaries of the ring.
 constexpr std::size_t kBlockAlign = 4096;
@@ -87,7 +89,8 @@ Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
 }
 
 Status CopyLoop::placeBlock(int64_t sequence, std::size_t bytes, char** out) {
-    if (m_head + bytes > m_ringBytes) m_head = 0;
+    const std::size_t round = std::min(m_ringBytes, std::max(kSmallRing, kRingBlocks * bytes));
+    if (m_head + bytes > round) m_head = 0;
     const std::size_t begin = m_head;
     const std::size_t end = begin + bytes;
     // Done with the newest lent block that overlaps, the consumers are done
