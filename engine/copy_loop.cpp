@@ -1,6 +1,5 @@
 #include "engine/copy_loop.h"
 
-#include <algorithm>
 #include <cerrno>
 
 #include "engine/block_plan.h"
@@ -11,14 +10,8 @@ namespace morvane {
 
 namespace {
 
-// The ring holds this many full blocks. Smaller blocks go round its first
-// kSmallRing bytes (or three of them, when larger), which stay in the
-// processor's cache, up to kMaxLent of them.
-constexpr std::size_t kRingBlocks = 3;
-constexpr std::size_t kSmallRing = 8 << 20;
-constexpr std::size_t kMaxLent = 64;
-// Blocks start on page boundaries of the ring.
-constexpr std::size_t kBlockAlign = 4096;
+// Blocks the consumers may hold while the loop reads and writes the next.
+constexpr int kSlots = 3;
 
 }  // namespace
 
@@ -36,10 +29,10 @@ bool CopyLoop::isStopped(const Status& s) {
 }
 
 Status CopyLoop::start() {
-    if (!m_consumers.empty()) {
-        m_ringBytes = kRingBlocks * BlockSize;
-        m_ring = m_layer.allocateBlock(m_ringBytes);
-        if (!m_ring) return Status::SysError(ENOMEM);
+    const int slots = m_consumers.empty() ? 0 : kSlots;
+    for (int i = 0; i < slots; ++i) {
+        m_slots.push_back(m_layer.allocateBlock(BlockSize));
+        if (!m_slots.back()) return Status::SysError(ENOMEM);
     }
     // Kernel copies fall back to it when the kernel refuses.
     m_fallback = m_layer.allocateBlock(kPieceSize);
@@ -69,9 +62,9 @@ Status CopyLoop::copyChunk(File& from, File& to, int32_t chunk, int64_t bytes,
 Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
     if (m_consumers.empty()) return copyPieces(from, to, block.bytes);
 
-    char* buffer = nullptr;
-    Status s = placeBlock(block.sequence, block.bytes, &buffer);
+    Status s = waitForSlot(block.sequence);
     if (!s.ok()) return s;
+    char* buffer = m_slots[block.sequence % kSlots].get();
     // Shared extents: the kernel copies while the consumers read the same
     // bytes from the page cache. Else the loop writes what it read.
     if (m_shareExtents) {
@@ -88,26 +81,13 @@ Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
                           : writePieces(to, buffer, block.bytes);
 }
 
-Status CopyLoop::placeBlock(int64_t sequence, std::size_t bytes, char** out) {
-    const std::size_t round = std::min(m_ringBytes, std::max(kSmallRing, kRingBlocks * bytes));
-    if (m_head + bytes > round) m_head = 0;
-    const std::size_t begin = m_head;
-    const std::size_t end = begin + bytes;
-    // Done with the newest lent block that overlaps, the consumers are done
-    // with every older one too.
-    int64_t reused = m_lent.size() >= kMaxLent ? m_lent.front().sequence : 0;
-    for (const Lent& lent : m_lent) {
-        if (lent.begin < end && begin < lent.end) reused = std::max(reused, lent.sequence);
-    }
+Status CopyLoop::waitForSlot(int64_t sequence) {
+    // The slot of block `sequence` held block `sequence - kSlots`.
+    if (sequence <= kSlots) return Status::OK();
     for (BlockConsumer* consumer : m_consumers) {
-        if (reused == 0) break;
-        const Status s = consumer->waitUntilDone(reused);
+        const Status s = consumer->waitUntilDone(sequence - kSlots);
         if (!s.ok()) return s;
     }
-    while (!m_lent.empty() && m_lent.front().sequence <= reused) m_lent.pop_front();
-    m_lent.push_back(Lent{sequence, begin, end});
-    m_head = (end + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
-    *out = m_ring.get() + begin;
     return Status::OK();
 }
 

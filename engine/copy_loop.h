@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -24,9 +23,8 @@ class OutputSet;
 // counting the bytes done and looking for a stop request between pieces.
 //
 // Without consumers the kernel copies the data (copy_file_range). With
-// them the block is read into a ring the size of a few blocks, so that the
-// consumers work on earlier blocks while the loop reads and writes the next
-// (many of them when the chunks are small); where
+// them the block is read into one of a few buffers, so that the consumers
+// work on earlier blocks while the loop reads and writes the next; where
 // the file system can share extents, the kernel still copies the data
 // while the consumers read the block from the page cache.
 class CopyLoop {
@@ -66,9 +64,7 @@ class CopyLoop {
     Status copyBlock(File& from, File& to, const Block& block);
     Status writePieces(File& to, const char* data, std::size_t n);
     Status copyPieces(File& from, File& to, std::size_t n);
-    // Where in the ring block `sequence` of `bytes` bytes goes, once the
-    // consumers are done with the blocks that were there.
-    Status placeBlock(int64_t sequence, std::size_t bytes, char** out);
+    Status waitForSlot(int64_t sequence);
 
     FileLayer& m_layer;
     const std::atomic<bool>& m_stop;
@@ -76,17 +72,7 @@ class CopyLoop {
     std::vector<BlockConsumer*> m_consumers;
     OutputSet* m_outputs = nullptr;
     bool m_shareExtents = false;
-    // A block lent to the consumers: its sequence and where it lies in the ring.
-    struct Lent {
-        int64_t sequence;
-        std::size_t begin;
-        std::size_t end;
-    };
-    std::unique_ptr<char[]> m_ring;
-    std::size_t m_ringBytes = 0;
-    // Where the next block goes; the blocks lent, oldest first.
-    std::size_t m_head = 0;
-    std::deque<Lent> m_lent;
+    std::vector<std::unique_ptr<char[]>> m_slots;
     // The buffer a kernel copy falls back to when the kernel refuses.
     std::unique_ptr<char[]> m_fallback;
     int64_t m_sequence = 0;
