@@ -253,7 +253,11 @@ std::vector<std::string> FileGlue::chunkNames(const std::vector<int32_t>& chunks
 
 bool FileGlue::surveyAndRebuild() {
     SetSurvey survey;
-    const Status s = m_recovery->survey(&survey);
+    // The chunk lane checks every chunk's bytes as the glue reads them, and
+    // a chunk it finds damaged is rebuilt then: without a checksum file the
+    // recovery data's MD5s are the only judge.
+    const Status s =
+        m_checksums.chunks.empty() ? m_recovery->survey(&survey) : m_recovery->glance(&survey);
     if (!m_errors.check(s, m_run.stopRequested())) return false;
     if (survey.foreign) {
         // Recovery data of another division: the set is glued without it.

@@ -49,10 +49,9 @@ Status openFile(const std::string& path, int flags, std::unique_ptr<File>* out) 
     struct stat info;
     if (::fstat(fd, &info) != 0) return Status::SysError(errno);
     if (S_ISDIR(info.st_mode)) return Status::SysError(EISDIR);
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        return Status::SysError(errno);
-    }
+    // F_SETFL takes only the status flags among `flags`: one call, where
+    // reading them back first would cost a second one for every chunk.
+    if (::fcntl(fd, F_SETFL, flags) != 0) return Status::SysError(errno);
     *out = std::move(file);
     return Status::OK();
 }

@@ -24,6 +24,8 @@ bool cannotTake(const Status& s) {
 }
 
 constexpr std::size_t kSurveyBlock = 1 << 20;
+// The head of a file whose MD5 the recovery data keeps apart.
+constexpr uint64_t kHeadBytes = 16384;
 
 // "a, b and c".
 std::string joined(const std::vector<std::string>& names) {
@@ -81,8 +83,8 @@ bool SetRepair::protects(const std::string& name) const {
     return m_set && m_set->fileIndex(name) >= 0;
 }
 
-Status SetRepair::matches(std::size_t i, const std::string& path, char* buffer, bool* present,
-                          bool* same) {
+Status SetRepair::matches(std::size_t i, const std::string& path, uint64_t bytes, char* buffer,
+                          bool* present, bool* same) {
     const Par2FileInfo& info = m_set->files()[i];
     *present = m_layer->isPresentFile(path);
     *same = false;
@@ -93,10 +95,12 @@ Status SetRepair::matches(std::size_t i, const std::string& path, char* buffer, 
     if (s.ok()) s = m_layer->size(*file, &size);
     if (!s.ok()) return s;
     if (uint64_t(size) != info.length) return m_layer->close(*file);
+    const bool whole = bytes >= info.length;
+    bytes = whole ? info.length : kHeadBytes;
     Md5Stream md5;
-    for (uint64_t done = 0; done < info.length;) {
+    for (uint64_t done = 0; done < bytes;) {
         if (m_stop && *m_stop) return Status::SysError(ECANCELED);
-        const std::size_t n = std::size_t(std::min<uint64_t>(kSurveyBlock, info.length - done));
+        const std::size_t n = std::size_t(std::min<uint64_t>(kSurveyBlock, bytes - done));
         s = readExactAt(*m_layer, *file, int64_t(done), buffer, n);
         if (!s.ok()) return s;
         md5.update(buffer, n);
@@ -105,11 +109,19 @@ Status SetRepair::matches(std::size_t i, const std::string& path, char* buffer, 
     }
     Md5Digest hash{};
     if (!md5.finish(&hash)) return Status::SysError(EIO, "MD5 computation failed");
-    *same = hash == info.hash;
+    *same = hash == (whole ? info.hash : info.hash16k);
     return m_layer->close(*file);
 }
 
 Status SetRepair::survey(SetSurvey* out) {
+    return compareFiles(true, out);
+}
+
+Status SetRepair::glance(SetSurvey* out) {
+    return compareFiles(false, out);
+}
+
+Status SetRepair::compareFiles(bool chunksWhole, SetSurvey* out) {
     *out = SetSurvey();
     std::unique_ptr<char[]> buffer = m_layer->allocateBlock(kSurveyBlock);
     if (!buffer) return Status::SysError(ENOMEM);
@@ -117,13 +129,14 @@ Status SetRepair::survey(SetSurvey* out) {
     int32_t chunksIntact = 0;
     for (std::size_t i = 0; i < m_set->files().size(); ++i) {
         const std::string& name = m_set->files()[i].name;
+        const bool chunk = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks) != 0;
+        const uint64_t length = m_set->files()[i].length;
+        const uint64_t bytes = chunk && !chunksWhole ? std::min(length, kHeadBytes) : length;
         bool present = false;
         bool same = false;
-        if (m_phase)
-            m_phase->enter(RunPhaseKind::Checking, name, int64_t(m_set->files()[i].length));
-        Status s = matches(i, pathOf(name), buffer.get(), &present, &same);
+        if (m_phase) m_phase->enter(RunPhaseKind::Checking, name, int64_t(bytes));
+        Status s = matches(i, pathOf(name), bytes, buffer.get(), &present, &same);
         if (!s.ok()) return s;
-        const bool chunk = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks) != 0;
         chunksThere += chunk && present;
         chunksIntact += chunk && same;
         if (!present) {

@@ -76,6 +76,12 @@ class SetRepair {
     // Compares every file the recovery data protects with its length and
     // MD5. Fails with ECANCELED when stopped, or with a read error.
     Status survey(SetSurvey* out);
+    // As survey, but of each chunk of the right length only its first
+    // 16 KiB is compared (with the MD5 the data keeps of them, which tells
+    // the set's own data from another division's): the rest of its bytes
+    // are left to the caller, who checks them as it reads them anyway. The
+    // header and the checksum file are compared whole.
+    Status glance(SetSurvey* out);
 
     // True when the data covers every file of `names`; otherwise `*why`
     // says what is lost and what the data holds.
@@ -107,9 +113,14 @@ class SetRepair {
                        const ChecksumList& checksums, bool* uncovered);
     // The set's own names: its chunks, header and checksum file.
     bool isOwnName(const std::string& name) const;
-    // `*same`: the file at `path` has the length and MD5 of files()[i].
-    // `buffer` holds kSurveyBlock bytes.
-    Status matches(std::size_t i, const std::string& path, char* buffer, bool* present, bool* same);
+    // Compares the files with the data; chunks by their first 16 KiB only
+    // when `chunksWhole` is false.
+    Status compareFiles(bool chunksWhole, SetSurvey* out);
+    // `*same`: the file at `path` has the length of files()[i] and the MD5
+    // of its first `bytes` bytes: of all of them when `bytes` covers the
+    // file, else of 16 KiB. `buffer` holds kSurveyBlock bytes.
+    Status matches(std::size_t i, const std::string& path, uint64_t bytes, char* buffer,
+                   bool* present, bool* same);
 
     std::shared_ptr<FileLayer> m_layer;
     const std::atomic<bool>* m_stop;
