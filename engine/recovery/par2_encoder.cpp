@@ -10,6 +10,7 @@
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/recovery/galois_field16.h"
+#include "engine/recovery/md5_lanes.h"
 #include "engine/recovery/md5_stream.h"
 #include "engine/recovery/par2_layout.h"
 #include "engine/recovery/par2_packets.h"
@@ -27,6 +28,13 @@ constexpr std::size_t kScratchSlack = 2 * GaloisField16::kRegionAlignment + 2;
 // memory and written once at the end; larger ones are accumulated in their
 // files, read back and written again for every block.
 constexpr uint64_t kSlicesInMemory = 16 << 20;
+
+// Chunks no larger than a block are copied aside, at most this many bytes
+// of them, and their MD5 computed several at once in the processor's
+// vector lanes.
+constexpr std::size_t kLaneChunkBytes = 16 << 20;
+// Fewer chunks at once than this gain nothing over one stream.
+constexpr std::size_t kFewestLaneChunks = 3;
 
 // Even, so that only a block's last piece can be odd.
 constexpr std::size_t kStagedPiece = 256 << 10;
@@ -93,6 +101,11 @@ struct Par2Encoder::HashState {
     Md5Stream head;
     Md5Stream full;
     Md5Stream slice;
+    // Whole chunks waiting for the lanes, each at k * laneChunkBytes.
+    std::unique_ptr<char[]> laneChunks;
+    std::size_t laneChunkBytes = 0;
+    std::size_t laneCount = 0;
+    std::vector<int32_t> waiting;
 };
 
 Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<bool>* stop)
@@ -264,6 +277,7 @@ Status Par2Encoder::waitUntilDone(int64_t sequence) {
 
 void Par2Encoder::runHashLane() {
     HashState state;
+    prepareLanes(state);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [&] { return m_stopping || m_hashed < m_taken; });
@@ -278,6 +292,18 @@ void Par2Encoder::runHashLane() {
         trimQueue();
         m_changed.notify_all();
     }
+}
+
+void Par2Encoder::prepareLanes(HashState& state) const {
+    const std::size_t chunkBytes = static_cast<std::size_t>(m_plan.chunks.avgChunkSize);
+    if (chunkBytes > std::size_t{BlockSize}) return;
+    const std::size_t count = std::min(Md5Lane::width(), kLaneChunkBytes / chunkBytes);
+    if (count < kFewestLaneChunks) return;
+    // Without the memory the chunks are hashed one by one.
+    state.laneChunks.reset(new (std::nothrow) char[count * chunkBytes]);
+    if (!state.laneChunks) return;
+    state.laneChunkBytes = chunkBytes;
+    state.laneCount = count;
 }
 
 void Par2Encoder::runEncodeLane() {
@@ -319,6 +345,7 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
     }
     InputFile& in = m_inputs[block.chunk - 1];
     if (uint64_t(state.done) + block.bytes > in.info.length) return outOfOrder();
+    if (state.laneChunks) return stageChunk(block, state);
 
     std::size_t used = 0;
     if (!state.headDone) {
@@ -347,6 +374,56 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
     in.info.sliceHashes = {sliceHash};
     state.ended = true;
     ++m_chunksHashed;
+    return Status::OK();
+}
+
+Status Par2Encoder::stageChunk(const Block& block, HashState& state) {
+    // The chunk's slot holds it whole: it is no larger than the first.
+    char* slot = state.laneChunks.get() + state.waiting.size() * state.laneChunkBytes;
+    std::memcpy(slot + block.offset, block.data, block.bytes);
+    state.done += static_cast<int64_t>(block.bytes);
+    const bool atEnd = uint64_t(state.done) == m_inputs[block.chunk - 1].info.length;
+    if (block.endsChunk != atEnd) return outOfOrder();
+    if (!atEnd) return Status::OK();
+    state.ended = true;
+    state.waiting.push_back(block.chunk);
+    if (state.waiting.size() < state.laneCount && block.chunk < m_plan.chunks.numOfChunks) {
+        return Status::OK();
+    }
+    return hashWaitingChunks(state);
+}
+
+Status Par2Encoder::hashWaitingChunks(HashState& state) {
+    const std::size_t count = state.waiting.size();
+    std::vector<Md5Lane> lanes(count);
+    std::vector<Md5Lane*> streams;
+    std::vector<const char*> heads, rests;
+    std::vector<std::size_t> headSizes, restSizes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t length = m_inputs[state.waiting[i] - 1].info.length;
+        const std::size_t head = std::min(length, kHashedHeadBytes);
+        streams.push_back(&lanes[i]);
+        heads.push_back(state.laneChunks.get() + i * state.laneChunkBytes);
+        headSizes.push_back(head);
+        rests.push_back(heads.back() + head);
+        restSizes.push_back(length - head);
+    }
+    // The whole-file digests go on from the 16 KiB ones.
+    Md5Lane::updateMany(streams.data(), heads.data(), headSizes.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Md5Lane head = lanes[i];
+        if (head.finish() != m_inputs[state.waiting[i] - 1].info.hash16k) return sourceChanged();
+    }
+    Md5Lane::updateMany(streams.data(), rests.data(), restSizes.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        InputFile& in = m_inputs[state.waiting[i] - 1];
+        Md5Lane slice = lanes[i];
+        in.info.hash = lanes[i].finish();
+        slice.updateZeros(m_sliceSize - in.info.length);
+        in.info.sliceHashes = {slice.finish()};
+        ++m_chunksHashed;
+    }
+    state.waiting.clear();
     return Status::OK();
 }
 
