@@ -1,6 +1,7 @@
 #include "engine/recovery/par2_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -160,6 +161,38 @@ Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* f
     return Status::OK();
 }
 
+Status Par2Encoder::hashHeads(File& source) {
+    const RecoveryPlan& p = m_plan;
+    const std::size_t atOnce = Md5Lane::width();
+    std::vector<char> heads(kHashedHeadBytes * atOnce);
+    for (int32_t first = 1; first <= p.chunks.numOfChunks; first += int32_t(atOnce)) {
+        const int32_t last = std::min<int32_t>(p.chunks.numOfChunks, first + int32_t(atOnce) - 1);
+        std::vector<Md5Lane> lanes(static_cast<std::size_t>(last - first + 1));
+        std::vector<Md5Lane*> streams;
+        std::vector<const char*> data;
+        std::vector<std::size_t> sizes;
+        for (int32_t k = first; k <= last; ++k) {
+            InputFile& in = m_inputs[k - 1];
+            in.info.name = chunkFileName(p.prefix, k);
+            in.info.length = static_cast<uint64_t>(p.chunks.bytesOf(k));
+            char* head = heads.data() + std::size_t(k - first) * kHashedHeadBytes;
+            const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
+            Status s = readExactAt(m_layer, source, p.chunks.offsetOf(k), head, want);
+            if (!s.ok()) return s;
+            streams.push_back(&lanes[std::size_t(k - first)]);
+            data.push_back(head);
+            sizes.push_back(want);
+        }
+        Md5Lane::updateMany(streams.data(), data.data(), sizes.data(), streams.size());
+        for (int32_t k = first; k <= last; ++k) {
+            InputFile& in = m_inputs[k - 1];
+            in.info.hash16k = lanes[std::size_t(k - first)].finish();
+            in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
+        }
+    }
+    return Status::OK();
+}
+
 Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     const RecoveryPlan& p = m_plan;
     if (p.chunks.numOfChunks < 1 || p.chunks.avgChunkSize < 1 || p.chunks.lastChunkSize < 1 ||
@@ -176,20 +209,11 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     // Chunks 1..N, the header, the checksum file.
     const int32_t n = p.chunks.numOfChunks;
     m_inputs.resize(static_cast<std::size_t>(n) + 2);
-    std::vector<char> head(kHashedHeadBytes);
-    for (int32_t k = 1; k <= n; ++k) {
-        InputFile& in = m_inputs[k - 1];
-        in.info.name = chunkFileName(p.prefix, k);
-        in.info.length = static_cast<uint64_t>(p.chunks.bytesOf(k));
-        const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
-        Status s = readExactAt(m_layer, source, p.chunks.offsetOf(k), head.data(), want);
-        if (!s.ok()) return s;
-        if (!md5Of(head.data(), want, &in.info.hash16k)) return digestFailure();
-        in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
-    }
+    Status s = hashHeads(source);
+    if (!s.ok()) return s;
     InputFile& header = m_inputs[n];
     header.info.name = headerFileName(p.prefix);
-    Status s = hashWholeInput(p.headerBytes.data(), p.headerBytes.size(), &header);
+    s = hashWholeInput(p.headerBytes.data(), p.headerBytes.size(), &header);
     if (!s.ok()) return s;
     m_inputs[n + 1].info.name = checksumFileName(p.prefix);
     m_inputs[n + 1].info.length = static_cast<uint64_t>(p.checksumFileBytes);
@@ -591,6 +615,39 @@ namespace morvane {
 
 namespace {
 
+// What a recovery slice packet's MD5 covers before the slice's data.
+std::array<char, 36> recoveryPacketLead(const Md5Digest& setId, std::size_t exponent) {
+    std::array<char, 36> lead;
+    std::memcpy(lead.data(), setId.data(), setId.size());
+    std::memcpy(lead.data() + 16, kRecoverySlicePacket.data(), kRecoverySlicePacket.size());
+    putLe32(lead.data() + 32, static_cast<uint32_t>(exponent));
+    return lead;
+}
+
+// As hashRecoveryPackets for slices held in memory, several at once.
+void hashSlicesInLanes(const std::vector<const char*>& slices, uint64_t sliceSize,
+                       const Md5Digest& setId, std::size_t first, std::size_t step,
+                       std::vector<Md5Digest>* hashes) {
+    std::vector<std::array<char, 36>> leads;
+    std::vector<Md5Lane> lanes;
+    for (std::size_t e = first; e < slices.size(); e += step) {
+        leads.push_back(recoveryPacketLead(setId, e));
+        lanes.emplace_back();
+    }
+    std::vector<Md5Lane*> streams;
+    std::vector<const char*> leadData, data;
+    for (std::size_t i = 0; i < lanes.size(); ++i) {
+        streams.push_back(&lanes[i]);
+        leadData.push_back(leads[i].data());
+        data.push_back(slices[first + i * step]);
+    }
+    const std::vector<std::size_t> leadSizes(lanes.size(), leads[0].size());
+    const std::vector<std::size_t> sizes(lanes.size(), static_cast<std::size_t>(sliceSize));
+    Md5Lane::updateMany(streams.data(), leadData.data(), leadSizes.data(), lanes.size());
+    Md5Lane::updateMany(streams.data(), data.data(), sizes.data(), lanes.size());
+    for (std::size_t i = 0; i < lanes.size(); ++i) (*hashes)[first + i * step] = lanes[i].finish();
+}
+
 // MD5 of recovery slice packets `first`, `first` + step, ... over the set
 // ID, the type, the exponent and the data: in memory where `slices` has it,
 // else read back from their files.
@@ -599,6 +656,11 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                            const std::vector<const char*>& slices, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
                            const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
+    // Slices are held in memory all or none.
+    if (first < slices.size() && slices[first]) {
+        hashSlicesInLanes(slices, sliceSize, setId, first, step, hashes);
+        return Status::OK();
+    }
     std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
     if (!buffer) return Status::SysError(ENOMEM);
     for (std::size_t e = first; e < files.size(); e += step) {

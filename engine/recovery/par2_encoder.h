@@ -89,6 +89,9 @@ class Par2Encoder : public BlockConsumer {
                      bool overwrite, char* scratch) const;
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
+    // Names every chunk and reads its first 16 KiB from `source` for its
+    // File ID, several chunks' MD5 at once.
+    Status hashHeads(File& source);
     // Moves a chunk's share of every recovery slice from the constant it was
     // encoded with to its real one, reading it again into `buffer` (BlockSize).
     Status correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* buffer);
