@@ -2,8 +2,6 @@
 // them to the lane MD5 together in two cuts each, with every kernel the
 // processor has, and checks each digest against OpenSSL's.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 #include "engine/recovery/md5_lanes.h"
 #include "fuzz_support.h"
