@@ -1,6 +1,7 @@
 #include "engine/recovery/par2_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
 #include "engine/recovery/galois_field16.h"
+#include "engine/recovery/md5_lanes.h"
 #include "engine/recovery/md5_stream.h"
 #include "engine/recovery/par2_layout.h"
 #include "engine/recovery/par2_packets.h"
@@ -28,6 +30,13 @@ constexpr std::size_t kScratchSlack = 2 * GaloisField16::kRegionAlignment + 2;
 // memory and written once at the end; larger ones are accumulated in their
 // files, read back and written again for every block.
 constexpr uint64_t kSlicesInMemory = 16 << 20;
+
+// Chunks no larger than a block are copied aside, at most this many bytes
+// of them, and their MD5 computed several at once in the processor's
+// vector lanes.
+constexpr std::size_t kLaneChunkBytes = 16 << 20;
+// Fewer chunks at once than this gain nothing over one stream.
+constexpr std::size_t kFewestLaneChunks = 3;
 
 // Even, so that only a block's last piece can be odd.
 constexpr std::size_t kStagedPiece = 256 << 10;
@@ -100,6 +109,11 @@ struct Par2Encoder::HashState {
     Md5Stream head;
     Md5Stream full;
     Md5Stream slice;
+    // Whole chunks waiting for the lanes, each at k * laneChunkBytes.
+    std::unique_ptr<char[]> laneChunks;
+    std::size_t laneChunkBytes = 0;
+    std::size_t laneCount = 0;
+    std::vector<int32_t> waiting;
 };
 
 Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<bool>* stop)
@@ -154,6 +168,38 @@ Status Par2Encoder::hashWholeInput(const char* data, std::size_t n, InputFile* f
     return Status::OK();
 }
 
+Status Par2Encoder::hashHeads(File& source) {
+    const RecoveryPlan& p = m_plan;
+    const std::size_t atOnce = Md5Lane::width();
+    std::vector<char> heads(kHashedHeadBytes * atOnce);
+    for (int32_t first = 1; first <= p.chunks.numOfChunks; first += int32_t(atOnce)) {
+        const int32_t last = std::min<int32_t>(p.chunks.numOfChunks, first + int32_t(atOnce) - 1);
+        std::vector<Md5Lane> lanes(static_cast<std::size_t>(last - first + 1));
+        std::vector<Md5Lane*> streams;
+        std::vector<const char*> data;
+        std::vector<std::size_t> sizes;
+        for (int32_t k = first; k <= last; ++k) {
+            InputFile& in = m_inputs[k - 1];
+            in.info.name = chunkFileName(p.prefix, k);
+            in.info.length = static_cast<uint64_t>(p.chunks.bytesOf(k));
+            char* head = heads.data() + std::size_t(k - first) * kHashedHeadBytes;
+            const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
+            Status s = readExactAt(m_layer, source, p.chunks.offsetOf(k), head, want);
+            if (!s.ok()) return s;
+            streams.push_back(&lanes[std::size_t(k - first)]);
+            data.push_back(head);
+            sizes.push_back(want);
+        }
+        Md5Lane::updateMany(streams.data(), data.data(), sizes.data(), streams.size());
+        for (int32_t k = first; k <= last; ++k) {
+            InputFile& in = m_inputs[k - 1];
+            in.info.hash16k = lanes[std::size_t(k - first)].finish();
+            in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
+        }
+    }
+    return Status::OK();
+}
+
 Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     const RecoveryPlan& p = m_plan;
     if (p.chunks.numOfChunks < 1 || p.chunks.avgChunkSize < 1 || p.chunks.lastChunkSize < 1 ||
@@ -170,20 +216,11 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     // Chunks 1..N, the header, the checksum file.
     const int32_t n = p.chunks.numOfChunks;
     m_inputs.resize(static_cast<std::size_t>(n) + 2);
-    std::vector<char> head(kHashedHeadBytes);
-    for (int32_t k = 1; k <= n; ++k) {
-        InputFile& in = m_inputs[k - 1];
-        in.info.name = chunkFileName(p.prefix, k);
-        in.info.length = static_cast<uint64_t>(p.chunks.bytesOf(k));
-        const std::size_t want = std::min<std::size_t>(kHashedHeadBytes, in.info.length);
-        Status s = readExactAt(m_layer, source, p.chunks.offsetOf(k), head.data(), want);
-        if (!s.ok()) return s;
-        if (!md5Of(head.data(), want, &in.info.hash16k)) return digestFailure();
-        in.info.id = fileIdOf(in.info.hash16k, in.info.length, in.info.name);
-    }
+    Status s = hashHeads(source);
+    if (!s.ok()) return s;
     InputFile& header = m_inputs[n];
     header.info.name = headerFileName(p.prefix);
-    Status s = hashWholeInput(p.headerBytes.data(), p.headerBytes.size(), &header);
+    s = hashWholeInput(p.headerBytes.data(), p.headerBytes.size(), &header);
     if (!s.ok()) return s;
     m_inputs[n + 1].info.name = checksumFileName(p.prefix);
     m_inputs[n + 1].info.length = static_cast<uint64_t>(p.checksumFileBytes);
@@ -280,6 +317,7 @@ Status Par2Encoder::waitUntilDone(int64_t sequence) {
 
 void Par2Encoder::runHashLane() {
     HashState state;
+    prepareLanes(state);
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [&] { return m_stopping || m_hashed < m_taken; });
@@ -294,6 +332,18 @@ void Par2Encoder::runHashLane() {
         trimQueue();
         m_changed.notify_all();
     }
+}
+
+void Par2Encoder::prepareLanes(HashState& state) const {
+    const std::size_t chunkBytes = static_cast<std::size_t>(m_plan.chunks.avgChunkSize);
+    if (chunkBytes > std::size_t{BlockSize}) return;
+    const std::size_t count = std::min(Md5Lane::width(), kLaneChunkBytes / chunkBytes);
+    if (count < kFewestLaneChunks) return;
+    // Without the memory the chunks are hashed one by one.
+    state.laneChunks.reset(new (std::nothrow) char[count * chunkBytes]);
+    if (!state.laneChunks) return;
+    state.laneChunkBytes = chunkBytes;
+    state.laneCount = count;
 }
 
 void Par2Encoder::runEncodeLane() {
@@ -335,6 +385,7 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
     }
     InputFile& in = m_inputs[block.chunk - 1];
     if (uint64_t(state.done) + block.bytes > in.info.length) return outOfOrder();
+    if (state.laneChunks) return stageChunk(block, state);
 
     std::size_t used = 0;
     if (!state.headDone) {
@@ -363,6 +414,56 @@ Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
     in.info.sliceHashes = {sliceHash};
     state.ended = true;
     ++m_chunksHashed;
+    return Status::OK();
+}
+
+Status Par2Encoder::stageChunk(const Block& block, HashState& state) {
+    // The chunk's slot holds it whole: it is no larger than the first.
+    char* slot = state.laneChunks.get() + state.waiting.size() * state.laneChunkBytes;
+    std::memcpy(slot + block.offset, block.data, block.bytes);
+    state.done += static_cast<int64_t>(block.bytes);
+    const bool atEnd = uint64_t(state.done) == m_inputs[block.chunk - 1].info.length;
+    if (block.endsChunk != atEnd) return outOfOrder();
+    if (!atEnd) return Status::OK();
+    state.ended = true;
+    state.waiting.push_back(block.chunk);
+    if (state.waiting.size() < state.laneCount && block.chunk < m_plan.chunks.numOfChunks) {
+        return Status::OK();
+    }
+    return hashWaitingChunks(state);
+}
+
+Status Par2Encoder::hashWaitingChunks(HashState& state) {
+    const std::size_t count = state.waiting.size();
+    std::vector<Md5Lane> lanes(count);
+    std::vector<Md5Lane*> streams;
+    std::vector<const char*> heads, rests;
+    std::vector<std::size_t> headSizes, restSizes;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t length = m_inputs[state.waiting[i] - 1].info.length;
+        const std::size_t head = std::min(length, kHashedHeadBytes);
+        streams.push_back(&lanes[i]);
+        heads.push_back(state.laneChunks.get() + i * state.laneChunkBytes);
+        headSizes.push_back(head);
+        rests.push_back(heads.back() + head);
+        restSizes.push_back(length - head);
+    }
+    // The whole-file digests go on from the 16 KiB ones.
+    Md5Lane::updateMany(streams.data(), heads.data(), headSizes.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        Md5Lane head = lanes[i];
+        if (head.finish() != m_inputs[state.waiting[i] - 1].info.hash16k) return sourceChanged();
+    }
+    Md5Lane::updateMany(streams.data(), rests.data(), restSizes.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+        InputFile& in = m_inputs[state.waiting[i] - 1];
+        Md5Lane slice = lanes[i];
+        in.info.hash = lanes[i].finish();
+        slice.updateZeros(m_sliceSize - in.info.length);
+        in.info.sliceHashes = {slice.finish()};
+        ++m_chunksHashed;
+    }
+    state.waiting.clear();
     return Status::OK();
 }
 
@@ -544,6 +645,39 @@ namespace morvane {
 
 namespace {
 
+// What a recovery slice packet's MD5 covers before the slice's data.
+std::array<char, 36> recoveryPacketLead(const Md5Digest& setId, std::size_t exponent) {
+    std::array<char, 36> lead;
+    std::memcpy(lead.data(), setId.data(), setId.size());
+    std::memcpy(lead.data() + 16, kRecoverySlicePacket.data(), kRecoverySlicePacket.size());
+    putLe32(lead.data() + 32, static_cast<uint32_t>(exponent));
+    return lead;
+}
+
+// As hashRecoveryPackets for slices held in memory, several at once.
+void hashSlicesInLanes(const std::vector<const char*>& slices, uint64_t sliceSize,
+                       const Md5Digest& setId, std::size_t first, std::size_t step,
+                       std::vector<Md5Digest>* hashes) {
+    std::vector<std::array<char, 36>> leads;
+    std::vector<Md5Lane> lanes;
+    for (std::size_t e = first; e < slices.size(); e += step) {
+        leads.push_back(recoveryPacketLead(setId, e));
+        lanes.emplace_back();
+    }
+    std::vector<Md5Lane*> streams;
+    std::vector<const char*> leadData, data;
+    for (std::size_t i = 0; i < lanes.size(); ++i) {
+        streams.push_back(&lanes[i]);
+        leadData.push_back(leads[i].data());
+        data.push_back(slices[first + i * step]);
+    }
+    const std::vector<std::size_t> leadSizes(lanes.size(), leads[0].size());
+    const std::vector<std::size_t> sizes(lanes.size(), static_cast<std::size_t>(sliceSize));
+    Md5Lane::updateMany(streams.data(), leadData.data(), leadSizes.data(), lanes.size());
+    Md5Lane::updateMany(streams.data(), data.data(), sizes.data(), lanes.size());
+    for (std::size_t i = 0; i < lanes.size(); ++i) (*hashes)[first + i * step] = lanes[i].finish();
+}
+
 // MD5 of recovery slice packets `first`, `first` + step, ... over the set
 // ID, the type, the exponent and the data: in memory where `slices` has it,
 // else read back from their files.
@@ -552,6 +686,11 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                            const std::vector<const char*>& slices, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
                            const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
+    // Slices are held in memory all or none.
+    if (first < slices.size() && slices[first]) {
+        hashSlicesInLanes(slices, sliceSize, setId, first, step, hashes);
+        return Status::OK();
+    }
     std::unique_ptr<char[]> buffer = layer.allocateBlock(BlockSize);
     if (!buffer) return Status::SysError(ENOMEM);
     for (std::size_t e = first; e < files.size(); e += step) {

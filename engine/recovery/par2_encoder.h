@@ -25,11 +25,11 @@ class GaloisField16;
 // the volumes of recoveryVolumes(), protecting every chunk, the header and
 // the checksum file, each as one input slice.
 //
-// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads. Small
-// recovery slices are accumulated in memory and written once; larger ones
-// in their files, so memory stays at a few blocks whatever the slice size.
-// Call order: start, take / waitUntilDone for every block of the run in
-// order, finish.
+// Blocks are hashed (MD5, CRC-32) and encoded on two helper threads; chunks
+// no larger than a block are set aside and their MD5 computed several at
+// once in the processor's vector lanes. Small recovery slices are accumulated in memory and written
+// once; larger ones in their files, so memory stays at a few blocks whatever the slice size. Call
+// order: start, take / waitUntilDone for every block of the run in order, finish.
 //
 // A slice's constant follows its file's place among the File IDs, and the
 // checksum file's ID is known only at the end. Each chunk is encoded at
@@ -78,6 +78,13 @@ class Par2Encoder : public BlockConsumer {
     void runHashLane();
     void runEncodeLane();
     Status hashBlock(const Block& block, HashState& state);
+    // Sets `state` up to hash small chunks several at once, when they are
+    // small enough and the processor has vector lanes for it.
+    void prepareLanes(HashState& state) const;
+    // Copies a whole chunk aside; hashes the chunks set aside once there are
+    // as many as the lanes take or the chunk is the last.
+    Status stageChunk(const Block& block, HashState& state);
+    Status hashWaitingChunks(HashState& state);
     Status encodeBlock(const Block& block, char* scratch);
     // dst slice region [offset, offset + bytes) += coefficient(exponent) * data.
     Status accumulate(uint32_t recoveryIndex, uint16_t coefficient, int64_t offset,
@@ -87,6 +94,9 @@ class Par2Encoder : public BlockConsumer {
                      bool overwrite, char* scratch) const;
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
+    // Names every chunk and reads its first 16 KiB from `source` for its
+    // File ID, several chunks' MD5 at once.
+    Status hashHeads(File& source);
     // Moves a chunk's share of every recovery slice from the constant it was
     // encoded with to its real one, reading it again into `buffer` (BlockSize).
     Status correctChunk(int32_t chunk, int32_t fromIndex, int32_t toIndex, char* buffer);

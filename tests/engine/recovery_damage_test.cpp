@@ -11,6 +11,7 @@
 #include <random>
 
 #include "engine/file_layer.h"
+#include "engine/recovery/md5_lanes.h"
 #include "engine/recovery/par2_layout.h"
 #include "engine/recovery/par2_packets.h"
 #include "engine/recovery/par2_repair.h"
@@ -73,6 +74,38 @@ TEST(SliceCrcTest, MatchesZlib) {
         ours = morvane::crc32Of(ours, data.data() + at, n);
         theirs = zlibCrc(theirs, at, n);
         ASSERT_EQ(ours, theirs) << i;
+    }
+}
+
+// The lane MD5 against OpenSSL's, with each kernel the processor has: 16
+// streams at once of lengths base..base + 15 for every length to 4 KiB, each
+// fed in two cuts at its own start modulo 16.
+TEST(SliceMd5Test, LanesMatchOpenssl) {
+    const Bytes data = randomBytes(8192, 12);
+    for (std::size_t most : {std::size_t{1}, std::size_t{8}, std::size_t{16}}) {
+        if (most > morvane::Md5Lane::width()) continue;
+        for (std::size_t base = 0; base <= 4096; base += 16) {
+            morvane::Md5Lane lanes[16];
+            morvane::Md5Lane* ptrs[16];
+            const char* heads[16];
+            const char* rests[16];
+            std::size_t cuts[16], restSizes[16];
+            for (std::size_t i = 0; i < 16; ++i) {
+                const std::size_t n = base + i;
+                ptrs[i] = &lanes[i];
+                heads[i] = data.data() + n % 16;
+                cuts[i] = std::min(n, n % 97);
+                rests[i] = heads[i] + cuts[i];
+                restSizes[i] = n - cuts[i];
+            }
+            morvane::Md5Lane::updateMany(ptrs, heads, cuts, 16, most);
+            morvane::Md5Lane::updateMany(ptrs, rests, restSizes, 16, most);
+            for (std::size_t i = 0; i < 16; ++i) {
+                morvane::Md5Digest theirs{};
+                ASSERT_TRUE(morvane::md5Of(heads[i], base + i, &theirs));
+                ASSERT_EQ(lanes[i].finish(), theirs) << most << " lanes, " << base + i << " bytes";
+            }
+        }
     }
 }
 
