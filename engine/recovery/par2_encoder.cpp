@@ -30,6 +30,8 @@ constexpr uint64_t kSlicesInMemory = 16 << 20;
 
 // Even, so that only a block's last piece can be odd.
 constexpr std::size_t kStagedPiece = 256 << 10;
+// Blocks waiting for each helper; a run lends far fewer at a time.
+constexpr std::size_t kQueuedBlocks = 64;
 
 Status digestFailure() {
     return Status::SysError(EIO, "MD5 computation failed");
@@ -99,20 +101,18 @@ Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<
     : m_layer(layer),
       m_plan(std::move(plan)),
       m_stop(stop),
-      m_field(std::make_unique<GaloisField16>()) {}
+      m_field(std::make_unique<GaloisField16>()),
+      m_hashState(std::make_unique<HashState>()),
+      m_hashLane(kQueuedBlocks),
+      m_encodeLane(kQueuedBlocks) {}
 
 Par2Encoder::~Par2Encoder() {
     stopHelpers();
 }
 
 void Par2Encoder::stopHelpers() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    if (m_hashThread.joinable()) m_hashThread.join();
-    if (m_encodeThread.joinable()) m_encodeThread.join();
+    m_hashLane.stop();
+    m_encodeLane.stop();
 }
 
 std::vector<std::string> Par2Encoder::outputNames() const {
@@ -232,76 +232,31 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
 
     m_scratch = m_layer.allocateBlock(BlockSize + kScratchSlack);
     if (!m_scratch) return Status::SysError(ENOMEM);
-    try {
-        m_hashThread = std::thread([this] { runHashLane(); });
-        m_encodeThread = std::thread([this] { runEncodeLane(); });
-    } catch (const std::system_error& e) {
-        return Status::SysError(e.code().value());
-    }
-    return Status::OK();
+    s = m_hashLane.start();
+    return s.ok() ? m_encodeLane.start() : s;
 }
 
 void Par2Encoder::take(const Block& block) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_taken == 0) m_firstSequence = block.sequence;
-        if (m_queue.empty()) m_queueBase = m_taken;
-        m_queue.push_back(block);
-        ++m_taken;
-    }
-    m_changed.notify_all();
+    if (m_taken++ == 0) m_firstSequence = block.sequence;
+    m_hashLane.post([this, block] { return hashJob(block); });
+    m_encodeLane.post([this, block] { return encodeJob(block); });
 }
 
 Status Par2Encoder::waitUntilDone(int64_t sequence) {
-    std::unique_lock<std::mutex> lock(m_mutex);
     // Blocks are counted from 1 in the order taken.
     const int64_t count = sequence - m_firstSequence + 1;
-    m_changed.wait(lock, [&] {
-        return !m_failure.ok() || (m_hashed >= count && m_encoded >= count) || m_stopping;
-    });
-    return m_failure;
+    const Status s = m_hashLane.waitFor(count);
+    return s.ok() ? m_encodeLane.waitFor(count) : s;
 }
 
-void Par2Encoder::runHashLane() {
-    HashState state;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [&] { return m_stopping || m_hashed < m_taken; });
-        if (m_stopping) return;
-        const Block block = m_queue[static_cast<std::size_t>(m_hashed - m_queueBase)];
-        const bool failed = !m_failure.ok();
-        lock.unlock();
-        Status s = failed ? Status::OK() : hashBlock(block, state);
-        lock.lock();
-        if (!s.ok() && m_failure.ok()) m_failure = s;
-        ++m_hashed;
-        trimQueue();
-        m_changed.notify_all();
-    }
+Status Par2Encoder::hashJob(const Block& block) {
+    if (m_hashLane.failed() || m_encodeLane.failed()) return Status::OK();
+    return hashBlock(block, *m_hashState);
 }
 
-void Par2Encoder::runEncodeLane() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [&] { return m_stopping || m_encoded < m_taken; });
-        if (m_stopping) return;
-        const Block block = m_queue[static_cast<std::size_t>(m_encoded - m_queueBase)];
-        const bool failed = !m_failure.ok();
-        lock.unlock();
-        Status s = failed ? Status::OK() : encodeBlock(block, m_scratch.get());
-        lock.lock();
-        if (!s.ok() && m_failure.ok()) m_failure = s;
-        ++m_encoded;
-        trimQueue();
-        m_changed.notify_all();
-    }
-}
-
-void Par2Encoder::trimQueue() {
-    while (!m_queue.empty() && m_queueBase < std::min(m_hashed, m_encoded)) {
-        m_queue.pop_front();
-        ++m_queueBase;
-    }
+Status Par2Encoder::encodeJob(const Block& block) {
+    if (m_hashLane.failed() || m_encodeLane.failed()) return Status::OK();
+    return encodeBlock(block, m_scratch.get());
 }
 
 Status Par2Encoder::hashBlock(const Block& block, HashState& state) {
