@@ -15,7 +15,9 @@ namespace morvane {
 
 class FileLayer;
 class OutputSet;
+class File;
 class Par2Set;
+struct RecoverySliceRef;
 
 // What a division's header says about its set, as the repair needs it.
 struct SetShape {
@@ -74,7 +76,10 @@ class SetRepair {
     bool protects(const std::string& name) const;
 
     // Compares every file the recovery data protects with its length and
-    // MD5. Fails with ECANCELED when stopped, or with a read error.
+    // MD5. When a file is missing or damaged, also checks every recovery
+    // slice against its packet's MD5 and forgets those that fail, so that
+    // covers() counts only slices a rebuild can use. Fails with ECANCELED
+    // when stopped, or with a read error.
     Status survey(SetSurvey* out);
 
     // True when the data covers every file of `names`; otherwise `*why`
@@ -107,6 +112,11 @@ class SetRepair {
                        const ChecksumList& checksums, bool* uncovered);
     // The set's own names: its chunks, header and checksum file.
     bool isOwnName(const std::string& name) const;
+    // Forgets the recovery slices whose packet does not match its MD5.
+    // `buffer` holds kSurveyBlock bytes.
+    Status dropDamagedSlices(char* buffer);
+    // `*intact`: the recovery packet `ref` in `file` matches its MD5.
+    Status checkSlice(File& file, const RecoverySliceRef& ref, char* buffer, bool* intact);
     // `*same`: the file at `path` has the length and MD5 of files()[i].
     // `buffer` holds kSurveyBlock bytes.
     Status matches(std::size_t i, const std::string& path, char* buffer, bool* present, bool* same);
