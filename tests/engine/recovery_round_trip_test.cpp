@@ -99,6 +99,8 @@ struct GlueRepair {
     const char* open = "g.hed";
     // Repaired in place first, then glued with nothing left to rebuild.
     bool repairFirst = false;
+    // A set of the same file written by older code, under tests/engine/data, used instead.
+    const char* stored = nullptr;
 };
 
 // Damage entries past these are cut to half their length, or made one byte longer.
@@ -158,6 +160,10 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     TempDir work, set, out;
     const Bytes source = randomBytes(5 * 1000 + 77, 99);
     divideInto(work.path(), set.path(), "g", source, 1000, c.recovery);
+    if (c.stored) {
+        runCommand("rm " + set.path() + "/*; cp " + MORVANE_TEST_DATA "/" + c.stored + "/* " +
+                   set.path());
+    }
     ASSERT_EQ(runCommand("cd " + set.path() + " && par2 verify -q -q g.par2"),
               c.recovery > 0 ? "exit 0:" : "exit 3:failed to set the main par file\n")
         << "the division's own recovery data is the standard's";
@@ -195,7 +201,7 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     EXPECT_EQ(std::count(health.begin(), health.end(), morvane::FileHealth::Damaged),
               c.damaged.size());
     const bool beyond = c.missing.size() + c.damaged.size() > std::size_t(c.recovery);
-    EXPECT_TRUE(check.recoverable || c.refusal != 0) << check.why;
+    EXPECT_EQ(check.recoverable, c.refusal == 0) << check.why;
     EXPECT_FALSE(check.recoverable && beyond);
     if (c.repairFirst) {
         const bool repaired = glu.repairSet();
@@ -212,7 +218,9 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     glu.setBigFileName("back.dat");
     glu.setBigFilePath(out.path());
     const bool checked = glu.checkExistence();
-    if (c.refusal == 12 && c.missing.size() > std::size_t(c.recovery)) {
+    // Refused at once when more chunks are missing than the data covers, or
+    // when the check already found too few intact recovery slices.
+    if (c.refusal == 12 && (c.missing.size() > std::size_t(c.recovery) || !checked)) {
         EXPECT_FALSE(checked);
         EXPECT_EQ(glu.ErrorCode(), 12);
     } else {
@@ -263,6 +271,30 @@ INSTANTIATE_TEST_SUITE_P(
         GlueRepair{"damagedWithoutChecksumFile", 2, {}, {5}, false, 0, lose("g.sha256")},
         GlueRepair{"twoMissingOneDamaged", 2, {2, 5}, {3}, false, 12},
         GlueRepair{"recoverySliceDamaged", 1, {2}, {}, false, 12, flip("g.vol0+1.par2")},
+        GlueRepair{"recoverySliceDamagedRepair",
+                   1,
+                   {2},
+                   {},
+                   false,
+                   12,
+                   flip("g.vol0+1.par2"),
+                   false,
+                   false,
+                   "g.hed",
+                   true},
+        GlueRepair{"round3Set", 2, {}, {}, false, 0, none, false, false, "g.hed", false, "round3"},
+        GlueRepair{"round3SetChunkDamaged",
+                   2,
+                   {},
+                   {3},
+                   false,
+                   0,
+                   none,
+                   false,
+                   false,
+                   "g.hed",
+                   true,
+                   "round3"},
         GlueRepair{"foreignSameSizes", 1, {}, {}, false, 0, foreign(5077), false, true},
         GlueRepair{"foreignWithAChunkLost", 1, {3}, {}, false, 12, foreign(5077), false, true},
         GlueRepair{"headerLostOpenedThroughIndex",
