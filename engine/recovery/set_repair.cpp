@@ -75,7 +75,9 @@ Status SetRepair::load(const SetShape& shape, bool* found) {
     }
     if (shape.sizesKnown && described != shape.numOfChunks) return Status::OK();
     m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
-    *found = m_recoveryChunks > 0;
+    // Slices too few for a chunk may still rebuild the header or the
+    // checksum file, and the descriptions still check every file.
+    *found = !set->recoverySlices().empty();
     if (*found) m_set = std::move(set);
     return Status::OK();
 }
@@ -172,8 +174,7 @@ Status SetRepair::dropDamagedSlices(char* buffer) {
     return Status::OK();
 }
 
-Status SetRepair::checkSlice(File& file, const RecoverySliceRef& ref, char* buffer,
-                             bool* intact) {
+Status SetRepair::checkSlice(File& file, const RecoverySliceRef& ref, char* buffer, bool* intact) {
     // The packet's MD5 covers it from its set ID to the slice's last byte.
     const uint64_t length = kRecoveryDataOffset - kPacketHashedFrom + m_set->sliceSize();
     const int64_t from = ref.packetOffset + int64_t(kPacketHashedFrom);

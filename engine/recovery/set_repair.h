@@ -66,11 +66,12 @@ class SetRepair {
     void setPhase(RunPhase* phase) { m_phase = phase; }
 
     // Reads the recovery data of `shape`'s set. `*found` is false, and
-    // nothing is kept, when there is none that describes the set's chunks.
-    // Fails when a recovery file or the folder cannot be read.
+    // nothing is kept, when there is none that describes the set's chunks
+    // and holds a recovery slice. Fails when a recovery file or the folder cannot be read.
     Status load(const SetShape& shape, bool* found);
     // Recovery chunks of the data load found: how many lost or damaged
-    // files of the set it can rebuild.
+    // files of the set it can rebuild, whatever their size; 0 when its
+    // slices rebuild only the smaller files.
     int32_t recoveryChunks() const { return m_recoveryChunks; }
     // True when the recovery data protects the file `name` of the set.
     bool protects(const std::string& name) const;

@@ -133,6 +133,11 @@ auto flip = [](const char* name) {
         writeFile(d.file(name), bytes);
     };
 };
+// par2 create's files of 100-byte slices, too few to rebuild a chunk; the header lost.
+auto smallSlices = [](const TempDir& d) {
+    runCommand("cd " + d.path() + " && par2 create -q -q -s100 -c5 g.par2 g_*.div g.hed g.sha256");
+    removeFile(d, "g.hed");
+};
 auto foreign = [](std::size_t bytes) {
     return [bytes](const TempDir& d) { putForeignRecovery(d, bytes); };
 };
@@ -270,6 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
         GlueRepair{"chunkOneByteLonger", 1, {}, {kLonger + 4}, false, 0},
         GlueRepair{"damagedWithoutChecksumFile", 2, {}, {5}, false, 0, lose("g.sha256")},
         GlueRepair{"twoMissingOneDamaged", 2, {2, 5}, {3}, false, 12},
+        GlueRepair{"threeDamagedChecksumFileLost", 2, {}, {1, 2, 3}, false, 14, lose("g.sha256")},
         GlueRepair{"recoverySliceDamaged", 1, {2}, {}, false, 12, flip("g.vol0+1.par2")},
         GlueRepair{"recoverySliceDamagedRepair",
                    1,
@@ -308,6 +314,16 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    "g.par2"},
         GlueRepair{"olderSetOtherSizes", 0, {}, {}, false, 0, foreign(3500)},
+        GlueRepair{"headerLostSlicesTooFewForAChunk",
+                   0,
+                   {},
+                   {},
+                   false,
+                   0,
+                   smallSlices,
+                   false,
+                   false,
+                   "g.par2"},
         GlueRepair{"repairedInPlace", 2, {1}, {4}, false, 0, none, false, false, "g.hed", true},
         GlueRepair{
             "repairBeyondTheData", 1, {2, 5}, {}, false, 12, none, false, false, "g.hed", true}),
