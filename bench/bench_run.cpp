@@ -14,11 +14,18 @@
 //   --at-flush N COMMAND    just after the run's Nth flush of a folder.
 // A failing COMMAND fails the program; a run that ends without reaching its
 // Nth rename or flush exits with 3.
+//
+// --stop-after MS, last, asks the run to stop MS milliseconds after it began
+// and prints how long it took to end after that.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "engine/file_divider.h"
 #include "engine/file_glue.h"
@@ -80,6 +87,48 @@ class CutLayer : public morvane::FileLayer {
     long m_flushes = 0;
 };
 
+// Asks `engine` to stop once `delay` has passed, unless the run ended first;
+// on destruction prints how long the run took to end after the request.
+template <typename Engine>
+class StopAfter {
+  public:
+    StopAfter(Engine& engine, long delayMs) {
+        if (delayMs <= 0) return;
+        m_thread = std::thread([this, &engine, delayMs] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (m_changed.wait_for(lock, std::chrono::milliseconds(delayMs),
+                                   [this] { return m_ended; })) {
+                return;
+            }
+            m_requested = std::chrono::steady_clock::now();
+            m_asked = true;
+            engine.requestStop();
+        });
+    }
+    ~StopAfter() {
+        if (!m_thread.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_ended = true;
+        }
+        const auto end = std::chrono::steady_clock::now();
+        m_changed.notify_all();
+        m_thread.join();
+        if (!m_asked) return;
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(end - m_requested);
+        std::fprintf(stderr, "ended %lld ms after the stop request\n",
+                     static_cast<long long>(ms.count()));
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_ended = false;
+    bool m_asked = false;
+    std::chrono::steady_clock::time_point m_requested;
+    std::thread m_thread;
+};
+
 void splitPath(const std::string& path, std::string* folder, std::string* name) {
     const std::size_t slash = path.find_last_of('/');
     *folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
@@ -95,7 +144,7 @@ int fail(const Engine& engine, const char* what) {
 
 int divide(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplete,
            const std::string& source, const std::string& chunkFolder, const std::string& prefix,
-           long chunkBytes, int32_t recoveryChunks) {
+           long chunkBytes, int32_t recoveryChunks, long stopAfterMs) {
     morvane::FileDivider divider(layer);
     divider.setObserver(&atComplete);
     std::string folder, name;
@@ -108,12 +157,17 @@ int divide(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atCompl
     divider.setChunkPrefix(prefix);
     divider.setChunkPath(chunkFolder);
     divider.setRecoveryChunks(recoveryChunks);
-    if (!divider.divideFile()) return fail(divider, "divideFile");
+    bool done = false;
+    {
+        const StopAfter<morvane::FileDivider> stop(divider, stopAfterMs);
+        done = divider.divideFile();
+    }
+    if (!done) return fail(divider, divider.Stopped() ? "stopped divideFile" : "divideFile");
     return 0;
 }
 
 int glue(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplete,
-         const std::string& header, const std::string& output) {
+         const std::string& header, const std::string& output, long stopAfterMs) {
     morvane::FileGlue glue(layer);
     glue.setObserver(&atComplete);
     std::string folder, name;
@@ -126,7 +180,12 @@ int glue(const std::shared_ptr<morvane::FileLayer>& layer, AtComplete& atComplet
     glue.setBigFileName(name);
     glue.setBigFilePath(folder);
     if (!glue.checkExistence()) return fail(glue, "checkExistence");
-    if (!glue.glueFile()) return fail(glue, "glueFile");
+    bool done = false;
+    {
+        const StopAfter<morvane::FileGlue> stop(glue, stopAfterMs);
+        done = glue.glueFile();
+    }
+    if (!done) return fail(glue, glue.Stopped() ? "stopped glueFile" : "glueFile");
     for (int32_t k : glue.RebuiltChunks()) std::printf("rebuilt chunk %d\n", k);
     return 0;
 }
@@ -138,6 +197,11 @@ int main(int argc, char** argv) {
     bool atComplete = false;
     long atRename = 0;
     long atFlush = 0;
+    long stopAfterMs = 0;
+    if (argc > 3 && std::strcmp(argv[argc - 2], "--stop-after") == 0) {
+        stopAfterMs = std::atol(argv[argc - 1]);
+        argc -= 2;
+    }
     if (argc > 3 && std::strcmp(argv[argc - 2], "--at-complete") == 0) {
         atComplete = true;
         cut.command = argv[argc - 1];
@@ -156,9 +220,9 @@ int main(int argc, char** argv) {
     int result;
     if (mode == "divide" && (argc == 6 || argc == 7)) {
         result = divide(layer, observer, argv[2], argv[3], argv[4], std::atol(argv[5]),
-                        argc == 7 ? std::atoi(argv[6]) : 0);
+                        argc == 7 ? std::atoi(argv[6]) : 0, stopAfterMs);
     } else if (mode == "glue" && argc == 4) {
-        result = glue(layer, observer, argv[2], argv[3]);
+        result = glue(layer, observer, argv[2], argv[3], stopAfterMs);
     } else if (mode == "settle" && argc == 4) {
         morvane::OutputSet::settleInterrupted(*layer, morvane::withTrailingSeparator(argv[2]),
                                               argv[3]);
@@ -170,7 +234,8 @@ int main(int argc, char** argv) {
             "usage: %s divide SOURCE CHUNK_FOLDER PREFIX CHUNK_BYTES [RECOVERY_CHUNKS] [CUT]\n"
             "       %s glue HEADER_FILE OUTPUT_FILE [CUT]\n"
             "       %s settle FOLDER LAST_NAME\n"
-            "CUT: --at-complete COMMAND | --at-rename N COMMAND | --at-flush N COMMAND\n",
+            "CUT: --at-complete COMMAND | --at-rename N COMMAND | --at-flush N COMMAND\n"
+            "     --stop-after MS\n",
             program, program, program);
         return 2;
     }

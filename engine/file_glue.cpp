@@ -281,7 +281,11 @@ bool FileGlue::surveyAndRebuild() {
     // it; otherwise the chunks are glued as they are.
     std::string why;
     if (lost.empty() || (!chunkLost && !m_recovery->covers(lost, &why))) return true;
-    return rebuild(lost, !survey.missing.empty(), outputFolder());
+    const bool chunkMissing =
+        std::any_of(survey.missing.begin(), survey.missing.end(), [this](const std::string& name) {
+            return chunkNumberOf(name, m_chunkPrefix, m_numOfChunks) != 0;
+        });
+    return rebuild(lost, chunkMissing, outputFolder());
 }
 
 std::string FileGlue::outputFolder() const {
@@ -309,7 +313,9 @@ bool FileGlue::rebuild(const std::vector<std::string>& names, bool anyMissing,
         if (anyMissing) {
             m_errors.setError(kChunkFileMissing, why);
         } else {
-            m_errors.setError(kChunkFileDamaged, names.front() + " (" + why + ")");
+            const std::string damaged =
+                m_currentChunk != 0 ? chunkFileName(m_chunkPrefix, m_currentChunk) : names.front();
+            m_errors.setError(kChunkFileDamaged, damaged + " (" + why + ")");
         }
         return false;
     }
@@ -446,16 +452,18 @@ bool FileGlue::runRepair() {
             m_currentChunk = int32_t(chunkNumberOf(file.name, m_chunkPrefix, m_numOfChunks));
             break;
         }
-        if (m_check.anyMissing()) {
+        if (m_check.anyChunkMissing()) {
             m_errors.setError(kChunkFileMissing, m_check.why);
         } else {
-            m_errors.setError(kChunkFileDamaged, lost.front() + " (" + m_check.why + ")");
+            const std::string damaged =
+                m_currentChunk != 0 ? chunkFileName(m_chunkPrefix, m_currentChunk) : lost.front();
+            m_errors.setError(kChunkFileDamaged, damaged + " (" + m_check.why + ")");
         }
         return false;
     }
     // Put back beside the header or not at all: a repair has no output of
     // its own to rebuild into.
-    bool done = rebuild(lost, m_check.anyMissing(), m_headerFilePath);
+    bool done = rebuild(lost, m_check.anyChunkMissing(), m_headerFilePath);
     if (done && !m_recovery->rebuiltInPlace()) {
         done = m_errors.check(Status::SysError(EROFS, "Cannot write beside " + m_headerFileName));
     }

@@ -3,9 +3,9 @@
 #include <openssl/evp.h>
 
 #include <cerrno>
-#include <system_error>
 
 #include "engine/file_layer.h"
+#include "engine/worker_lane.h"
 
 namespace morvane {
 
@@ -22,25 +22,26 @@ Status digestFailure() {
 
 }  // namespace
 
-struct HashLanes::Worker {
-    bool perChunk = false;
+// Blocks in flight are bounded by the copy loop's buffers, far below this.
+constexpr std::size_t kQueuedBlocks = 64;
+
+struct HashLanes::LaneState {
+    explicit LaneState(bool perChunk) : perChunk(perChunk), worker(kQueuedBlocks) {}
+
+    const bool perChunk;
+    // Touched only by the lane's jobs, or once the lane is idle.
     DigestContext context;
-    // Blocks waiting for this lane, and the sequence of the last it hashed;
-    // both under m_mutex.
-    std::deque<Block> queue;
-    int64_t hashed = 0;
-    std::thread thread;
+    WorkerLane worker;
 };
 
 HashLanes::HashLanes(int lanes) {
     if (lanes & kChunkLane) {
-        m_workers.push_back(std::make_unique<Worker>());
-        m_workers.back()->perChunk = true;
-        m_chunkWorker = m_workers.back().get();
+        m_lanes.push_back(std::make_unique<LaneState>(true));
+        m_chunkLane = m_lanes.back().get();
     }
     if (lanes & kWholeLane) {
-        m_workers.push_back(std::make_unique<Worker>());
-        m_wholeWorker = m_workers.back().get();
+        m_lanes.push_back(std::make_unique<LaneState>(false));
+        m_wholeLane = m_lanes.back().get();
     }
 }
 
@@ -49,104 +50,90 @@ HashLanes::~HashLanes() {
 }
 
 void HashLanes::stop() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    for (auto& worker : m_workers) {
-        if (worker->thread.joinable()) worker->thread.join();
-    }
+    for (auto& lane : m_lanes) lane->worker.stop();
 }
 
 Status HashLanes::start() {
-    for (auto& worker : m_workers) {
-        worker->context.reset(EVP_MD_CTX_new());
-        if (!worker->context) return Status::SysError(ENOMEM);
-        if (EVP_DigestInit_ex(worker->context.get(), EVP_sha256(), nullptr) != 1) {
+    for (auto& lane : m_lanes) {
+        lane->context.reset(EVP_MD_CTX_new());
+        if (!lane->context) return Status::SysError(ENOMEM);
+        if (EVP_DigestInit_ex(lane->context.get(), EVP_sha256(), nullptr) != 1) {
             return digestFailure();
         }
     }
-    for (auto& worker : m_workers) {
-        try {
-            worker->thread = std::thread([this, &worker = *worker] { run(worker); });
-        } catch (const std::system_error& e) {
-            return Status::SysError(e.code().value());
-        }
+    for (auto& lane : m_lanes) {
+        const Status s = lane->worker.start();
+        if (!s.ok()) return s;
     }
     return Status::OK();
 }
 
 void HashLanes::take(const Block& block) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto& worker : m_workers) worker->queue.push_back(block);
+    if (m_taken++ == 0) m_firstSequence = block.sequence;
+    for (auto& lane : m_lanes) {
+        LaneState& target = *lane;
+        const int64_t number =
+            target.worker.post([this, &target, block] { return hash(target, block); });
+        if (target.perChunk && block.endsChunk) m_chunkEnds.push_back(number);
     }
-    m_changed.notify_all();
 }
 
 Status HashLanes::waitUntilDone(int64_t sequence) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] {
-        if (!m_failure.ok()) return true;
-        for (const auto& worker : m_workers) {
-            if (worker->hashed < sequence) return false;
-        }
-        return true;
-    });
-    return m_failure;
+    if (m_taken == 0) return Status::OK();
+    // Blocks come in sequence: a lane's job number follows the block's.
+    const int64_t number = sequence - m_firstSequence + 1;
+    for (auto& lane : m_lanes) {
+        const Status s = lane->worker.waitFor(number);
+        if (!s.ok()) return s;
+    }
+    return Status::OK();
 }
 
 int32_t HashLanes::chunkDigestsReady() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_digestMutex);
     return static_cast<int32_t>(m_chunkDigests.size());
 }
 
 Status HashLanes::takeChunkDigest(Sha256Digest* out) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_chunkDigests.empty() || !m_failure.ok(); });
-    if (!m_failure.ok()) return m_failure;
+    if (!m_chunkLane || m_chunkEnds.empty()) {
+        return Status::SysError(EINVAL, "No chunk was ended");
+    }
+    const Status s = m_chunkLane->worker.waitFor(m_chunkEnds.front());
+    if (!s.ok()) return s;
+    m_chunkEnds.pop_front();
+    std::lock_guard<std::mutex> lock(m_digestMutex);
     *out = m_chunkDigests.front();
     m_chunkDigests.pop_front();
     return Status::OK();
 }
 
 Status HashLanes::wholeDigest(Sha256Digest* out) {
-    Worker& whole = *m_wholeWorker;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return whole.queue.empty() || !m_failure.ok(); });
-    if (!m_failure.ok()) return m_failure;
-    // The lane pops a block only once it is hashed: with its queue empty it
-    // is idle, and nothing else touches its context.
+    LaneState& whole = *m_wholeLane;
+    Status s = whole.worker.waitFor(m_taken);
+    if (s.ok() && m_chunkLane && m_chunkLane->worker.failed()) {
+        s = m_chunkLane->worker.waitFor(m_taken);
+    }
+    if (!s.ok()) return s;
+    // Every job of the lane has run: nothing else touches its context.
     unsigned int length = 0;
     if (EVP_DigestFinal_ex(whole.context.get(), out->data(), &length) != 1) return digestFailure();
     return Status::OK();
 }
 
-void HashLanes::run(Worker& worker) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [&] { return m_stopping || !worker.queue.empty(); });
-        if (m_stopping) return;
-        const Block block = worker.queue.front();
-        lock.unlock();
-
-        Sha256Digest digest{};
-        bool ok = EVP_DigestUpdate(worker.context.get(), block.data, block.bytes) == 1;
-        const bool chunkDone = worker.perChunk && block.endsChunk;
-        if (ok && chunkDone) {
-            unsigned int length = 0;
-            ok = EVP_DigestFinal_ex(worker.context.get(), digest.data(), &length) == 1 &&
-                 EVP_DigestInit_ex(worker.context.get(), EVP_sha256(), nullptr) == 1;
-        }
-
-        lock.lock();
-        if (!ok && m_failure.ok()) m_failure = digestFailure();
-        if (chunkDone) m_chunkDigests.push_back(digest);
-        worker.hashed = block.sequence;
-        worker.queue.pop_front();
-        m_changed.notify_all();
+Status HashLanes::hash(LaneState& lane, const Block& block) {
+    if (EVP_DigestUpdate(lane.context.get(), block.data, block.bytes) != 1) {
+        return digestFailure();
     }
+    if (!lane.perChunk || !block.endsChunk) return Status::OK();
+    Sha256Digest digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(lane.context.get(), digest.data(), &length) != 1 ||
+        EVP_DigestInit_ex(lane.context.get(), EVP_sha256(), nullptr) != 1) {
+        return digestFailure();
+    }
+    std::lock_guard<std::mutex> lock(m_digestMutex);
+    m_chunkDigests.push_back(digest);
+    return Status::OK();
 }
 
 Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out,

@@ -1,13 +1,11 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/block_consumer.h"
@@ -48,19 +46,22 @@ class HashLanes : public BlockConsumer {
     Status wholeDigest(Sha256Digest* out);
 
   private:
-    struct Worker;
-    void run(Worker& worker);
+    struct LaneState;
+    // A lane's job: hashes `block`, and ends a chunk's digest on the chunk lane.
+    Status hash(LaneState& lane, const Block& block);
     void stop();
 
-    std::vector<std::unique_ptr<Worker>> m_workers;
-    Worker* m_chunkWorker = nullptr;
-    Worker* m_wholeWorker = nullptr;
+    std::vector<std::unique_ptr<LaneState>> m_lanes;
+    LaneState* m_chunkLane = nullptr;
+    LaneState* m_wholeLane = nullptr;
+    // The sequence of the first block taken, and how many were taken.
+    int64_t m_firstSequence = 0;
+    int64_t m_taken = 0;
+    // Job numbers of the blocks that end a chunk, digest not taken yet.
+    std::deque<int64_t> m_chunkEnds;
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Sha256Digest> m_chunkDigests;
-    Status m_failure;
-    bool m_stopping = false;
+    std::mutex m_digestMutex;
+    std::deque<Sha256Digest> m_chunkDigests;  // under m_digestMutex
 };
 
 // The SHA-256 of the whole file at `path`, read in pieces, adding each

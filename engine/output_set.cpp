@@ -3,11 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <map>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace morvane {
 
@@ -17,8 +13,6 @@ constexpr std::size_t kRandomLetters = 6;
 // Writeback is started in pieces of at least this many bytes: large enough
 // for the disk to take them in long runs, small enough to keep it busy.
 constexpr int64_t kWritebackStep = 16 << 20;
-// How often a wait for the final flush looks for a stop request.
-constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
 // Reads a hidden name ending in `suffix` back: the final name in it, cut
 // short or not. False for any other name.
@@ -48,60 +42,6 @@ struct OutputSet::Output {
     std::shared_ptr<File> file;
     int64_t written = 0;
     int64_t writebackStarted = 0;
-};
-
-// The thread that flushes the file system while the run goes on, and makes
-// the final flush. Shared with that thread, so that a run stopped during a
-// flush that cannot be interrupted returns at once and leaves the flush to
-// finish on its own.
-struct OutputSet::Flusher {
-    std::shared_ptr<FileLayer> layer;
-    std::shared_ptr<File> folder;
-    std::vector<std::shared_ptr<File>> inPlace;
-    std::shared_ptr<std::atomic<int64_t>> times;
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool backgroundWanted = false;
-    bool finalWanted = false;
-    bool finalDone = false;
-    bool quitting = false;
-    Status failure;
-    std::thread thread;
-
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            changed.wait(lock, [this] { return backgroundWanted || finalWanted || quitting; });
-            if (backgroundWanted) {
-                backgroundWanted = false;
-                lock.unlock();
-                const auto start = std::chrono::steady_clock::now();
-                const Status s = layer->flushFileSystem(*folder);
-                if (times) {
-                    times->store(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start)
-                                     .count());
-                }
-                lock.lock();
-                if (!s.ok() && failure.ok()) failure = s;
-            } else if (finalWanted) {
-                finalWanted = false;
-                const auto files = inPlace;
-                lock.unlock();
-                Status s = layer->flushFileSystem(*folder);
-                for (const auto& file : files) {
-                    if (s.ok()) s = layer->flush(*file);
-                }
-                lock.lock();
-                if (!s.ok() && failure.ok()) failure = s;
-                finalDone = true;
-                changed.notify_all();
-            } else {
-                return;
-            }
-        }
-    }
 };
 
 OutputSet::OutputSet(std::shared_ptr<FileLayer> layer, const std::atomic<bool>* stop)
@@ -151,15 +91,10 @@ Status OutputSet::begin(const std::string& folder, const Plan& plan) {
     }
     if (!m_folder) return Status::OK();
 
-    auto flusher = std::make_shared<Flusher>();
-    flusher->layer = m_layer;
-    flusher->folder = m_folder;
-    flusher->times = m_flushTimes;
-    try {
-        flusher->thread = std::thread([flusher] { flusher->run(); });
-    } catch (const std::system_error& e) {
-        return Status::SysError(e.code().value());
-    }
+    // A background flush and the final one, at most, wait at a time.
+    auto flusher = std::make_unique<WorkerLane>(2);
+    s = flusher->start();
+    if (!s.ok()) return s;
     m_flusher = std::move(flusher);
     return Status::OK();
 }
@@ -309,10 +244,7 @@ Status OutputSet::create(const std::string& name, bool last, File** out) {
     if (!s.ok()) return s;
     output->file = std::move(file);
     *out = output->file.get();
-    if (output->temporary.empty() && m_flusher) {
-        std::lock_guard<std::mutex> lock(m_flusher->mutex);
-        m_flusher->inPlace.push_back(output->file);
-    }
+    if (output->temporary.empty() && m_flusher) m_inPlace.push_back(output->file);
     m_outputs.push_back(std::move(output));
     return Status::OK();
 }
@@ -391,11 +323,18 @@ void OutputSet::startWriteback(Output& output, bool whole) {
     m_unflushed += pending;
     if (!m_flusher || m_unflushed < kBackgroundStep) return;
     m_unflushed = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_flusher->mutex);
-        m_flusher->backgroundWanted = true;
-    }
-    m_flusher->changed.notify_all();
+    // A flush already waiting covers these bytes too.
+    if (m_flusher->waiting() > 0) return;
+    m_flusher->post([layer = m_layer, folder = m_folder, times = m_flushTimes] {
+        const auto start = std::chrono::steady_clock::now();
+        const Status s = layer->flushFileSystem(*folder);
+        if (times) {
+            times->store(std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count());
+        }
+        return s;
+    });
 }
 
 Status OutputSet::retire(File& file) {
@@ -415,15 +354,16 @@ Status OutputSet::retire(File& file) {
 
 Status OutputSet::flushAll() {
     if (!m_flusher) return Status::OK();
-    std::unique_lock<std::mutex> lock(m_flusher->mutex);
-    m_flusher->finalDone = false;
-    m_flusher->finalWanted = true;
-    m_flusher->changed.notify_all();
-    while (!m_flusher->finalDone) {
-        if (m_stop && *m_stop) return Status::SysError(ECANCELED);
-        m_flusher->changed.wait_for(lock, kStopPoll);
-    }
-    return m_flusher->failure;
+    // The job holds what it flushes, so that a stopped run can leave it to
+    // finish on its own.
+    const int64_t job = m_flusher->post([layer = m_layer, folder = m_folder, files = m_inPlace] {
+        Status s = layer->flushFileSystem(*folder);
+        for (const auto& file : files) {
+            if (s.ok()) s = layer->flush(*file);
+        }
+        return s;
+    });
+    return m_flusher->waitFor(job, m_stop);
 }
 
 Status OutputSet::renameOutputs(bool last) {
@@ -554,18 +494,14 @@ Status OutputSet::commit() {
 
 void OutputSet::endFlusher() {
     if (!m_flusher) return;
-    {
-        std::lock_guard<std::mutex> lock(m_flusher->mutex);
-        m_flusher->quitting = true;
-    }
-    m_flusher->changed.notify_all();
     // A stopped run does not wait for a flush the kernel cannot interrupt.
     if (m_stop && *m_stop) {
-        m_flusher->thread.detach();
+        m_flusher->detach();
     } else {
-        m_flusher->thread.join();
+        m_flusher->stop();
     }
     m_flusher.reset();
+    m_inPlace.clear();
 }
 
 void OutputSet::abandon() {

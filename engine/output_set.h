@@ -11,6 +11,7 @@
 #include "engine/file_layer.h"
 #include "engine/output_names.h"
 #include "engine/status.h"
+#include "engine/worker_lane.h"
 
 namespace morvane {
 
@@ -135,7 +136,6 @@ class OutputSet {
 
   private:
     struct Output;
-    struct Flusher;
 
     Output* find(File& file);
     // Starts writeback of what `output` has not handed over yet (once a few
@@ -195,7 +195,10 @@ class OutputSet {
     bool m_holder = false;
     std::vector<std::unique_ptr<Output>> m_outputs;
     int64_t m_unflushed = 0;
-    std::shared_ptr<Flusher> m_flusher;
+    // Flushes the file system while the run goes on, and makes the final
+    // flush; with the outputs written in place, which that flush covers.
+    std::unique_ptr<WorkerLane> m_flusher;
+    std::vector<std::shared_ptr<File>> m_inPlace;
     std::shared_ptr<std::atomic<int64_t>> m_flushTimes;
     std::array<unsigned char, 4096> m_noise{};
     std::size_t m_noiseUsed = 4096;

@@ -42,6 +42,14 @@ struct SetCheck {
         }
         return names;
     }
+    // True when a chunk is missing, as opposed to only damaged chunks, or a
+    // missing header or checksum file beside them.
+    bool anyChunkMissing() const {
+        for (int32_t k = 0; k < chunks && k < int32_t(files.size()); ++k) {
+            if (files[std::size_t(k)].health == FileHealth::Missing) return true;
+        }
+        return false;
+    }
     bool anyMissing() const {
         for (const CheckedFile& file : files) {
             if (file.health == FileHealth::Missing) return true;

@@ -372,13 +372,16 @@ void DividePanel::cmdDiv_Click() {
     if (!objDiv) return;
     FileDivider* planned = objDiv.get();
     planned->setRecoveryChunks(m_recoveryChunks);
+    // Listing the folder and reading the recovery files in it may take long:
+    // the dialog's window goes on answering meanwhile.
     const std::optional<QString> chosen =
-        chooseOutput(strDivBaseName + QStringLiteral(".hed"), [planned](const QString& path) {
+        chooseOutput(strDivBaseName + QStringLiteral(".hed"), [this, planned](const QString& path) {
+            const std::string folder = toEngineText(folderOf(path));
+            const std::string prefix = toEngineText(baseNameOf(nameOf(path)));
+            std::vector<std::string> replaced;
+            workAside([&] { replaced = planned->filesReplacedIn(folder, prefix); });
             QStringList names;
-            const QString header = nameOf(path);
-            for (const std::string& name : planned->filesReplacedIn(
-                     toEngineText(folderOf(path)), toEngineText(baseNameOf(header))))
-                names << fromEngineText(name);
+            for (const std::string& name : replaced) names << fromEngineText(name);
             return names;
         });
     if (!chosen) return;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -40,12 +39,11 @@ constexpr std::size_t kFewestLaneChunks = 3;
 
 // Even, so that only a block's last piece can be odd.
 constexpr std::size_t kStagedPiece = 256 << 10;
+// Blocks waiting for each helper; a run lends far fewer at a time.
+constexpr std::size_t kQueuedBlocks = 64;
 
 // A slice in its file is read and written in pieces of this many bytes.
 constexpr std::size_t kFilePiece = 1 << 20;
-
-// How often a wait for the helpers looks at the stop flag.
-constexpr auto kStopPoll = std::chrono::milliseconds(20);
 
 Status digestFailure() {
     return Status::SysError(EIO, "MD5 computation failed");
@@ -120,20 +118,18 @@ Par2Encoder::Par2Encoder(FileLayer& layer, RecoveryPlan plan, const std::atomic<
     : m_layer(layer),
       m_plan(std::move(plan)),
       m_stop(stop),
-      m_field(std::make_unique<GaloisField16>()) {}
+      m_field(std::make_unique<GaloisField16>()),
+      m_hashState(std::make_unique<HashState>()),
+      m_hashLane(kQueuedBlocks),
+      m_encodeLane(kQueuedBlocks) {}
 
 Par2Encoder::~Par2Encoder() {
     stopHelpers();
 }
 
 void Par2Encoder::stopHelpers() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    if (m_hashThread.joinable()) m_hashThread.join();
-    if (m_encodeThread.joinable()) m_encodeThread.join();
+    m_hashLane.stop();
+    m_encodeLane.stop();
 }
 
 std::vector<std::string> Par2Encoder::outputNames() const {
@@ -276,62 +272,29 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
 
     m_scratch = m_layer.allocateBlock(BlockSize + kScratchSlack);
     if (!m_scratch) return Status::SysError(ENOMEM);
-    try {
-        m_hashThread = std::thread([this] { runHashLane(); });
-        m_encodeThread = std::thread([this] { runEncodeLane(); });
-    } catch (const std::system_error& e) {
-        return Status::SysError(e.code().value());
-    }
-    return Status::OK();
+    prepareLanes(*m_hashState);
+    s = m_hashLane.start();
+    return s.ok() ? m_encodeLane.start() : s;
 }
 
 void Par2Encoder::take(const Block& block) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_taken == 0) m_firstSequence = block.sequence;
-        if (m_queue.empty()) m_queueBase = m_taken;
-        m_queue.push_back(block);
-        ++m_taken;
-    }
-    m_changed.notify_all();
+    if (m_taken++ == 0) m_firstSequence = block.sequence;
+    m_hashLane.post([this, block] { return hashJob(block); });
+    m_encodeLane.post([this, block] { return encodeJob(block); });
 }
 
 Status Par2Encoder::waitUntilDone(int64_t sequence) {
-    std::unique_lock<std::mutex> lock(m_mutex);
     // Blocks are counted from 1 in the order taken.
     const int64_t count = sequence - m_firstSequence + 1;
-    const auto settled = [&] {
-        return !m_failure.ok() || (m_hashed >= count && m_encoded >= count) || m_stopping;
-    };
-    while (!m_changed.wait_for(lock, kStopPoll, settled)) {
-        if (!stopped(m_stop)) continue;
-        // The helpers may be many blocks behind: a stop waits only for the
-        // block each is in, after which neither reads a block again.
-        if (m_failure.ok()) m_failure = cancelled();
-        lock.unlock();
+    // The helpers may be many blocks behind: a stop waits only for the block
+    // each is in, after which neither reads a block again.
+    Status s = m_hashLane.waitFor(count, m_stop);
+    if (s.ok()) s = m_encodeLane.waitFor(count, m_stop);
+    if (!s.ok() && stopped(m_stop)) {
         stopHelpers();
         return cancelled();
     }
-    return m_failure;
-}
-
-void Par2Encoder::runHashLane() {
-    HashState state;
-    prepareLanes(state);
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [&] { return m_stopping || m_hashed < m_taken; });
-        if (m_stopping) return;
-        const Block block = m_queue[static_cast<std::size_t>(m_hashed - m_queueBase)];
-        const bool failed = !m_failure.ok();
-        lock.unlock();
-        Status s = failed ? Status::OK() : hashBlock(block, state);
-        lock.lock();
-        if (!s.ok() && m_failure.ok()) m_failure = s;
-        ++m_hashed;
-        trimQueue();
-        m_changed.notify_all();
-    }
+    return s;
 }
 
 void Par2Encoder::prepareLanes(HashState& state) const {
@@ -346,28 +309,14 @@ void Par2Encoder::prepareLanes(HashState& state) const {
     state.laneCount = count;
 }
 
-void Par2Encoder::runEncodeLane() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [&] { return m_stopping || m_encoded < m_taken; });
-        if (m_stopping) return;
-        const Block block = m_queue[static_cast<std::size_t>(m_encoded - m_queueBase)];
-        const bool failed = !m_failure.ok();
-        lock.unlock();
-        Status s = failed ? Status::OK() : encodeBlock(block, m_scratch.get());
-        lock.lock();
-        if (!s.ok() && m_failure.ok()) m_failure = s;
-        ++m_encoded;
-        trimQueue();
-        m_changed.notify_all();
-    }
+Status Par2Encoder::hashJob(const Block& block) {
+    if (m_hashLane.failed() || m_encodeLane.failed()) return Status::OK();
+    return hashBlock(block, *m_hashState);
 }
 
-void Par2Encoder::trimQueue() {
-    while (!m_queue.empty() && m_queueBase < std::min(m_hashed, m_encoded)) {
-        m_queue.pop_front();
-        ++m_queueBase;
-    }
+Status Par2Encoder::encodeJob(const Block& block) {
+    if (m_hashLane.failed() || m_encodeLane.failed()) return Status::OK();
+    return encodeBlock(block, m_scratch.get());
 }
 
 Status Par2Encoder::hashBlock(const Block& block, HashState& state) {

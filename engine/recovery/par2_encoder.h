@@ -1,19 +1,16 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/block_consumer.h"
 #include "engine/recovery/par2_layout.h"
 #include "engine/recovery/recovery_plan.h"
 #include "engine/status.h"
+#include "engine/worker_lane.h"
 
 namespace morvane {
 
@@ -75,8 +72,9 @@ class Par2Encoder : public BlockConsumer {
     struct InputFile;
     struct HashState;
 
-    void runHashLane();
-    void runEncodeLane();
+    // Jobs of the two helpers; a block is skipped once either has failed.
+    Status hashJob(const Block& block);
+    Status encodeJob(const Block& block);
     Status hashBlock(const Block& block, HashState& state);
     // Sets `state` up to hash small chunks several at once, when they are
     // small enough and the processor has vector lanes for it.
@@ -105,8 +103,6 @@ class Par2Encoder : public BlockConsumer {
     // Writes every packet but the recovery data; `order` lists the inputs
     // by File ID.
     Status writeDescription(const std::vector<int32_t>& order);
-    // Under m_mutex: drops the blocks both helpers are done with.
-    void trimQueue();
     void stopHelpers();
 
     FileLayer& m_layer;
@@ -127,22 +123,16 @@ class Par2Encoder : public BlockConsumer {
     // The encode helper's buffer, later finish's.
     std::unique_ptr<char[]> m_scratch;
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Block> m_queue;
-    int64_t m_queueBase = 0;  // sequence of m_queue.front()
     int64_t m_firstSequence = 1;
     int64_t m_taken = 0;
-    int64_t m_hashed = 0;
-    int64_t m_encoded = 0;
     std::atomic<int64_t> m_bytesEncoded{0};
-    Status m_failure;
-    bool m_stopping = false;
-    std::thread m_hashThread;
-    std::thread m_encodeThread;
+    // The hash helper's state between blocks.
+    std::unique_ptr<HashState> m_hashState;
     int32_t m_chunksHashed = 0;
     // The encode helper's CRC-32 of the chunk it is in.
     uint32_t m_crc = 0;
+    WorkerLane m_hashLane;
+    WorkerLane m_encodeLane;
 };
 
 }  // namespace morvane

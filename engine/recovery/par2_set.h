@@ -49,6 +49,15 @@ class Par2Set {
     const std::vector<Par2FileInfo>& files() const { return m_files; }
     // Recovery slices with distinct exponents, lowest exponent first.
     const std::vector<RecoverySliceRef>& recoverySlices() const { return m_recovery; }
+    // Forgets the recovery slices for which `keep` returns false.
+    template <typename Keep>
+    void keepRecoverySlices(Keep keep) {
+        std::vector<RecoverySliceRef> kept;
+        for (RecoverySliceRef& ref : m_recovery) {
+            if (keep(ref)) kept.push_back(std::move(ref));
+        }
+        m_recovery = std::move(kept);
+    }
     // Input slices of files()[i]: its length divided by the slice size,
     // rounded up (0 for an empty file).
     uint64_t slicesOf(std::size_t file) const;

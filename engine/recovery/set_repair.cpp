@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
+#include <set>
 
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
@@ -11,6 +13,7 @@
 #include "engine/recovery/md5_stream.h"
 #include "engine/recovery/par2_repair.h"
 #include "engine/recovery/par2_set.h"
+#include "engine/recovery/par2_wire.h"
 
 namespace morvane {
 
@@ -74,7 +77,9 @@ Status SetRepair::load(const SetShape& shape, bool* found) {
     }
     if (shape.sizesKnown && described != shape.numOfChunks) return Status::OK();
     m_recoveryChunks = static_cast<int32_t>(set->recoverySlices().size() / largest);
-    *found = m_recoveryChunks > 0;
+    // Slices too few for a chunk may still rebuild the header or the
+    // checksum file, and the descriptions still check every file.
+    *found = !set->recoverySlices().empty();
     if (*found) m_set = std::move(set);
     return Status::OK();
 }
@@ -151,6 +156,53 @@ Status SetRepair::compareFiles(bool chunksWhole, SetSurvey* out) {
         out->missing.clear();
         out->damaged.clear();
     }
+    if (out->missing.empty() && out->damaged.empty()) return Status::OK();
+    return dropDamagedSlices(buffer.get());
+}
+
+Status SetRepair::dropDamagedSlices(char* buffer) {
+    std::set<std::pair<std::string, int64_t>> damaged;
+    std::map<std::string, std::unique_ptr<File>> open;
+    for (const RecoverySliceRef& ref : m_set->recoverySlices()) {
+        std::unique_ptr<File>& file = open[ref.path];
+        Status s = file ? Status::OK() : m_layer->openRead(ref.path, &file);
+        bool intact = false;
+        if (s.ok()) s = checkSlice(*file, ref, buffer, &intact);
+        if (!s.ok()) return s;
+        if (!intact) damaged.emplace(ref.path, ref.packetOffset);
+    }
+    for (auto& entry : open) {
+        const Status s = m_layer->close(*entry.second);
+        if (!s.ok()) return s;
+    }
+    if (damaged.empty()) return Status::OK();
+    m_set->keepRecoverySlices([&](const RecoverySliceRef& ref) {
+        return damaged.count({ref.path, ref.packetOffset}) == 0;
+    });
+    uint64_t largest = 1;
+    for (std::size_t i = 0; i < m_set->files().size(); ++i) {
+        largest = std::max(largest, m_set->slicesOf(i));
+    }
+    m_recoveryChunks = static_cast<int32_t>(m_set->recoverySlices().size() / largest);
+    return Status::OK();
+}
+
+Status SetRepair::checkSlice(File& file, const RecoverySliceRef& ref, char* buffer, bool* intact) {
+    // The packet's MD5 covers it from its set ID to the slice's last byte.
+    const uint64_t length = kRecoveryDataOffset - kPacketHashedFrom + m_set->sliceSize();
+    const int64_t from = ref.packetOffset + int64_t(kPacketHashedFrom);
+    Md5Stream md5;
+    for (uint64_t done = 0; done < length;) {
+        if (m_stop && *m_stop) return Status::SysError(ECANCELED);
+        const std::size_t n = std::size_t(std::min<uint64_t>(kSurveyBlock, length - done));
+        const Status s = readExactAt(*m_layer, file, from + int64_t(done), buffer, n);
+        if (!s.ok()) return s;
+        md5.update(buffer, n);
+        done += n;
+    }
+    Md5Digest hash{};
+    if (!md5.finish(&hash)) return Status::SysError(EIO, "MD5 computation failed");
+    *intact = hash == ref.packetHash;
     return Status::OK();
 }
 

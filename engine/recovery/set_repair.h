@@ -15,7 +15,9 @@ namespace morvane {
 
 class FileLayer;
 class OutputSet;
+class File;
 class Par2Set;
+struct RecoverySliceRef;
 
 // What a division's header says about its set, as the repair needs it.
 struct SetShape {
@@ -64,17 +66,21 @@ class SetRepair {
     void setPhase(RunPhase* phase) { m_phase = phase; }
 
     // Reads the recovery data of `shape`'s set. `*found` is false, and
-    // nothing is kept, when there is none that describes the set's chunks.
-    // Fails when a recovery file or the folder cannot be read.
+    // nothing is kept, when there is none that describes the set's chunks
+    // and holds a recovery slice. Fails when a recovery file or the folder cannot be read.
     Status load(const SetShape& shape, bool* found);
     // Recovery chunks of the data load found: how many lost or damaged
-    // files of the set it can rebuild.
+    // files of the set it can rebuild, whatever their size; 0 when its
+    // slices rebuild only the smaller files.
     int32_t recoveryChunks() const { return m_recoveryChunks; }
     // True when the recovery data protects the file `name` of the set.
     bool protects(const std::string& name) const;
 
     // Compares every file the recovery data protects with its length and
-    // MD5. Fails with ECANCELED when stopped, or with a read error.
+    // MD5. When a file is missing or damaged, also checks every recovery
+    // slice against its packet's MD5 and forgets those that fail, so that
+    // covers() counts only slices a rebuild can use. Fails with ECANCELED
+    // when stopped, or with a read error.
     Status survey(SetSurvey* out);
     // As survey, but of each chunk of the right length only its first
     // 16 KiB is compared (with the MD5 the data keeps of them, which tells
@@ -121,6 +127,11 @@ class SetRepair {
     // file, else of 16 KiB. `buffer` holds kSurveyBlock bytes.
     Status matches(std::size_t i, const std::string& path, uint64_t bytes, char* buffer,
                    bool* present, bool* same);
+    // Forgets the recovery slices whose packet does not match its MD5.
+    // `buffer` holds kSurveyBlock bytes.
+    Status dropDamagedSlices(char* buffer);
+    // `*intact`: the recovery packet `ref` in `file` matches its MD5.
+    Status checkSlice(File& file, const RecoverySliceRef& ref, char* buffer, bool* intact);
 
     std::shared_ptr<FileLayer> m_layer;
     const std::atomic<bool>* m_stop;

@@ -99,6 +99,8 @@ struct GlueRepair {
     const char* open = "g.hed";
     // Repaired in place first, then glued with nothing left to rebuild.
     bool repairFirst = false;
+    // A set of the same file written by older code, under tests/engine/data, used instead.
+    const char* stored = nullptr;
 };
 
 // Damage entries past these are cut to half their length, or made one byte longer.
@@ -131,6 +133,11 @@ auto flip = [](const char* name) {
         writeFile(d.file(name), bytes);
     };
 };
+// par2 create's files of 100-byte slices, too few to rebuild a chunk; the header lost.
+auto smallSlices = [](const TempDir& d) {
+    runCommand("cd " + d.path() + " && par2 create -q -q -s100 -c5 g.par2 g_*.div g.hed g.sha256");
+    removeFile(d, "g.hed");
+};
 auto foreign = [](std::size_t bytes) {
     return [bytes](const TempDir& d) { putForeignRecovery(d, bytes); };
 };
@@ -158,6 +165,10 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     TempDir work, set, out;
     const Bytes source = randomBytes(5 * 1000 + 77, 99);
     divideInto(work.path(), set.path(), "g", source, 1000, c.recovery);
+    if (c.stored) {
+        runCommand("rm " + set.path() + "/*; cp " + MORVANE_TEST_DATA "/" + c.stored + "/* " +
+                   set.path());
+    }
     ASSERT_EQ(runCommand("cd " + set.path() + " && par2 verify -q -q g.par2"),
               c.recovery > 0 ? "exit 0:" : "exit 3:failed to set the main par file\n")
         << "the division's own recovery data is the standard's";
@@ -195,7 +206,7 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     EXPECT_EQ(std::count(health.begin(), health.end(), morvane::FileHealth::Damaged),
               c.damaged.size());
     const bool beyond = c.missing.size() + c.damaged.size() > std::size_t(c.recovery);
-    EXPECT_TRUE(check.recoverable || c.refusal != 0) << check.why;
+    EXPECT_EQ(check.recoverable, c.refusal == 0) << check.why;
     EXPECT_FALSE(check.recoverable && beyond);
     if (c.repairFirst) {
         const bool repaired = glu.repairSet();
@@ -212,7 +223,9 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     glu.setBigFileName("back.dat");
     glu.setBigFilePath(out.path());
     const bool checked = glu.checkExistence();
-    if (c.refusal == 12 && c.missing.size() > std::size_t(c.recovery)) {
+    // Refused at once when more chunks are missing than the data covers, or
+    // when the check already found too few intact recovery slices.
+    if (c.refusal == 12 && (c.missing.size() > std::size_t(c.recovery) || !checked)) {
         EXPECT_FALSE(checked);
         EXPECT_EQ(glu.ErrorCode(), 12);
     } else {
@@ -262,7 +275,32 @@ INSTANTIATE_TEST_SUITE_P(
         GlueRepair{"chunkOneByteLonger", 1, {}, {kLonger + 4}, false, 0},
         GlueRepair{"damagedWithoutChecksumFile", 2, {}, {5}, false, 0, lose("g.sha256")},
         GlueRepair{"twoMissingOneDamaged", 2, {2, 5}, {3}, false, 12},
+        GlueRepair{"threeDamagedChecksumFileLost", 2, {}, {1, 2, 3}, false, 14, lose("g.sha256")},
         GlueRepair{"recoverySliceDamaged", 1, {2}, {}, false, 12, flip("g.vol0+1.par2")},
+        GlueRepair{"recoverySliceDamagedRepair",
+                   1,
+                   {2},
+                   {},
+                   false,
+                   12,
+                   flip("g.vol0+1.par2"),
+                   false,
+                   false,
+                   "g.hed",
+                   true},
+        GlueRepair{"round3Set", 2, {}, {}, false, 0, none, false, false, "g.hed", false, "round3"},
+        GlueRepair{"round3SetChunkDamaged",
+                   2,
+                   {},
+                   {3},
+                   false,
+                   0,
+                   none,
+                   false,
+                   false,
+                   "g.hed",
+                   true,
+                   "round3"},
         GlueRepair{"foreignSameSizes", 1, {}, {}, false, 0, foreign(5077), false, true},
         GlueRepair{"foreignWithAChunkLost", 1, {3}, {}, false, 12, foreign(5077), false, true},
         GlueRepair{"headerLostOpenedThroughIndex",
@@ -276,6 +314,16 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    "g.par2"},
         GlueRepair{"olderSetOtherSizes", 0, {}, {}, false, 0, foreign(3500)},
+        GlueRepair{"headerLostSlicesTooFewForAChunk",
+                   0,
+                   {},
+                   {},
+                   false,
+                   0,
+                   smallSlices,
+                   false,
+                   false,
+                   "g.par2"},
         GlueRepair{"repairedInPlace", 2, {1}, {4}, false, 0, none, false, false, "g.hed", true},
         GlueRepair{
             "repairBeyondTheData", 1, {2, 5}, {}, false, 12, none, false, false, "g.hed", true}),
