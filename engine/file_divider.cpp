@@ -331,8 +331,10 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     // The recovery data covers the checksum file, and reads the large file
     // again for the few chunks it has to correct.
     if (s.ok() && m_recoveryChunks > 0) {
-        // The encoder's finish does not count its bytes: no total.
-        m_run.phase().enter(RunPhaseKind::WritingRecovery);
+        // The finish counts the slices it writes from memory; those kept in
+        // their files are already written, and it counts nothing for them.
+        m_run.phase().enterFollowing(RunPhaseKind::WritingRecovery, &recovery.bytesFinished(),
+                                     recovery.finishBytes());
         s = recovery.finish(checksums);
     }
     if (s.ok()) s = m_layer->close(*source);

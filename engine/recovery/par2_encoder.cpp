@@ -576,6 +576,12 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     return s;
 }
 
+int64_t Par2Encoder::finishBytes() const {
+    int64_t bytes = 0;
+    for (const Target& t : m_targets) bytes += t.memory ? int64_t(m_sliceSize) : 0;
+    return bytes;
+}
+
 Status Par2Encoder::addSmallInput(const InputFile& in, const char* data, std::size_t bytes) {
     std::vector<char> buffer(bytes + kScratchSlack);
     const char* aligned = alignedLike(buffer.data(), m_scratch.get());
@@ -730,8 +736,12 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
         putLe32(header.data() + kPacketHeaderBytes, static_cast<uint32_t>(e));
         const Target& t = m_targets[e];
         s = m_layer.writeAt(*t.file, t.packetOffset, header.data(), header.size());
-        if (s.ok() && t.memory) {
-            s = m_layer.writeAt(*t.file, t.dataOffset, t.memory.get(), m_sliceSize);
+        // In pieces, so that a stop waits for one piece at most.
+        for (std::size_t done = 0; s.ok() && t.memory && done < m_sliceSize; done += kFilePiece) {
+            if (stopped(m_stop)) return cancelled();
+            const std::size_t n = std::min(m_sliceSize - done, kFilePiece);
+            s = m_layer.writeAt(*t.file, t.dataOffset + int64_t(done), t.memory.get() + done, n);
+            m_bytesFinished.fetch_add(int64_t(n), std::memory_order_relaxed);
         }
         if (!s.ok()) return s;
     }

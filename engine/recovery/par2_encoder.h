@@ -63,6 +63,10 @@ class Par2Encoder : public BlockConsumer {
 
     // The bytes of the blocks encoded so far; any thread.
     const std::atomic<int64_t>& bytesEncoded() const { return m_bytesEncoded; }
+    // The bytes of recovery slices held in memory that finish writes out,
+    // and those of them written so far (any thread).
+    int64_t finishBytes() const;
+    const std::atomic<int64_t>& bytesFinished() const { return m_bytesFinished; }
 
     // Names of the files start opens, the set's description first.
     std::vector<std::string> outputNames() const;
@@ -126,6 +130,7 @@ class Par2Encoder : public BlockConsumer {
     int64_t m_firstSequence = 1;
     int64_t m_taken = 0;
     std::atomic<int64_t> m_bytesEncoded{0};
+    std::atomic<int64_t> m_bytesFinished{0};
     // The hash helper's state between blocks.
     std::unique_ptr<HashState> m_hashState;
     int32_t m_chunksHashed = 0;

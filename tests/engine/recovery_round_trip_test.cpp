@@ -101,6 +101,8 @@ struct GlueRepair {
     bool repairFirst = false;
     // A set of the same file written by older code, under tests/engine/data, used instead.
     const char* stored = nullptr;
+    // Damage then lies this many bytes short of a chunk's end, past its first 16 KiB.
+    int32_t chunkSize = 1000;
 };
 
 // Damage entries past these are cut to half their length, or made one byte longer.
@@ -163,8 +165,8 @@ struct ReadOnlyFolder : morvane::FileLayer {
 TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     const GlueRepair& c = GetParam();
     TempDir work, set, out;
-    const Bytes source = randomBytes(5 * 1000 + 77, 99);
-    divideInto(work.path(), set.path(), "g", source, 1000, c.recovery);
+    const Bytes source = randomBytes(5 * std::size_t(c.chunkSize) + 77, 99);
+    divideInto(work.path(), set.path(), "g", source, c.chunkSize, c.recovery);
     if (c.stored) {
         runCommand("rm " + set.path() + "/*; cp " + MORVANE_TEST_DATA "/" + c.stored + "/* " +
                    set.path());
@@ -181,8 +183,8 @@ TEST_P(GlueRepairTest, RebuildsWhatTheRecoveryDataCovers) {
     for (int32_t d : c.damaged) {
         const std::string name = "g_" + std::to_string(d % kCut) + ".div";
         Bytes bytes = chunks[name];
-        bytes[7] ^= d < kCut ? 0x20 : 0;
-        bytes = d < kCut ? bytes : d < kLonger ? bytes.substr(0, 500) : bytes + "x";
+        bytes[c.chunkSize > 1000 ? bytes.size() - 7 : 7] ^= d < kCut ? 0x20 : 0;
+        bytes = d < kCut ? bytes : d < kLonger ? bytes.substr(0, bytes.size() / 2) : bytes + "x";
         writeFile(set.file(name), bytes);
     }
     c.harm(set);
@@ -324,6 +326,19 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    false,
                    "g.par2"},
+        GlueRepair{"damagedPastTheFirst16KiB",
+                   1,
+                   {},
+                   {2},
+                   false,
+                   0,
+                   none,
+                   false,
+                   false,
+                   "g.hed",
+                   false,
+                   nullptr,
+                   40000},
         GlueRepair{"repairedInPlace", 2, {1}, {4}, false, 0, none, false, false, "g.hed", true},
         GlueRepair{
             "repairBeyondTheData", 1, {2, 5}, {}, false, 12, none, false, false, "g.hed", true}),
