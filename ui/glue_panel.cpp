@@ -171,7 +171,7 @@ void GluePanel::showGlueInfo() {
     const std::string& checksums = objGlu->ChecksumFileName();
     lblGChecksum->setText(checksums.empty() ? QStringLiteral("none") : fromEngineText(checksums));
     lblGRecovery->setText(recoveryChunksText(objGlu->RecoveryChunks()));
-    cmdRepair->setEnabled(false);
+    offerRepair(false);
 }
 
 QString GluePanel::proposedOutputName() const {
@@ -260,7 +260,7 @@ void GluePanel::runCheck(bool repair) {
 
 void GluePanel::checkEnded(const RunOutcome& outcome, bool repair) {
     if (!objGlu) return;
-    cmdRepair->setEnabled(false);
+    offerRepair(false);
     if (outcome.stopped) {
         setStatus(repair ? tr("Repair stopped.") : tr("Check stopped."));
         return;
@@ -279,7 +279,12 @@ void GluePanel::checkEnded(const RunOutcome& outcome, bool repair) {
         return;
     }
     setStatus(checkSummaryText(check));
-    cmdRepair->setEnabled(!check.lost().empty() && check.recoverable);
+    offerRepair(!check.lost().empty() && check.recoverable);
+}
+
+void GluePanel::offerRepair(bool offered) {
+    m_repairOffered = offered;
+    cmdRepair->setEnabled(offered && !m_busy.isRunning());
 }
 
 void GluePanel::runSucceeded() {
@@ -293,6 +298,8 @@ void GluePanel::runSucceeded() {
 
 void GluePanel::enableRunControls(bool enabled) {
     cmdGlu->setEnabled(enabled);
+    cmdCheck->setEnabled(enabled);
+    cmdRepair->setEnabled(enabled && m_repairOffered);
 }
 
 void GluePanel::cmdGCancel_Click() {

@@ -45,6 +45,9 @@ class GluePanel : public EnginePanel {
     void cmdRepair_Click();
     void runCheck(bool repair);
     void checkEnded(const RunOutcome& outcome, bool repair);
+    // Repair is offered after a Check that found what the recovery data
+    // can rebuild; the button is usable only while no run goes on.
+    void offerRepair(bool offered);
     void objGlu_onError(const EngineSnapshot& engine);
     void objGlu_onNewDivision(const EngineSnapshot& engine);
     void objGlu_onComplete(const EngineSnapshot& engine);
@@ -69,6 +72,7 @@ class GluePanel : public EnginePanel {
     QPushButton* cmdGCancel = nullptr;
     QPushButton* cmdCheck = nullptr;
     QPushButton* cmdRepair = nullptr;
+    bool m_repairOffered = false;
 };
 
 }  // namespace morvane

@@ -158,6 +158,7 @@ TEST_F(GluePanelTest, StopByItsAccessKeyEndsAGlueAndLeavesNothing) {
     chooseHeader(path(QStringLiteral("data.hed")));
     desktop.fileAnswers.push_back(path(QStringLiteral("restored.bin")));
     whenStatusShows(QStringLiteral("Processing 1 of 4 Chunks. (9.1%)"), 1000, [&] {
+        EXPECT_FALSE(button("cmdCheck")->isEnabled() || button("cmdRepair")->isEnabled());
         // An access key clicks its button a moment later, as a person sees it.
         const QSignalSpy clicks(button("cmdStop"), &QPushButton::clicked);
         QTest::keyClick(window.get(), Qt::Key_T, Qt::AltModifier);
