@@ -50,8 +50,8 @@ int runWindowProgram(char* argv[]) {
             tried = place;
         }
     }
-    writeAll(STDERR_FILENO, "morvane: cannot start the window: " + escapeForTerminal(tried) +
-                                ": " + strerror(failure) + "\n");
+    writeAll(STDERR_FILENO, "morvane: cannot start the window: " + escapeForTerminal(tried) + ": " +
+                                strerror(failure) + "\n");
     return kNoWindowProgram;
 }
 

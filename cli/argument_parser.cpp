@@ -1,6 +1,5 @@
 #include "cli/argument_parser.h"
 
-
 namespace morvane {
 
 const OptionSpec* ArgumentParser::find(const std::string& name) const {

@@ -89,18 +89,17 @@ int checkTarget(const FileDivider& divider, const DivisionTarget& target, bool f
     const std::string& folder = target.folder;
     const int failure = folderProblem(folder);
     if (failure != 0) {
-        return console.failEarly(
-            "divide", kExitFailed,
-            "divide failed: " + folder + ": " + strerror(failure));
+        return console.failEarly("divide", kExitFailed,
+                                 "divide failed: " + folder + ": " + strerror(failure));
     }
     const int32_t chunks = divider.NumOfChunks();
     const auto present = existingOutputs(folder, target.prefix, chunks, target.recovery);
     if (!present.empty() && !force) {
-        return console.failEarly(
-            "divide", kExitFailed,
-            "divide refused: " + nameList(present) + " in " + folder +
-                (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
-                (present.size() == 1 ? "it" : "them"));
+        return console.failEarly("divide", kExitFailed,
+                                 "divide refused: " + nameList(present) + " in " + folder +
+                                     (present.size() == 1 ? " exists" : " exist") +
+                                     " already; --force replaces " +
+                                     (present.size() == 1 ? "it" : "them"));
     }
     return kExitDone;
 }
@@ -121,9 +120,9 @@ int divide(FileDivider& divider, const DivisionTarget& target, CommandContext& c
     JsonObject& json = run.json();
     if (done) {
         json.addString("result", "done");
-        context.console.note("File Successfully Divided! " +
-                             target.folder + headerFileName(target.prefix) +
-                             ": " + grouped(chunks) + (chunks == 1 ? " chunk" : " chunks"));
+        context.console.note("File Successfully Divided! " + target.folder +
+                             headerFileName(target.prefix) + ": " + grouped(chunks) +
+                             (chunks == 1 ? " chunk" : " chunks"));
     } else if (divider.Stopped()) {
         status = run.stopped("Division");
     } else {
@@ -191,9 +190,9 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     int64_t recovery = 0;
     if (args.has("recovery") &&
         !readCount(args.value("recovery"), std::numeric_limits<int32_t>::max(), &recovery)) {
-        return usageError(*this, console,
-                          "--recovery '" + args.value("recovery") +
-                              "' is not a number of recovery chunks");
+        return usageError(
+            *this, console,
+            "--recovery '" + args.value("recovery") + "' is not a number of recovery chunks");
     }
     const std::string prefixGiven = args.value("prefix");
     if (args.has("prefix") && (prefixGiven.empty() || prefixGiven.find('/') != std::string::npos))
@@ -205,9 +204,9 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0 &&
         (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode))) {
-        return console.failEarly("divide", kExitFailed,
-                                 "divide failed: " + path +
-                                     ": not a regular file (a FIFO, a socket or a device)");
+        return console.failEarly(
+            "divide", kExitFailed,
+            "divide failed: " + path + ": not a regular file (a FIFO, a socket or a device)");
     }
     FileDivider divider;
     divider.setBigFileName(fileName);

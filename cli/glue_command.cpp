@@ -34,9 +34,9 @@ int checkOutput(const std::string& output, bool force, const Console& console) {
     splitPath(output, &outputFolder, &outputName);
     const int failure = folderProblem(outputFolder);
     if (failure != 0 || outputName.empty()) {
-        return console.failEarly("glue", kExitFailed,
-                                 "glue failed: " + output + ": " +
-                                     strerror(failure != 0 ? failure : EISDIR));
+        return console.failEarly(
+            "glue", kExitFailed,
+            "glue failed: " + output + ": " + strerror(failure != 0 ? failure : EISDIR));
     }
     struct stat info;
     if (lstat(output.c_str(), &info) == 0 && !force) {
@@ -73,9 +73,9 @@ int openSet(const Command& command, const ArgumentParser& args, FileGlue& glue,
     const std::string why = headerName.empty() || prefix.empty()
                                 ? std::string(engineMessage(kInvalidHeaderFile))
                                 : glue.ErrorDescription();
-    return console.failEarly(
-        name, !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
-        name + " failed: " + header + ": " + why);
+    return console.failEarly(name,
+                             !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
+                             name + " failed: " + header + ": " + why);
 }
 
 std::string safeOutputName(const std::string& stored) {
