@@ -41,6 +41,8 @@ struct Sample {
     double seconds = 0;
     // Processor time, user and system, of the process and its threads.
     double cpuSeconds = 0;
+    double userSeconds = 0;
+    double systemSeconds = 0;
     long maxRssKiB = 0;
     bool ok = false;
 };
@@ -66,9 +68,10 @@ struct Series {
         for (const Sample& s : samples) m = std::max(m, s.seconds);
         return m;
     }
-    double medianCpu() const {
+    double medianCpu() const { return medianOf(&Sample::cpuSeconds); }
+    double medianOf(double Sample::*field) const {
         std::vector<double> t;
-        for (const Sample& s : samples) t.push_back(s.cpuSeconds);
+        for (const Sample& s : samples) t.push_back(s.*field);
         std::sort(t.begin(), t.end());
         if (t.empty()) return 0;
         return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
@@ -119,7 +122,9 @@ Sample runTimed(const std::vector<std::string>& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sample.maxRssKiB = usage.ru_maxrss;
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    sample.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    sample.userSeconds = seconds(usage.ru_utime);
+    sample.systemSeconds = seconds(usage.ru_stime);
+    sample.cpuSeconds = sample.userSeconds + sample.systemSeconds;
     sample.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!sample.ok) die("command failed: " + args[0] + " " + (args.size() > 1 ? args[1] : ""));
     return sample;
@@ -493,6 +498,11 @@ int main(int argc, char** argv) {
         "%+.1f %%, morvane glue / engine %+.1f %%\n",
         100.0 * (medianCpuRatio(programDivide, divide) - 1.0),
         100.0 * (medianCpuRatio(programGlue, glue) - 1.0));
+    std::printf("User / system time, medians:");
+    for (const Series* s : {&divide, &programDivide, &glue, &programGlue}) {
+        std::printf(" %s %.3f / %.3f s%s", s->name.c_str(), s->medianOf(&Sample::userSeconds),
+                    s->medianOf(&Sample::systemSeconds), s == &programGlue ? "\n" : ";");
+    }
     std::printf("\nPeak resident memory of the engine process: divide %.1f MiB, glue %.1f MiB\n",
                 divide.peakRssKiB() / 1024.0, glue.peakRssKiB() / 1024.0);
     std::printf(

@@ -1,7 +1,5 @@
 #include "cli/argument_parser.h"
 
-#include "cli/text_escape.h"
-
 namespace morvane {
 
 const OptionSpec* ArgumentParser::find(const std::string& name) const {
@@ -35,7 +33,7 @@ bool ArgumentParser::parse(const std::vector<std::string>& args) {
                                                : arg.substr(2, equals - 2);
         const OptionSpec* option = arg.compare(0, 2, "--") == 0 || isShort ? find(name) : nullptr;
         if (!option) {
-            m_error = "unknown option '" + escapeForTerminal(arg.substr(0, equals)) + "'";
+            m_error = "unknown option '" + arg.substr(0, equals) + "'";
             return false;
         }
         if (m_given.count(name)) {

@@ -5,7 +5,6 @@
 #include "cli/exit_codes.h"
 #include "cli/glue_command.h"
 #include "cli/json_object.h"
-#include "cli/text_escape.h"
 #include "engine/file_glue.h"
 #include "ui/check_text.h"
 
@@ -94,9 +93,9 @@ int CheckCommand::run(const ArgumentParser& args, CommandContext& context) {
         json.addString("result", intact ? "intact" : check.recoverable ? "repairable" : "damaged");
         const std::string text = checkSummaryText(check).toStdString();
         if (intact)
-            console.note(escapeForTerminal(text));
+            console.note(text);
         else
-            console.error(escapeForTerminal(text));
+            console.error(text);
     } else if (glue.Stopped()) {
         status = run.stopped("Check");
     } else {

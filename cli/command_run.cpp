@@ -5,7 +5,6 @@
 #include "cli/exit_codes.h"
 #include "cli/progress_line.h"
 #include "cli/run_monitor.h"
-#include "cli/text_escape.h"
 
 namespace morvane {
 
@@ -46,7 +45,7 @@ int CommandRun::stopped(const std::string& what) {
 
 void CommandRun::failed(const std::string& why) {
     m_json.addString("result", "failed");
-    m_context.console.error(m_command + " failed: " + escapeForTerminal(why));
+    m_context.console.error(m_command + " failed: " + why);
 }
 
 void CommandRun::addError(int code, bool system, const std::string& text) {

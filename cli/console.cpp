@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "cli/json_object.h"
+#include "cli/text_escape.h"
 
 namespace morvane {
 
@@ -42,11 +43,11 @@ bool Console::guardStandardDescriptors() {
 }
 
 void Console::error(const std::string& line) const {
-    writeAll(STDERR_FILENO, "morvane: " + line + "\n");
+    writeAll(STDERR_FILENO, "morvane: " + escapeForTerminal(line) + "\n");
 }
 
 void Console::note(const std::string& line) const {
-    if (!m_quiet) writeAll(STDERR_FILENO, line + "\n");
+    if (!m_quiet) writeAll(STDERR_FILENO, escapeForTerminal(line) + "\n");
 }
 
 int Console::failEarly(const std::string& command, int status, const std::string& line) const {

@@ -23,13 +23,15 @@ class Console {
     // True when standard error is a terminal and progress may be shown on it.
     bool showsProgress() const { return m_progress; }
 
+    // Lines are given as bytes, names unescaped: error() and note() escape
+    // them for the terminal, and a JSON result escapes them its own way.
     // "morvane: " + `line` on standard error.
     void error(const std::string& line) const;
     // `line` on standard error, unless quiet.
     void note(const std::string& line) const;
     // Ends a command before its run: `line` as error() writes it and, with
     // --json, an object with the command, "result": "failed",
-    // the exit status and the error's text. Returns `status`.
+    // the exit status and the error's text (`line`). Returns `status`.
     int failEarly(const std::string& command, int status, const std::string& line) const;
     // Whether the JSON result can be written at all: empty when it can,
     // otherwise why not (standard output closed, or a pipe with no reader).

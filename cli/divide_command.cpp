@@ -11,7 +11,6 @@
 #include "cli/json_object.h"
 #include "cli/output_names.h"
 #include "cli/size_argument.h"
-#include "cli/text_escape.h"
 #include "engine/division_header.h"
 #include "engine/file_divider.h"
 
@@ -33,7 +32,7 @@ std::string grouped(int64_t value) {
 std::string planChunks(const ArgumentParser& args, FileDivider& divider) {
     const int64_t fileSize = divider.BigFileSize();
     if (args.has("size")) {
-        const std::string given = escapeForTerminal(args.value("size"));
+        const std::string given = args.value("size");
         const SizeArgument size = readSizeArgument(args.value("size"));
         if (!size.valid)
             return "--size '" + given + "' is not a size: digits, then optionally KB, MB or GB";
@@ -51,7 +50,7 @@ std::string planChunks(const ArgumentParser& args, FileDivider& divider) {
         }
         return std::string();
     }
-    const std::string given = escapeForTerminal(args.value("count"));
+    const std::string given = args.value("count");
     int64_t count = 0;
     if (!readCount(args.value("count"), std::numeric_limits<int32_t>::max(), &count) || count < 1)
         return "--count '" + given + "' is not a number of chunks (1 or more, digits only)";
@@ -90,18 +89,17 @@ int checkTarget(const FileDivider& divider, const DivisionTarget& target, bool f
     const std::string& folder = target.folder;
     const int failure = folderProblem(folder);
     if (failure != 0) {
-        return console.failEarly(
-            "divide", kExitFailed,
-            "divide failed: " + escapeForTerminal(folder) + ": " + strerror(failure));
+        return console.failEarly("divide", kExitFailed,
+                                 "divide failed: " + folder + ": " + strerror(failure));
     }
     const int32_t chunks = divider.NumOfChunks();
     const auto present = existingOutputs(folder, target.prefix, chunks, target.recovery);
     if (!present.empty() && !force) {
-        return console.failEarly(
-            "divide", kExitFailed,
-            "divide refused: " + nameList(present) + " in " + escapeForTerminal(folder) +
-                (present.size() == 1 ? " exists" : " exist") + " already; --force replaces " +
-                (present.size() == 1 ? "it" : "them"));
+        return console.failEarly("divide", kExitFailed,
+                                 "divide refused: " + nameList(present) + " in " + folder +
+                                     (present.size() == 1 ? " exists" : " exist") +
+                                     " already; --force replaces " +
+                                     (present.size() == 1 ? "it" : "them"));
     }
     return kExitDone;
 }
@@ -122,9 +120,9 @@ int divide(FileDivider& divider, const DivisionTarget& target, CommandContext& c
     JsonObject& json = run.json();
     if (done) {
         json.addString("result", "done");
-        context.console.note("File Successfully Divided! " +
-                             escapeForTerminal(target.folder + headerFileName(target.prefix)) +
-                             ": " + grouped(chunks) + (chunks == 1 ? " chunk" : " chunks"));
+        context.console.note("File Successfully Divided! " + target.folder +
+                             headerFileName(target.prefix) + ": " + grouped(chunks) +
+                             (chunks == 1 ? " chunk" : " chunks"));
     } else if (divider.Stopped()) {
         status = run.stopped("Division");
     } else {
@@ -192,9 +190,9 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     int64_t recovery = 0;
     if (args.has("recovery") &&
         !readCount(args.value("recovery"), std::numeric_limits<int32_t>::max(), &recovery)) {
-        return usageError(*this, console,
-                          "--recovery '" + escapeForTerminal(args.value("recovery")) +
-                              "' is not a number of recovery chunks");
+        return usageError(
+            *this, console,
+            "--recovery '" + args.value("recovery") + "' is not a number of recovery chunks");
     }
     const std::string prefixGiven = args.value("prefix");
     if (args.has("prefix") && (prefixGiven.empty() || prefixGiven.find('/') != std::string::npos))
@@ -206,9 +204,9 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     struct stat info;
     if (stat(path.c_str(), &info) == 0 &&
         (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || S_ISCHR(info.st_mode))) {
-        return console.failEarly("divide", kExitFailed,
-                                 "divide failed: " + escapeForTerminal(path) +
-                                     ": not a regular file (a FIFO, a socket or a device)");
+        return console.failEarly(
+            "divide", kExitFailed,
+            "divide failed: " + path + ": not a regular file (a FIFO, a socket or a device)");
     }
     FileDivider divider;
     divider.setBigFileName(fileName);
@@ -216,9 +214,8 @@ int DivideCommand::run(const ArgumentParser& args, CommandContext& context) {
     if (fileName.empty() || !divider.analyze()) {
         return console.failEarly(
             "divide", kExitFailed,
-            "divide failed: " + escapeForTerminal(path) + ": " +
-                escapeForTerminal(fileName.empty() ? strerror(EISDIR)
-                                                   : divider.ErrorDescription()));
+            "divide failed: " + path + ": " +
+                (fileName.empty() ? strerror(EISDIR) : divider.ErrorDescription()));
     }
     const std::string problem = planChunks(args, divider);
     if (!problem.empty()) return usageError(*this, console, problem);

@@ -8,7 +8,6 @@
 #include "cli/console.h"
 #include "cli/exit_codes.h"
 #include "cli/json_object.h"
-#include "cli/text_escape.h"
 #include "engine/division_header.h"
 #include "engine/file_glue.h"
 #include "ui/recovery_text.h"
@@ -35,15 +34,15 @@ int checkOutput(const std::string& output, bool force, const Console& console) {
     splitPath(output, &outputFolder, &outputName);
     const int failure = folderProblem(outputFolder);
     if (failure != 0 || outputName.empty()) {
-        return console.failEarly("glue", kExitFailed,
-                                 "glue failed: " + escapeForTerminal(output) + ": " +
-                                     strerror(failure != 0 ? failure : EISDIR));
+        return console.failEarly(
+            "glue", kExitFailed,
+            "glue failed: " + output + ": " + strerror(failure != 0 ? failure : EISDIR));
     }
     struct stat info;
     if (lstat(output.c_str(), &info) == 0 && !force) {
         return console.failEarly(
             "glue", kExitFailed,
-            "glue refused: " + escapeForTerminal(output) + " exists already; --force replaces it");
+            "glue refused: " + output + " exists already; --force replaces it");
     }
     return kExitDone;
 }
@@ -74,9 +73,9 @@ int openSet(const Command& command, const ArgumentParser& args, FileGlue& glue,
     const std::string why = headerName.empty() || prefix.empty()
                                 ? std::string(engineMessage(kInvalidHeaderFile))
                                 : glue.ErrorDescription();
-    return console.failEarly(
-        name, !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
-        name + " failed: " + escapeForTerminal(header) + ": " + escapeForTerminal(why));
+    return console.failEarly(name,
+                             !headerName.empty() && isDamage(glue) ? kExitDamaged : kExitFailed,
+                             name + " failed: " + header + ": " + why);
 }
 
 std::string safeOutputName(const std::string& stored) {
@@ -163,7 +162,7 @@ int GlueCommand::run(const ArgumentParser& args, CommandContext& context) {
         json.addString("result", "done");
         const QString rebuiltText = rebuiltChunksText(QString::fromStdString(prefix),
                                                       glue.RebuiltChunks(), glue.RebuiltInPlace());
-        console.note("File Successfully Glued Together! " + escapeForTerminal(output) +
+        console.note("File Successfully Glued Together! " + output +
                      (rebuiltText.isEmpty() ? "" : " " + rebuiltText.toStdString()));
     } else if (checked && glue.Stopped()) {
         status = run.stopped("Glue");

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "cli/text_escape.h"
 #include "engine/division_header.h"
 #include "engine/recovery/par2_layout.h"
 
@@ -67,7 +66,7 @@ std::string nameList(const std::vector<std::string>& names, std::size_t most) {
     const std::size_t shown = names.size() > most + 1 ? most : names.size();
     for (std::size_t i = 0; i < shown; ++i) {
         if (i > 0) text += i + 1 == shown && shown == names.size() ? " and " : ", ";
-        text += escapeForTerminal(names[i]);
+        text += names[i];
     }
     if (shown < names.size()) text += " and " + std::to_string(names.size() - shown) + " more";
     return text;

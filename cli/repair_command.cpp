@@ -6,7 +6,6 @@
 #include "cli/exit_codes.h"
 #include "cli/glue_command.h"
 #include "cli/json_object.h"
-#include "cli/text_escape.h"
 #include "engine/file_glue.h"
 #include "ui/check_text.h"
 
@@ -60,7 +59,7 @@ int RepairCommand::run(const ArgumentParser& args, CommandContext& context) {
             text = "Repaired:";
             for (const std::string& name : rebuilt) text += " " + name;
         }
-        console.note(escapeForTerminal(text));
+        console.note(text);
     } else if (glue.Stopped()) {
         status = run.stopped("Repair");
     } else {

@@ -2,11 +2,13 @@
 include(GNUInstallDirs)
 
 install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS morvane_window RUNTIME DESTINATION ${MORVANE_WINDOW_FOLDER})
 # A stripped install (the package's) also drops the compilers' notes.
 install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
         execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
             \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/morvane\"
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${MORVANE_WINDOW_FOLDER}/morvane_window\"
             COMMAND_ERROR_IS_FATAL ANY)
     endif()")
 add_subdirectory(data)

@@ -18,7 +18,8 @@ for dep in libqt6widgets6 libqt6gui6 libqt6core6 libc6 fonts-dejavu-core fonts-d
     echo "$depends" | grep -q "\b$dep\b" || fail "Depends lacks $dep: $depends"
 done
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/bin/morvane ./usr/share/applications/example.morvane.Morvane.desktop \
+for f in ./usr/bin/morvane ./usr/libexec/morvane/morvane_window \
+         ./usr/share/applications/example.morvane.Morvane.desktop \
          ./usr/share/metainfo/example.morvane.Morvane.metainfo.xml \
          ./usr/share/icons/hicolor/32x32/apps/morvane.png \
          ./usr/share/icons/hicolor/scalable/apps/morvane.svg \

@@ -139,6 +139,9 @@ printf 0123456789 >"$(printf 'caf\xe9.bin')"
 grep -q '"prefix":"caf\\udce9"' "$out/stdout" || fail "JSON result: $(cat "$out/stdout")"
 grep -q '^File Successfully Divided! ./caf\\xe9.hed' "$out/stderr" || fail "printed: $(cat "$out/stderr")"
 [ -f "$(printf 'caf\xe9_3.div')" ] || fail "the chunks of the non-UTF-8 name are not there"
+# An error's text in the JSON result escapes the name as the rest of it does.
+"$morvane" glue "$(printf 'caf\xe9.hed')" --to "$(printf 'caf\xe9.bin')" --json >"$out/stdout" 2>/dev/null
+grep -q '"text":"glue refused: caf\\udce9.bin exists' "$out/stdout" || fail "JSON error: $(cat "$out/stdout")"
 # The result cannot be written: nothing is glued.
 "$morvane" glue "$(printf 'caf\xe9.hed')" --to out --json >&- 2>"$out/stderr"
 [ $? -eq 1 ] && [ ! -e out ] || fail "a glue with standard output closed: $(cat "$out/stderr")"
