@@ -370,7 +370,6 @@ Status OutputSet::renameOutputs(bool last) {
     bool renamed = false;
     for (auto& output : m_outputs) {
         if (output->last != last || output->temporary.empty()) continue;
-        if (stopping()) return Status::SysError(ECANCELED);
         const Status s =
             m_layer->rename(m_folderPath + output->temporary, m_folderPath + output->name);
         if (!s.ok()) return s;
@@ -423,7 +422,8 @@ Status OutputSet::setAside() {
     for (const auto& entry : entries) {
         if (!s.ok()) break;
         if (entry.aside.empty()) continue;
-        if (stopping()) {
+        // Nothing has its final name yet: a stop puts back what was set aside.
+        if (m_stop && *m_stop) {
             s = Status::SysError(ECANCELED);
             break;
         }
@@ -456,7 +456,8 @@ Status OutputSet::commit() {
     for (auto& output : m_outputs) {
         if (s.ok() && output->file && output->file->isOpen()) s = m_layer->close(*output->file);
     }
-    if (s.ok() && stopping()) s = Status::SysError(ECANCELED);
+    // Up to here a stop leaves nothing; once the renames begin they finish.
+    if (s.ok() && m_stop && *m_stop) s = Status::SysError(ECANCELED);
     if (!s.ok()) return s;
     endFlusher();
     if (!m_folder) {
@@ -499,7 +500,7 @@ Status OutputSet::commit() {
 void OutputSet::endFlusher() {
     if (!m_flusher) return;
     // A stopped run does not wait for a flush the kernel cannot interrupt.
-    if (stopping()) {
+    if (m_stop && *m_stop) {
         m_flusher->detach();
     } else {
         m_flusher->stop();

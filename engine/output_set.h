@@ -44,9 +44,8 @@ namespace morvane {
 // the folder, renames the outputs created `last` (the header: what makes a
 // set) and flushes the folder again; only then are the set-aside files
 // removed. A failure at any step removes the new files and puts the older
-// ones back, and so does a stop before the `last` outputs' renames. The
-// folder is flushed with fsync, or, where it cannot be opened, with syncfs
-// through one of the run's files.
+// ones back. The folder is flushed with fsync, or, where it cannot be
+// opened, with syncfs through one of the run's files.
 //
 // For a run that asks for it, an output whose final name is something other
 // than a regular file (a block device, /dev/null, a FIFO) is written in
@@ -127,10 +126,9 @@ class OutputSet {
     // Hands a completely written file to writeback and closes it.
     Status retire(File& file);
     // Puts every output under its final name, as described above. Returns
-    // ECANCELED when `stop` was set before the `last` outputs' renames
-    // began: the run's files are then removed, and the renames done are
-    // rolled back (one rename per older file set aside, the rest removals).
-    // Once the `last` outputs are being renamed the commit completes.
+    // ECANCELED when `stop` was set during the final flush, or while older
+    // files were set aside; the run's files are then removed and the older
+    // ones put back. Once the new files are being renamed they all are.
     Status commit();
     // Removes every temporary file of the run and forgets the run.
     void abandon();
@@ -163,8 +161,6 @@ class OutputSet {
     static Leftovers removeLeftoversOf(FileLayer& layer, const std::string& folder,
                                        const std::vector<std::string>& entries,
                                        const OutputNames& names, std::size_t maxName);
-    // True once `stop` is set.
-    bool stopping() const { return m_stop && m_stop->load(); }
     Status flushAll();
     // Sets aside the older files of the final names, the last output's first.
     Status setAside();

@@ -22,8 +22,8 @@
 # The command line (MORVANE) is interrupted (SIGINT) in the same phases, and
 # its check and repair while reading, rebuilding, flushing and committing:
 # it stops its run as the window's Stop does and exits with 130, leaving the
-# folder exactly as it was; a signal that comes once the header's (or the
-# glued file's) rename has begun lets the run complete, with status 0.
+# folder exactly as it was; a signal that comes once the commit's renames
+# have begun lets the run complete, with status 0.
 #
 #   kill_test.sh RUNNER [MORVANE]   (RUNNER: the morvane_bench_run program)
 # Exits 77 (skipped) without root, or when neither file system can be had.
