@@ -11,7 +11,8 @@
 #   MORVANE_SCREENSHOT_DIR=docs QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \
 #       sh tests/ui/under_window_manager.sh build/tests/ui/morvane_ui_e2e \
 #       --gtest_filter=EndToEnd.TheWindowAnswersDuringARunAndStopsIt
-# The glue rebuilding a chunk (window-glue-rebuilding.png) is pictured only
+# The glue checking and rebuilding a chunk (window-glue-checking.png,
+# window-glue-rebuilding.png) are pictured only
 # on a slow disk: mount the slow file system on /tmp/demo first (as root):
 #   xvfb-run -a -s "-screen 0 1024x768x24" sh tests/ui/under_window_manager.sh \
 #       bash tests/durability/slow_fs.sh /var/tmp/demo-backing /tmp/demo \
@@ -110,6 +111,11 @@ start
 xdotool key ctrl+u
 answer 'Open header file' "$demo/holiday-video.hed"
 xdotool key alt+k
+# On a slow disk the check takes long enough to be seen reading a chunk.
+if $slow; then
+    sleep 0.3
+    shoot window-glue-checking.png
+fi
 sleep 3
 shoot window-glue-check.png
 

@@ -294,6 +294,7 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
         // are part of its pace, and the encoder lags the copy by a few blocks.
         m_run.phase().enterFollowing(RunPhaseKind::WritingChunks, &recovery.bytesEncoded(),
                                      m_bigFileSize);
+        if (s.ok()) m_run.phase().expectLater(recovery.expectedFinishWork());
     }
     // The phase must not follow the encoder's count once the encoder is gone.
     const struct FollowGuard {

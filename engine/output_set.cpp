@@ -422,6 +422,11 @@ Status OutputSet::setAside() {
     for (const auto& entry : entries) {
         if (!s.ok()) break;
         if (entry.aside.empty()) continue;
+        // Nothing has its final name yet: a stop puts back what was set aside.
+        if (m_stop && *m_stop) {
+            s = Status::SysError(ECANCELED);
+            break;
+        }
         s = m_layer->renameExclusive(m_folderPath + entry.name, m_folderPath + entry.aside);
         if (s.ok()) m_asides.push_back({entry.name, entry.aside});
     }

@@ -58,6 +58,7 @@ RunPhaseSnapshot RunPhase::snapshot() const {
     s.total = m_total;
     s.done = m_follow ? m_follow->load() - m_followBase : m_done.load();
     s.lastFlushMs = m_flushMs->load();
+    s.laterWork = m_later.load();
     return s;
 }
 

@@ -38,6 +38,10 @@ struct RunPhaseSnapshot {
     // How long the run's last background flush of its outputs took, in
     // milliseconds; -1 before the first. The final flush is much like it.
     int64_t lastFlushMs = -1;
+    // The work the run expects after the current phase, in bytes of the
+    // current phase (each taking as long as one of them); -1 when the run
+    // does not tell.
+    int64_t laterWork = -1;
 };
 
 // The phase's text as the user reads it: "Writing chunks", "Writing recovery
@@ -56,6 +60,8 @@ class RunPhase {
     void enterFollowing(RunPhaseKind kind, const std::atomic<int64_t>* counter, int64_t total);
     // Stops following a counter: the bytes done stay as it last had them.
     void stopFollowing();
+    // Sets the snapshot's laterWork, for this phase and the ones after it.
+    void expectLater(int64_t work) { m_later.store(work); }
     // Adds `bytes` to the bytes done of the current phase. Any thread.
     void advance(int64_t bytes) { m_done.fetch_add(bytes, std::memory_order_relaxed); }
     // The counter that `advance` adds to, for loops that count by themselves.
@@ -64,6 +70,7 @@ class RunPhase {
     void reset() {
         enter(RunPhaseKind::Idle);
         m_flushMs->store(-1);
+        m_later.store(-1);
     }
     // Where the run's outputs put how long each background flush took.
     // Shared: a flush the kernel cannot interrupt may end after the run.
@@ -77,6 +84,7 @@ class RunPhase {
     std::string m_subject;
     std::atomic<int64_t> m_total{0};
     std::atomic<int64_t> m_done{0};
+    std::atomic<int64_t> m_later{-1};
     const std::atomic<int64_t>* m_follow = nullptr;
     int64_t m_followBase = 0;
     std::shared_ptr<std::atomic<int64_t>> m_flushMs = std::make_shared<std::atomic<int64_t>>(-1);

@@ -23,9 +23,12 @@ QString checkSummaryText(const SetCheck& check) {
     constexpr int kNamesShown = 5;
     QString text = lost.mid(0, kNamesShown).join(", ");
     if (lost.size() > kNamesShown) text += QString(" and %1 more").arg(lost.size() - kNamesShown);
-    if (check.recoverable) return text + ": the recovery data can rebuild them";
+    const QString them = lost.size() == 1 ? QString("it") : QString("them");
+    if (check.recoverable) return text + ": the recovery data can rebuild " + them;
     const QString why = QString::fromStdString(check.why);
-    if (check.recoveryUsed) return text + ": the recovery data cannot rebuild them (" + why + ")";
+    if (check.recoveryUsed) {
+        return text + ": the recovery data cannot rebuild " + them + " (" + why + ")";
+    }
     return text + ": " + why + limited;
 }
 

@@ -238,22 +238,9 @@ void GluePanel::runCheck(bool repair) {
         return outcome;
     };
     request.stopEngine = [glue] { glue->requestStop(); };
-    // The bytes of the files read so far, one file's phase after another.
-    struct Read {
-        std::string subject;
-        int64_t before = 0;
-        int64_t last = 0;
-    };
-    auto read = std::make_shared<Read>();
-    request.bytesDone = [glue, read] {
-        const RunPhaseSnapshot phase = glue->Phase();
-        if (phase.subject != read->subject) {
-            read->before += read->last;
-            read->subject = phase.subject;
-        }
-        read->last = phase.done;
-        return std::min(read->before + read->last, glue->BigFileSize());
-    };
+    // Each file read, rebuilt and flushed is a phase of its own, as in a glue.
+    request.bytesDone = [glue] { return glue->Phase().done; };
+    request.phase = [glue] { return glue->Phase(); };
     request.ended = [this, repair](const RunOutcome& outcome) { checkEnded(outcome, repair); };
     emit runRequested(request);
 }

@@ -204,7 +204,10 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     if (m_phaseUntold) return;
     const bool copying =
         phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
-    const int64_t after = copying ? m_request.laterBytes : 0;
+    // What the engine expects of the phases after the copy, once it can
+    // tell; the plan's bytes until then.
+    const int64_t after =
+        !copying ? 0 : (phase.laterWork >= 0 ? phase.laterWork : m_request.laterBytes);
     // The final flush is much like the last background one.
     m_progress.setUncountedSeconds(copying && phase.lastFlushMs > 0 ? phase.lastFlushMs / 1000.0
                                                                     : 0.0);

@@ -582,6 +582,29 @@ int64_t Par2Encoder::finishBytes() const {
     return bytes;
 }
 
+double Par2Encoder::misplacedChance(const InputFile& in) {
+    // The ID's place in the range, as fileIdLess orders it; the checksum
+    // file's ID is as likely anywhere in it.
+    const double place = (in.info.id[15] * 256.0 + in.info.id[14] + 0.5) / 65536.0;
+    return in.info.id[15] >= 0x80 ? 1.0 - place : place;
+}
+
+int64_t Par2Encoder::expectedFinishWork() const {
+    if (m_targets.empty()) return 0;
+    const bool inFiles = !m_targets.front().memory;
+    // The bytes a block of the copy writes, and so what a byte of work is.
+    const double writesPerByte = 1.0 + (inFiles ? double(m_targets.size()) : 0.0);
+    double corrected = 0;
+    for (int32_t k = 0; k < m_plan.chunks.numOfChunks && m_targets.size() > 1; ++k) {
+        corrected += misplacedChance(m_inputs[k]) * double(m_inputs[k].info.length);
+    }
+    // A correction adds to every slice but the first; in memory it costs
+    // only the read of the chunk, left out here.
+    const double written =
+        double(finishBytes()) + (inFiles ? corrected * double(m_targets.size() - 1) : 0.0);
+    return static_cast<int64_t>(written / writesPerByte);
+}
+
 Status Par2Encoder::addSmallInput(const InputFile& in, const char* data, std::size_t bytes) {
     std::vector<char> buffer(bytes + kScratchSlack);
     const char* aligned = alignedLike(buffer.data(), m_scratch.get());

@@ -67,6 +67,13 @@ class Par2Encoder : public BlockConsumer {
     // and those of them written so far (any thread).
     int64_t finishBytes() const;
     const std::atomic<int64_t>& bytesFinished() const { return m_bytesFinished; }
+    // The work finish is expected to do, after start, in bytes of blocks
+    // that take as long to take in: the slices it writes from memory, and
+    // the slices' share of the chunks it is expected to correct (each chunk
+    // with the chance that the checksum file's ID sorts on the other side of
+    // the chunk's than guessed). A block written to disk with the slices in
+    // their files also costs a write of each slice.
+    int64_t expectedFinishWork() const;
 
     // Names of the files start opens, the set's description first.
     std::vector<std::string> outputNames() const;
@@ -95,6 +102,8 @@ class Par2Encoder : public BlockConsumer {
     void addInMemory(char* dst, uint16_t coefficient, const char* data, std::size_t bytes,
                      bool overwrite, char* scratch) const;
     uint16_t constant(int32_t inputIndex, uint32_t exponent) const;
+    // The chance that chunk input `in` is encoded with the wrong place.
+    static double misplacedChance(const InputFile& in);
     Status hashWholeInput(const char* data, std::size_t n, InputFile* file);
     // Names every chunk and reads its first 16 KiB from `source` for its
     // File ID, several chunks' MD5 at once.

@@ -534,7 +534,8 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{Run::Divide, Op::Write, 2, false, P::WritingChunks},       // chunk 1
         StopCase{Run::Divide, Op::OpenWrite, 5, false, P::WritingChunks},   // the checksum file
         StopCase{Run::Divide, Op::FlushFileSystem, 1, false, P::Flushing},  // the final flush
-        StopCase{Run::Divide, Op::Rename, 1, true, P::Flushing},            // the commit
+        StopCase{Run::Divide, Op::Rename, 1, false, P::Flushing},           // setting aside
+        StopCase{Run::Divide, Op::Rename, kLast, true, P::Flushing},        // the header's
         StopCase{Run::Glue, Op::Read, 1, false, P::Gluing},
         StopCase{Run::Glue, Op::Write, 3, false, P::Gluing},
         StopCase{Run::Glue, Op::FlushFileSystem, 1, false, P::Flushing},

@@ -440,7 +440,7 @@ TEST_F(GluePanelTest, CheckFindsADamagedChunkAndRepairMendsItInPlace) {
     button("cmdCheck")->click();
     runToEnd();
     EXPECT_EQ(label("lblStatus")->text(),
-              QStringLiteral("movie_2.div damaged: the recovery data can rebuild them"));
+              QStringLiteral("movie_2.div damaged: the recovery data can rebuild it"));
     ASSERT_TRUE(button("cmdRepair")->isEnabled());
     button("cmdRepair")->click();
     runToEnd();
