@@ -232,7 +232,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
                                    ref.packetOffset + int64_t(kRecoveryDataOffset + at),
                                    sums[r].data(), bytes);
             if (!s.ok()) return s;
-            recoveryHashes[r].update(sums[r].data(), bytes);
+            if (!ref.checked) recoveryHashes[r].update(sums[r].data(), bytes);
         }
         for (std::size_t i = 0; i < present.size(); ++i) {
             if (stopped(m_stop)) return cancelled();
@@ -261,6 +261,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
         }
     }
     for (std::size_t r = 0; r < n; ++r) {
+        if (recovery[use[r]].checked) continue;
         Md5Digest hash{};
         if (!recoveryHashes[r].finish(&hash))
             return Status::SysError(EIO, "MD5 computation failed");

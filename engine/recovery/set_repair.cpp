@@ -175,10 +175,11 @@ Status SetRepair::dropDamagedSlices(char* buffer) {
         const Status s = m_layer->close(*entry.second);
         if (!s.ok()) return s;
     }
-    if (damaged.empty()) return Status::OK();
-    m_set->keepRecoverySlices([&](const RecoverySliceRef& ref) {
+    m_set->keepRecoverySlices([&](RecoverySliceRef& ref) {
+        ref.checked = true;
         return damaged.count({ref.path, ref.packetOffset}) == 0;
     });
+    if (damaged.empty()) return Status::OK();
     uint64_t largest = 1;
     for (std::size_t i = 0; i < m_set->files().size(); ++i) {
         largest = std::max(largest, m_set->slicesOf(i));
