@@ -40,7 +40,9 @@ using ReadBackObserver =
 // second once `*stop` is set (when `stop` is not nullptr).
 //
 // A recovery slice whose data does not match its packet MD5 is set aside
-// and the rebuild starts again with another one while enough remain. Fails
+// and the rebuild starts again with another one while enough remain; a
+// slice marked `checked` is not hashed again (a change to it since shows
+// as a rebuilt file that does not match its MD5). Fails
 // with ENODATA when the recovery data does not cover what is lost (the
 // text says why), EIO when a file that should be intact does not match its
 // slice checksums or length (every such file is then added to `*damaged`
