@@ -323,6 +323,13 @@ void SetRepair::startRun() {
     endRun();
     m_rebuilt.clear();
     m_inPlace = true;
+    // The files may have changed since an earlier run checked them.
+    if (m_set) {
+        m_set->keepRecoverySlices([](RecoverySliceRef& ref) {
+            ref.checked = false;
+            return true;
+        });
+    }
 }
 
 void SetRepair::endRun() {
