@@ -2,7 +2,8 @@
 // program's command line (morvane divide, morvane glue) as whole processes,
 // against split, cat and cp (each followed by sync, since Morvane flushes its files to storage
 // before it reports success), checks every output byte for byte, and prints
-// medians, spreads, ratios and the engine process's peak resident memory.
+// medians, spreads, ratios, the engine process's peak resident memory and,
+// per row ("anon MiB"), the peak anonymous memory of the process run.
 // The tools take turns in every round, and cp + sync of the whole file is
 // printed as the disk's own pace in this run, so that a table taken while
 // the disk was fast can be told from one taken while it was slow.
@@ -44,6 +45,9 @@ struct Sample {
     double userSeconds = 0;
     double systemSeconds = 0;
     long maxRssKiB = 0;
+    // Peak RssAnon of the process started (not its children), polled while it
+    // ran; 0 when not watched (shell pipelines).
+    long peakAnonKiB = 0;
     bool ok = false;
 };
 
@@ -81,6 +85,11 @@ struct Series {
         for (const Sample& s : samples) m = std::max(m, s.maxRssKiB);
         return m;
     }
+    long peakAnonKiB() const {
+        long m = 0;
+        for (const Sample& s : samples) m = std::max(m, s.peakAnonKiB);
+        return m;
+    }
 };
 
 // The median of the rounds' ratios of `a`'s processor time to `b`'s: the
@@ -103,6 +112,34 @@ double medianCpuRatio(const Series& a, const Series& b) {
     std::exit(1);
 }
 
+// RssAnon of process `pid` from /proc/PID/status in KiB; 0 once it is gone.
+long rssAnonKiB(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return 0;
+    char line[256];
+    long kib = 0;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "RssAnon: %ld kB", &kib) == 1) break;
+    }
+    std::fclose(f);
+    return kib;
+}
+
+// Waits for `pid` as wait4 does, polling its RssAnon every 2 ms meanwhile
+// (only its anonymous pages: not those of files it maps or reads through
+// the page cache). Returns the peak seen in KiB.
+long waitWatchingAnon(pid_t pid, int* status, struct rusage* usage) {
+    long peak = 0;
+    for (;;) {
+        const pid_t done = wait4(pid, status, WNOHANG, usage);
+        if (done == pid) return peak;
+        if (done < 0) die("wait4 failed");
+        peak = std::max(peak, rssAnonKiB(pid));
+        ::usleep(2000);
+    }
+}
+
 Sample runTimed(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -116,8 +153,12 @@ Sample runTimed(const std::vector<std::string>& args) {
     }
     int status = 0;
     struct rusage usage;
-    if (wait4(pid, &status, 0, &usage) != pid) die("wait4 failed");
     Sample sample;
+    if (args[0] == "sh") {
+        if (wait4(pid, &status, 0, &usage) != pid) die("wait4 failed");
+    } else {
+        sample.peakAnonKiB = waitWatchingAnon(pid, &status, &usage);
+    }
     sample.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sample.maxRssKiB = usage.ru_maxrss;
@@ -258,9 +299,23 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
+void printTableHead() {
+    std::printf("| %-24s | %8s | %-19s | %8s | %8s |\n", "operation", "median s", "min - max s",
+                "MiB/s", "anon MiB");
+    std::printf("|%s|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(21, '-').c_str(), std::string(10, '-').c_str(),
+                std::string(10, '-').c_str());
+}
+
+// A row of printTableHead's table.
 void printRow(const Series& s, double mib) {
-    std::printf("| %-24s | %8.3f | %8.3f - %-8.3f | %8.0f |\n", s.name.c_str(), s.median(), s.min(),
+    std::printf("| %-24s | %8.3f | %8.3f - %-8.3f | %8.0f |", s.name.c_str(), s.median(), s.min(),
                 s.max(), mib / s.median());
+    if (s.peakAnonKiB() > 0) {
+        std::printf(" %8.1f |\n", s.peakAnonKiB() / 1024.0);
+    } else {
+        std::printf(" %8s |\n", "-");
+    }
 }
 
 // Division and glue on a copy-on-write XFS image, where copy_file_range can
@@ -311,9 +366,7 @@ void runXfs(const Options& o, const std::string& source) {
         hash.samples.push_back(shell("sha256sum " + quote(src) + " >/dev/null"));
     }
     std::printf("\nOn a reflink XFS image, chunk size %ld bytes (a multiple of 4096):\n\n", chunk);
-    std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
-    std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(21, '-').c_str(), std::string(10, '-').c_str());
+    printTableHead();
     printRow(divide, o.sizeMiB);
     printRow(glue, o.sizeMiB);
     printRow(plainGlue, o.sizeMiB);
@@ -373,9 +426,7 @@ void runRecovery(const Options& o, const std::string& source) {
         fs::remove(cOut);
     }
     std::printf("\nRecovery data, %ld MiB in chunks of %s bytes:\n\n", o.sizeMiB, chunk.c_str());
-    std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
-    std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(21, '-').c_str(), std::string(10, '-').c_str());
+    printTableHead();
     for (const Series* s : {&plain, &divide, &splitPar2, &repair, &par2Repair})
         printRow(*s, o.sizeMiB);
     std::printf(
@@ -475,9 +526,7 @@ int main(int argc, char** argv) {
     const long chunks = (o.sizeMiB * 1048576 + o.chunkBytes - 1) / o.chunkBytes;
     std::printf("\n%ld MiB in %ld chunks of %ld bytes, %d runs each, every output checked:\n\n",
                 o.sizeMiB, chunks, o.chunkBytes, o.runs);
-    std::printf("| %-24s | %8s | %-19s | %8s |\n", "operation", "median s", "min - max s", "MiB/s");
-    std::printf("|%s|%s|%s|%s|\n", std::string(26, '-').c_str(), std::string(10, '-').c_str(),
-                std::string(21, '-').c_str(), std::string(10, '-').c_str());
+    printTableHead();
     for (const Series* s : {&divide, &programDivide, &split, &glue, &programGlue, &cat, &cp})
         printRow(*s, o.sizeMiB);
     std::printf("\n| ratio of medians          |       |\n|---------------------------|-------|\n");

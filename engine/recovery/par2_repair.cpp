@@ -232,7 +232,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
                                    ref.packetOffset + int64_t(kRecoveryDataOffset + at),
                                    sums[r].data(), bytes);
             if (!s.ok()) return s;
-            recoveryHashes[r].update(sums[r].data(), bytes);
+            if (!ref.checked) recoveryHashes[r].update(sums[r].data(), bytes);
         }
         for (std::size_t i = 0; i < present.size(); ++i) {
             if (stopped(m_stop)) return cancelled();
@@ -261,6 +261,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
         }
     }
     for (std::size_t r = 0; r < n; ++r) {
+        if (recovery[use[r]].checked) continue;
         Md5Digest hash{};
         if (!recoveryHashes[r].finish(&hash))
             return Status::SysError(EIO, "MD5 computation failed");
@@ -330,7 +331,8 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
                     const std::vector<std::string>& lost, const OutputOpener& openOutput,
-                    std::vector<std::string>* damaged, const std::atomic<bool>* stop) {
+                    std::vector<std::string>* damaged, const std::atomic<bool>* stop,
+                    const ReadBackObserver& readBack) {
     std::string why;
     if (!canRebuild(set, lost, &why)) return Status::SysError(ENODATA, why);
     std::set<std::size_t> lostFiles;
@@ -373,9 +375,14 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
             if (stopped(stop)) return cancelled();
             const std::size_t n = std::size_t(std::min<uint64_t>(1 << 20, info.length - done));
             Status s = readExactAt(layer, *outputs[f], int64_t(done), buffer.get(), n);
+            if (s.ok() && readBack) s = readBack(info.name, buffer.get(), n);
             if (!s.ok()) return s;
             md5.update(buffer.get(), n);
             done += n;
+        }
+        if (readBack) {
+            Status s = readBack(info.name, nullptr, 0);
+            if (!s.ok()) return s;
         }
         Md5Digest hash{};
         if (!md5.finish(&hash) || hash != info.hash) {

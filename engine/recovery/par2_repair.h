@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,15 +25,24 @@ constexpr uint64_t kMaxLostSlices = 4096;
 // slices are refused too.
 bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::string* why);
 
+// Sees each rebuilt file's bytes in order as rebuildFiles reads them back
+// for its MD5: `n` bytes of the file `name`, then n == 0 once the file has
+// been read whole. A failure it returns ends the rebuild with it.
+using ReadBackObserver =
+    std::function<Status(const std::string& name, const char* bytes, std::size_t n)>;
+
 // Rebuilds the files of `set` named in `lost` from the recovery slices and
 // every other file of the set, read once from `folder` (ending in "/").
 // Each rebuilt file is written to a file opened through `openOutput` with
 // its name, then read back and checked against its MD5; the caller puts it
-// in place. Memory stays under 64 MiB. Fails with ECANCELED within a
+// in place; `readBack`, when set, sees the bytes of that read, so that the
+// caller need not read the file again. Memory stays under 64 MiB. Fails with ECANCELED within a
 // second once `*stop` is set (when `stop` is not nullptr).
 //
 // A recovery slice whose data does not match its packet MD5 is set aside
-// and the rebuild starts again with another one while enough remain. Fails
+// and the rebuild starts again with another one while enough remain; a
+// slice marked `checked` is not hashed again (a change to it since shows
+// as a rebuilt file that does not match its MD5). Fails
 // with ENODATA when the recovery data does not cover what is lost (the
 // text says why), EIO when a file that should be intact does not match its
 // slice checksums or length (every such file is then added to `*damaged`
@@ -41,6 +52,7 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
                     const std::vector<std::string>& lost, const OutputOpener& openOutput,
                     std::vector<std::string>* damaged = nullptr,
-                    const std::atomic<bool>* stop = nullptr);
+                    const std::atomic<bool>* stop = nullptr,
+                    const ReadBackObserver& readBack = nullptr);
 
 }  // namespace morvane

@@ -18,6 +18,9 @@ struct RecoverySliceRef {
     int64_t packetOffset = 0;
     uint32_t exponent = 0;
     Md5Digest packetHash{};
+    // Its data was read whole and matched packetHash: a rebuild need not
+    // hash it again (what it rebuilds is checked against its own MD5).
+    bool checked = false;
 };
 
 // The recovery data of one division as read from `<prefix>.par2` and every
@@ -49,7 +52,8 @@ class Par2Set {
     const std::vector<Par2FileInfo>& files() const { return m_files; }
     // Recovery slices with distinct exponents, lowest exponent first.
     const std::vector<RecoverySliceRef>& recoverySlices() const { return m_recovery; }
-    // Forgets the recovery slices for which `keep` returns false.
+    // Forgets the recovery slices for which `keep` returns false; `keep`
+    // may mark those it keeps.
     template <typename Keep>
     void keepRecoverySlices(Keep keep) {
         std::vector<RecoverySliceRef> kept;

@@ -7,13 +7,13 @@
 
 #include "engine/division_header.h"
 #include "engine/file_layer.h"
-#include "engine/hash_lanes.h"
 #include "engine/output_names.h"
 #include "engine/output_set.h"
 #include "engine/recovery/md5_stream.h"
 #include "engine/recovery/par2_repair.h"
 #include "engine/recovery/par2_set.h"
 #include "engine/recovery/par2_wire.h"
+#include "engine/sha256_stream.h"
 
 namespace morvane {
 
@@ -175,10 +175,11 @@ Status SetRepair::dropDamagedSlices(char* buffer) {
         const Status s = m_layer->close(*entry.second);
         if (!s.ok()) return s;
     }
-    if (damaged.empty()) return Status::OK();
-    m_set->keepRecoverySlices([&](const RecoverySliceRef& ref) {
+    m_set->keepRecoverySlices([&](RecoverySliceRef& ref) {
+        ref.checked = true;
         return damaged.count({ref.path, ref.packetOffset}) == 0;
     });
+    if (damaged.empty()) return Status::OK();
     uint64_t largest = 1;
     for (std::size_t i = 0; i < m_set->files().size(); ++i) {
         largest = std::max(largest, m_set->slicesOf(i));
@@ -219,6 +220,26 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
     }
     OutputSet::Plan plan;
     plan.last = headerFileName(m_shape.prefix);
+    // The checksum file has the last word on what a chunk holds: each
+    // rebuilt chunk is hashed as it is read back for its MD5.
+    const bool judged = !checksums.chunks.empty();
+    Sha256Stream sha;
+    std::string wrong;
+    const ReadBackObserver readBack = [&](const std::string& name, const char* bytes,
+                                          std::size_t n) {
+        const int64_t k = chunkNumberOf(name, m_shape.prefix, m_shape.numOfChunks);
+        if (!judged || k == 0) return Status::OK();
+        if (n > 0) {
+            sha.update(bytes, n);
+            return Status::OK();
+        }
+        Sha256Digest digest;
+        const bool ok = sha.finish(&digest);
+        sha = Sha256Stream();
+        if (!ok) return Status::SysError(EIO, "SHA-256 computation failed");
+        if (digest != checksums.chunks[std::size_t(k - 1)] && wrong.empty()) wrong = name;
+        return Status::OK();
+    };
     Status s;
     // A file found damaged on the way counts as lost too, while the
     // recovery data covers them all.
@@ -229,13 +250,14 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
         plan.names = OutputNames(names);
         plan.bytes = bytes;
         s = set.begin(folder, plan);
+        wrong.clear();
         if (s.ok()) {
             s = rebuildFiles(
                 *m_layer, *m_set, m_shape.folder, names,
                 [&set](const std::string& name, std::unique_ptr<File>* out) {
                     return set.createDetached(name, out);
                 },
-                &found, m_stop);
+                &found, m_stop, readBack);
         }
         if (s.ok() || found.empty()) break;
         for (const std::string& name : found) {
@@ -249,16 +271,8 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
         }
     }
     if (!s.ok() && s.number() == ENODATA && !(m_stop && *m_stop)) *uncovered = true;
-    // The checksum file has the last word on what a chunk holds.
-    for (std::size_t i = 0; s.ok() && !checksums.chunks.empty() && i < names.size(); ++i) {
-        const int64_t k = chunkNumberOf(names[i], m_shape.prefix, m_shape.numOfChunks);
-        if (k == 0) continue;
-        Sha256Digest digest;
-        if (m_phase) m_phase->enter(RunPhaseKind::Checking, names[i]);
-        s = sha256OfFile(*m_layer, set.pathOf(names[i]), &digest, m_stop);
-        if (s.ok() && digest != checksums.chunks[std::size_t(k - 1)]) {
-            s = Status::SysError(EIO, "Rebuilt chunk does not match its checksum: " + names[i]);
-        }
+    if (s.ok() && !wrong.empty()) {
+        s = Status::SysError(EIO, "Rebuilt chunk does not match its checksum: " + wrong);
     }
     return s;
 }
@@ -309,6 +323,13 @@ void SetRepair::startRun() {
     endRun();
     m_rebuilt.clear();
     m_inPlace = true;
+    // The files may have changed since an earlier run checked them.
+    if (m_set) {
+        m_set->keepRecoverySlices([](RecoverySliceRef& ref) {
+            ref.checked = false;
+            return true;
+        });
+    }
 }
 
 void SetRepair::endRun() {

@@ -108,7 +108,8 @@ class SetRepair {
     bool rebuiltInPlace() const { return m_inPlace; }
     // Where the set's file `name` is to be read from.
     std::string pathOf(const std::string& name) const;
-    // Forgets what an earlier run rebuilt.
+    // Forgets what an earlier run rebuilt and which recovery slices it
+    // found intact.
     void startRun();
     // Removes the files kept in the output's folder for the run.
     void endRun();

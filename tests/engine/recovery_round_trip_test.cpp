@@ -383,14 +383,22 @@ TEST_P(Par2CreatedTest, RebuildsWithPar2CreateFiles) {
     morvane::Par2Set par2;
     ASSERT_TRUE(par2.read(layer, set.folder(), "pc").ok());
     ASSERT_TRUE(par2.usable()) << par2.problem();
-    const morvane::Status s =
-        morvane::rebuildFiles(layer, par2, set.folder(), c.lost,
-                              [&](const std::string& name, std::unique_ptr<morvane::File>* out) {
-                                  return layer.openReadWrite(set.folder() + name, out);
-                              });
+    // What the read-back shows of each file, "|" once it has ended.
+    std::map<std::string, Bytes> seen;
+    const morvane::Status s = morvane::rebuildFiles(
+        layer, par2, set.folder(), c.lost,
+        [&](const std::string& name, std::unique_ptr<morvane::File>* out) {
+            return layer.openReadWrite(set.folder() + name, out);
+        },
+        nullptr, nullptr,
+        [&](const std::string& name, const char* bytes, std::size_t n) {
+            seen[name] += n > 0 ? Bytes(bytes, n) : Bytes("|");
+            return morvane::Status::OK();
+        });
     ASSERT_TRUE(s.ok()) << s.text();
     for (std::size_t i = 0; i < c.lost.size(); ++i) {
         EXPECT_EQ(readFile(set.file(c.lost[i])), originals[i]) << c.lost[i];
+        EXPECT_EQ(seen[c.lost[i]], originals[i] + "|") << c.lost[i];
     }
 }
 
