@@ -256,8 +256,14 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
             const uint64_t start = lost[j].slice * sliceSize + at;
             if (start >= info.length) continue;
             const std::size_t keep = std::size_t(std::min<uint64_t>(bytes, info.length - start));
-            Status s = m_layer.writeAt(*outputs[lost[j].file], int64_t(start), output.data(), keep);
-            if (!s.ok()) return s;
+            // Piece by piece, so that a stop is seen between writes to a slow disk.
+            for (std::size_t done = 0; done < keep; done += kPieceSize) {
+                if (done > 0 && stopped(m_stop)) return cancelled();
+                const std::size_t piece = std::min(kPieceSize, keep - done);
+                Status s = m_layer.writeAt(*outputs[lost[j].file], int64_t(start + done),
+                                           output.data() + done, piece);
+                if (!s.ok()) return s;
+            }
         }
     }
     for (std::size_t r = 0; r < n; ++r) {
