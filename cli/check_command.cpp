@@ -91,7 +91,7 @@ int CheckCommand::run(const ArgumentParser& args, CommandContext& context) {
         const bool intact = check.lost().empty();
         status = intact ? kExitDone : check.recoverable ? kExitRepairable : kExitDamaged;
         json.addString("result", intact ? "intact" : check.recoverable ? "repairable" : "damaged");
-        const std::string text = checkSummaryText(check).toStdString();
+        const std::string text = checkSummary(check);
         if (intact)
             console.note(text);
         else

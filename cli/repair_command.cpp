@@ -54,7 +54,7 @@ int RepairCommand::run(const ArgumentParser& args, CommandContext& context) {
     if (done) {
         rebuilt = glue.CheckResult().lost();
         json.addString("result", rebuilt.empty() ? "intact" : "repaired");
-        std::string text = checkSummaryText(glue.CheckResult()).toStdString();
+        std::string text = checkSummary(glue.CheckResult());
         if (!rebuilt.empty()) {
             text = "Repaired:";
             for (const std::string& name : rebuilt) text += " " + name;

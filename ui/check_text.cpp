@@ -1,35 +1,43 @@
 #include "ui/check_text.h"
 
-#include <QStringList>
+#include <string>
+#include <vector>
 
 namespace morvane {
 
-QString checkSummaryText(const SetCheck& check) {
-    QStringList lost;
+std::string checkSummary(const SetCheck& check) {
+    std::vector<std::string> lost;
     for (const CheckedFile& file : check.files) {
         if (file.health == FileHealth::Intact) continue;
-        lost << QString::fromStdString(file.name) +
-                    (file.health == FileHealth::Missing ? " missing" : " damaged");
+        lost.push_back(file.name + (file.health == FileHealth::Missing ? " missing" : " damaged"));
     }
-    const QString limited =
+    const std::string limited =
         check.contentsChecked
-            ? QString()
+            ? std::string()
             : " (no checksum file nor recovery data: presence and lengths checked only)";
-    if (lost.isEmpty()) {
-        return (check.chunks == 1 ? QString("The chunk is intact")
-                                  : QString("All %1 chunks intact").arg(check.chunks)) +
+    if (lost.empty()) {
+        return (check.chunks == 1 ? std::string("The chunk is intact")
+                                  : "All " + std::to_string(check.chunks) + " chunks intact") +
                limited;
     }
-    constexpr int kNamesShown = 5;
-    QString text = lost.mid(0, kNamesShown).join(", ");
-    if (lost.size() > kNamesShown) text += QString(" and %1 more").arg(lost.size() - kNamesShown);
-    const QString them = lost.size() == 1 ? QString("it") : QString("them");
-    if (check.recoverable) return text + ": the recovery data can rebuild " + them;
-    const QString why = QString::fromStdString(check.why);
-    if (check.recoveryUsed) {
-        return text + ": the recovery data cannot rebuild " + them + " (" + why + ")";
+    constexpr std::size_t kNamesShown = 5;
+    std::string text;
+    for (std::size_t i = 0; i < lost.size() && i < kNamesShown; ++i) {
+        text += (i > 0 ? ", " : "") + lost[i];
     }
-    return text + ": " + why + limited;
+    if (lost.size() > kNamesShown) {
+        text += " and " + std::to_string(lost.size() - kNamesShown) + " more";
+    }
+    const std::string them = lost.size() == 1 ? "it" : "them";
+    if (check.recoverable) return text + ": the recovery data can rebuild " + them;
+    if (check.recoveryUsed) {
+        return text + ": the recovery data cannot rebuild " + them + " (" + check.why + ")";
+    }
+    return text + ": " + check.why + limited;
+}
+
+QString checkSummaryText(const SetCheck& check) {
+    return QString::fromStdString(checkSummary(check));
 }
 
 }  // namespace morvane

@@ -146,6 +146,10 @@ grep -q '"text":"glue refused: caf\\udce9.bin exists' "$out/stdout" || fail "JSO
 # The result cannot be written: nothing is glued.
 "$morvane" glue "$(printf 'caf\xe9.hed')" --to out --json >&- 2>"$out/stderr"
 [ $? -eq 1 ] && [ ! -e out ] || fail "a glue with standard output closed: $(cat "$out/stderr")"
+# A check's summary escapes a lost chunk's name too.
+rm "$(printf 'caf\xe9_2.div')"
+"$morvane" check "$(printf 'caf\xe9.hed')" 2>"$out/stderr"
+grep -q '^morvane: caf\\xe9_2.div missing' "$out/stderr" || fail "check printed: $(cat "$out/stderr")"
 cd / || exit 1
 
 # On a real X server, Qt's options reach the window.
