@@ -354,8 +354,8 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     // again for the few chunks it has to correct.
     if (s.ok() && m_recoveryChunks > 0) s = recovery.takeChecksumFile(checksums);
     if (s.ok() && m_recoveryChunks > 0) {
-        // The finish counts the slices it writes from memory and the chunks
-        // it corrects; slices kept in their files are already written.
+        // The finish counts the slices it writes out or reads back and the
+        // chunks it corrects, against a total known from here on.
         m_run.phase().enterFollowing(RunPhaseKind::WritingRecovery, &recovery.bytesFinished(),
                                      recovery.finishBytes());
         s = recovery.finish();

@@ -677,7 +677,8 @@ int64_t Par2Encoder::sliceBytesInMemory() const {
 }
 
 int64_t Par2Encoder::finishBytes() const {
-    return sliceBytesInMemory() + m_correctionWork;
+    // Slices in their files are read back once for their packets' hashes.
+    return int64_t(m_sliceSize * m_targets.size()) + m_correctionWork;
 }
 
 double Par2Encoder::misplacedChance(const InputFile& in) {
@@ -757,12 +758,13 @@ void hashSlicesInLanes(const std::vector<const char*>& slices, uint64_t sliceSiz
 
 // MD5 of recovery slice packets `first`, `first` + step, ... over the set
 // ID, the type, the exponent and the data: in memory where `slices` has it,
-// else read back from their files.
+// else read back from their files, adding the bytes read to `*read`.
 Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                            const std::vector<int64_t>& dataOffsets,
                            const std::vector<const char*>& slices, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
-                           const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
+                           const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes,
+                           std::atomic<int64_t>* read) {
     // Slices are held in memory all or none.
     if (first < slices.size() && slices[first]) {
         hashSlicesInLanes(slices, sliceSize, setId, first, step, hashes);
@@ -790,6 +792,7 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                 readExactAt(layer, *files[e], dataOffsets[e] + int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
             md5.update(buffer.get(), n);
+            read->fetch_add(int64_t(n), std::memory_order_relaxed);
             done += n;
         }
         if (!md5.finish(&(*hashes)[e])) return digestFailure();
@@ -839,14 +842,14 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
         try {
             helper = std::thread([&] {
                 other = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 1,
-                                            2, m_stop, &hashes);
+                                            2, m_stop, &hashes, &m_bytesFinished);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());
         }
     }
     Status s = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 0, lanes,
-                                   m_stop, &hashes);
+                                   m_stop, &hashes, &m_bytesFinished);
     if (helper.joinable()) helper.join();
     if (s.ok()) s = other;
     if (!s.ok()) return s;

@@ -87,10 +87,10 @@ class Par2Encoder : public BlockConsumer {
     // The bytes of the blocks encoded so far; any thread.
     const std::atomic<int64_t>& bytesEncoded() const { return m_bytesEncoded; }
     // The work finish does, in bytes (from the thread that calls finish),
-    // and the part of it done so far (any thread): the recovery slices held
-    // in memory that it writes out, and each corrected chunk's bytes once
-    // per slice it is added to. Exact from takeChecksumFile on; before, the
-    // slices' bytes only.
+    // and the part of it done so far (any thread): every recovery slice's
+    // bytes (written out from memory, or read back from its file for its
+    // packet's hash), and each corrected chunk's bytes once per slice it is
+    // added to. Exact from takeChecksumFile on; before, the slices' only.
     int64_t finishBytes() const;
     const std::atomic<int64_t>& bytesFinished() const { return m_bytesFinished; }
     // The work finish is expected to do, after start, in bytes of blocks
