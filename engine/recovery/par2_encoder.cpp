@@ -601,8 +601,9 @@ Status Par2Encoder::takeChecksumFile(const std::string& checksumFile) {
     s = hashWholeInput(checksumFile.data(), checksumFile.size(), &sums);
     if (!s.ok()) return s;
     m_order = orderById(sums.info.id);
-    if (m_order.empty())
+    if (m_order.empty()) {
         return Status::SysError(EINVAL, "Two files of the set have the same File ID");
+    }
     for (std::size_t rank = 0; rank < m_order.size(); ++rank) {
         m_inputs[m_order[rank]].index = int32_t(rank);
     }
