@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <limits>
 #include <vector>
 
@@ -301,7 +302,22 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
         RunPhase& phase;
         ~FollowGuard() { phase.stopFollowing(); }
     } followGuard{m_run.phase()};
-    const auto notify = [this] {
+    // Chunk digests handed to the encoder as they come, so that it learns
+    // the checksum file's ID early; kept for the checksum file.
+    std::deque<Sha256Digest> early;
+    const auto handOver = [&] {
+        while (recovery.wantsChecksumLines() && hashes.chunkDigestsReady() > 0) {
+            Sha256Digest digest;
+            if (!hashes.takeChunkDigest(&digest).ok()) return;
+            early.push_back(digest);
+            const int32_t k = static_cast<int32_t>(early.size());
+            if (recovery.takeChecksumLines(checksumLine(digest, chunkFileName(m_chunkPrefix, k)))) {
+                m_run.phase().expectLater(recovery.expectedFinishWork());
+            }
+        }
+    };
+    const auto notify = [this, &handOver] {
+        handOver();
         ++m_currentOp;
         if (auto* o = m_errors.observer()) o->onNewDivision();
     };
@@ -324,19 +340,25 @@ Status FileDivider::writeChunks(OutputSet& outputs, const std::vector<char>& hea
     if (s.ok()) {
         s = writeChecksumFile(
             *m_layer, *file, m_chunkPrefix, m_numOfChunks, m_bigFileName,
-            [&](Sha256Digest* digest) { return hashes.takeChunkDigest(digest); },
+            [&](Sha256Digest* digest) {
+                if (early.empty()) return hashes.takeChunkDigest(digest);
+                *digest = early.front();
+                early.pop_front();
+                return Status::OK();
+            },
             [&](Sha256Digest* digest) { return hashes.wholeDigest(digest); },
             m_recoveryChunks > 0 ? &checksums : nullptr);
     }
     if (s.ok()) s = outputs.retire(*file);
     // The recovery data covers the checksum file, and reads the large file
     // again for the few chunks it has to correct.
+    if (s.ok() && m_recoveryChunks > 0) s = recovery.takeChecksumFile(checksums);
     if (s.ok() && m_recoveryChunks > 0) {
-        // The finish counts the slices it writes from memory; those kept in
-        // their files are already written, and it counts nothing for them.
+        // The finish counts the slices it writes out or reads back and the
+        // chunks it corrects, against a total known from here on.
         m_run.phase().enterFollowing(RunPhaseKind::WritingRecovery, &recovery.bytesFinished(),
                                      recovery.finishBytes());
-        s = recovery.finish(checksums);
+        s = recovery.finish();
     }
     if (s.ok()) s = m_layer->close(*source);
     return s;

@@ -232,6 +232,10 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
         InputFile& in = m_inputs[known[rank]];
         in.guessedIndex = rank + (in.info.id[15] >= 0x80 ? 1 : 0);
     }
+    m_encodedPlace.assign(static_cast<std::size_t>(n), 0);
+    m_sumsHeadBytes = std::min<std::size_t>(kHashedHeadBytes, std::size_t(p.checksumFileBytes));
+    const int32_t headChunks = chunksInSumsHead();
+    m_guessedChunks = headChunks > 0 ? std::min(n, headChunks + 1) : n;
 
     // Every output is opened now: the slices are accumulated in place.
     std::vector<uint64_t> describing{kPacketHeaderBytes + kMainFixedBytes + 16 * uint64_t(n + 2)};
@@ -274,7 +278,72 @@ Status Par2Encoder::start(File& source, const OutputOpener& openOutput) {
     if (!m_scratch) return Status::SysError(ENOMEM);
     prepareLanes(*m_hashState);
     s = m_hashLane.start();
-    return s.ok() ? m_encodeLane.start() : s;
+    if (s.ok()) s = m_encodeLane.start();
+    m_headWanted = s.ok() && headChunks > 0;
+    return s;
+}
+
+int32_t Par2Encoder::chunksInSumsHead() const {
+    const Sha256Digest none{};
+    std::size_t bytes = 0;
+    for (int32_t k = 1; k <= m_plan.chunks.numOfChunks; ++k) {
+        bytes += checksumLine(none, m_inputs[k - 1].info.name).size();
+        if (bytes >= m_sumsHeadBytes) return k;
+    }
+    return 0;
+}
+
+std::vector<int32_t> Par2Encoder::orderById(const Md5Digest& sumsId) const {
+    const std::size_t sums = m_inputs.size() - 1;
+    const auto idOf = [&](int32_t i) -> const Md5Digest& {
+        return std::size_t(i) == sums ? sumsId : m_inputs[i].info.id;
+    };
+    std::vector<int32_t> order(m_inputs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = int32_t(i);
+    std::sort(order.begin(), order.end(),
+              [&](int32_t a, int32_t b) { return fileIdLess(idOf(a), idOf(b)); });
+    for (std::size_t rank = 1; rank < order.size(); ++rank) {
+        if (idOf(order[rank]) == idOf(order[rank - 1])) return {};
+    }
+    return order;
+}
+
+bool Par2Encoder::takeChecksumLines(const std::string& text) {
+    if (!m_headWanted) return false;
+    m_sumsHead += text;
+    if (m_sumsHead.size() < m_sumsHeadBytes) return false;
+    m_headWanted = false;
+    const InputFile& sums = m_inputs.back();
+    Md5Digest head{};
+    if (!md5Of(m_sumsHead.data(), m_sumsHeadBytes, &head)) return false;
+    const std::vector<int32_t> order = orderById(fileIdOf(head, sums.info.length, sums.info.name));
+    if (order.empty()) return false;
+    const int32_t n = m_plan.chunks.numOfChunks;
+    std::vector<int32_t> places(static_cast<std::size_t>(n));
+    for (std::size_t rank = 0; rank < order.size(); ++rank) {
+        if (order[rank] < n) places[order[rank]] = int32_t(rank);
+    }
+    std::lock_guard<std::mutex> lock(m_placeMutex);
+    int64_t corrected = 0;
+    for (int32_t k = 0; k < m_decidedChunks && m_targets.size() > 1; ++k) {
+        if (m_encodedPlace[k] != places[k]) corrected += int64_t(m_inputs[k].info.length);
+    }
+    m_knownPlace = std::move(places);
+    m_knownCorrection.store(corrected, std::memory_order_release);
+    m_placesKnown.store(true, std::memory_order_release);
+    return true;
+}
+
+int32_t Par2Encoder::decidePlace(int32_t chunk) {
+    const std::size_t k = std::size_t(chunk - 1);
+    if (!m_placesKnown.load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(m_placeMutex);
+        if (!m_placesKnown.load(std::memory_order_relaxed)) {
+            m_decidedChunks = chunk;
+            return m_encodedPlace[k] = m_inputs[k].guessedIndex;
+        }
+    }
+    return m_encodedPlace[k] = m_knownPlace[k];
 }
 
 void Par2Encoder::take(const Block& block) {
@@ -428,7 +497,8 @@ Status Par2Encoder::encodeBlock(const Block& block, char* scratch) {
     if (block.endsChunk) {
         in.info.sliceCrcs = {paddedCrc(m_crc, uint64_t(block.offset) + block.bytes, m_sliceSize)};
     }
-    const int32_t index = in.guessedIndex;
+    if (block.offset == 0) m_place = decidePlace(block.chunk);
+    const int32_t index = m_place;
     // Chunk 1 is the largest input that passes as blocks: it writes every
     // slice's first bytes, later chunks add to them.
     const bool first = block.chunk == 1;
@@ -508,6 +578,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
             if (stopped(m_stop)) return cancelled();
             s = accumulate(e, deltas[e], int64_t(done), data, n, false, m_scratch.get());
             if (!s.ok()) return s;
+            m_bytesFinished.fetch_add(int64_t(n), std::memory_order_relaxed);
         }
         done += n;
     }
@@ -517,7 +588,7 @@ Status Par2Encoder::correctChunk(int32_t chunk, int32_t fromIndex, int32_t toInd
     return Status::OK();
 }
 
-Status Par2Encoder::finish(const std::string& checksumFile) {
+Status Par2Encoder::takeChecksumFile(const std::string& checksumFile) {
     Status s = stopped(m_stop) ? cancelled() : waitUntilDone(m_firstSequence + m_taken - 1);
     stopHelpers();
     if (!s.ok()) return s;
@@ -529,19 +600,45 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     InputFile& sums = m_inputs[n + 1];
     s = hashWholeInput(checksumFile.data(), checksumFile.size(), &sums);
     if (!s.ok()) return s;
-
-    std::vector<int32_t> order(m_inputs.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = int32_t(i);
-    std::sort(order.begin(), order.end(), [this](int32_t a, int32_t b) {
-        return fileIdLess(m_inputs[a].info.id, m_inputs[b].info.id);
-    });
-    for (std::size_t rank = 0; rank < order.size(); ++rank) {
-        m_inputs[order[rank]].index = int32_t(rank);
-        if (rank > 0 && m_inputs[order[rank]].info.id == m_inputs[order[rank - 1]].info.id) {
-            return Status::SysError(EINVAL, "Two files of the set have the same File ID");
-        }
+    m_order = orderById(sums.info.id);
+    if (m_order.empty()) {
+        return Status::SysError(EINVAL, "Two files of the set have the same File ID");
     }
+    for (std::size_t rank = 0; rank < m_order.size(); ++rank) {
+        m_inputs[m_order[rank]].index = int32_t(rank);
+    }
+    m_corrections.clear();
+    m_correctionWork = 0;
+    for (int32_t k = 1; k <= n && m_targets.size() > 1; ++k) {
+        const Correction c{k, m_encodedPlace[k - 1], m_inputs[k - 1].index};
+        if (c.from == c.to) continue;
+        m_corrections.push_back(c);
+        m_correctionWork += correctionWork(c.chunk, c.from, c.to);
+    }
+    m_checksumFile = checksumFile;
+    m_haveChecksumFile = true;
+    return Status::OK();
+}
 
+int64_t Par2Encoder::correctionWork(int32_t chunk, int32_t from, int32_t to) const {
+    int64_t slices = 0;
+    for (uint32_t e = 1; e < m_targets.size(); ++e) {
+        slices += constant(to, e) != constant(from, e) ? 1 : 0;
+    }
+    return slices * int64_t(m_inputs[chunk - 1].info.length);
+}
+
+Status Par2Encoder::finish(const std::string& checksumFile) {
+    const Status s = takeChecksumFile(checksumFile);
+    return s.ok() ? finish() : s;
+}
+
+Status Par2Encoder::finish() {
+    if (!m_haveChecksumFile) {
+        return Status::SysError(EINVAL, "Recovery data was finished without the checksum file");
+    }
+    const int32_t n = m_plan.chunks.numOfChunks;
+    Status s;
     // Bytes beyond chunk 1 that the header or the checksum file reach.
     const std::size_t covered = evenUp(std::size_t(m_plan.chunks.bytesOf(1)));
     if (covered < m_sliceSize) {
@@ -557,18 +654,16 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
         }
     }
     std::unique_ptr<char[]> buffer;
-    for (int32_t k = 1; k <= n && m_targets.size() > 1; ++k) {
-        const InputFile& in = m_inputs[k - 1];
-        if (in.index == in.guessedIndex) continue;
+    for (const Correction& c : m_corrections) {
         if (!buffer && !(buffer = m_layer.allocateBlock(BlockSize))) {
             return Status::SysError(ENOMEM);
         }
-        s = correctChunk(k, in.guessedIndex, in.index, buffer.get());
+        s = correctChunk(c.chunk, c.from, c.to, buffer.get());
         if (!s.ok()) return s;
     }
     s = addSmallInput(m_inputs[n], m_plan.headerBytes.data(), m_plan.headerBytes.size());
-    if (s.ok()) s = addSmallInput(sums, checksumFile.data(), checksumFile.size());
-    if (s.ok()) s = writeDescription(order);
+    if (s.ok()) s = addSmallInput(m_inputs[n + 1], m_checksumFile.data(), m_checksumFile.size());
+    if (s.ok()) s = writeDescription(m_order);
     for (std::unique_ptr<File>& file : m_files) {
         const Status closed = m_layer.close(*file);
         if (s.ok()) s = closed;
@@ -576,10 +671,15 @@ Status Par2Encoder::finish(const std::string& checksumFile) {
     return s;
 }
 
-int64_t Par2Encoder::finishBytes() const {
+int64_t Par2Encoder::sliceBytesInMemory() const {
     int64_t bytes = 0;
     for (const Target& t : m_targets) bytes += t.memory ? int64_t(m_sliceSize) : 0;
     return bytes;
+}
+
+int64_t Par2Encoder::finishBytes() const {
+    // Slices in their files are read back once for their packets' hashes.
+    return int64_t(m_sliceSize * m_targets.size()) + m_correctionWork;
 }
 
 double Par2Encoder::misplacedChance(const InputFile& in) {
@@ -594,14 +694,16 @@ int64_t Par2Encoder::expectedFinishWork() const {
     const bool inFiles = !m_targets.front().memory;
     // The bytes a block of the copy writes, and so what a byte of work is.
     const double writesPerByte = 1.0 + (inFiles ? double(m_targets.size()) : 0.0);
-    double corrected = 0;
-    for (int32_t k = 0; k < m_plan.chunks.numOfChunks && m_targets.size() > 1; ++k) {
+    const int64_t known = m_knownCorrection.load(std::memory_order_acquire);
+    double corrected = double(std::max<int64_t>(known, 0));
+    for (int32_t k = 0; known < 0 && k < m_guessedChunks && m_targets.size() > 1; ++k) {
         corrected += misplacedChance(m_inputs[k]) * double(m_inputs[k].info.length);
     }
-    // A correction adds to every slice but the first; in memory it costs
-    // only the read of the chunk, left out here.
+    // A correction adds to every slice but the first; in memory a corrected
+    // byte, read, hashed and multiplied on one thread, takes about as long as
+    // a block's byte on the helpers.
     const double written =
-        double(finishBytes()) + (inFiles ? corrected * double(m_targets.size() - 1) : 0.0);
+        double(sliceBytesInMemory()) + corrected * (inFiles ? double(m_targets.size() - 1) : 1.0);
     return static_cast<int64_t>(written / writesPerByte);
 }
 
@@ -658,12 +760,13 @@ void hashSlicesInLanes(const std::vector<const char*>& slices, uint64_t sliceSiz
 
 // MD5 of recovery slice packets `first`, `first` + step, ... over the set
 // ID, the type, the exponent and the data: in memory where `slices` has it,
-// else read back from their files.
+// else read back from their files, adding the bytes read to `*read`.
 Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                            const std::vector<int64_t>& dataOffsets,
                            const std::vector<const char*>& slices, uint64_t sliceSize,
                            const Md5Digest& setId, std::size_t first, std::size_t step,
-                           const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes) {
+                           const std::atomic<bool>* stop, std::vector<Md5Digest>* hashes,
+                           std::atomic<int64_t>* read) {
     // Slices are held in memory all or none.
     if (first < slices.size() && slices[first]) {
         hashSlicesInLanes(slices, sliceSize, setId, first, step, hashes);
@@ -691,6 +794,7 @@ Status hashRecoveryPackets(FileLayer& layer, const std::vector<File*>& files,
                 readExactAt(layer, *files[e], dataOffsets[e] + int64_t(done), buffer.get(), n);
             if (!s.ok()) return s;
             md5.update(buffer.get(), n);
+            read->fetch_add(int64_t(n), std::memory_order_relaxed);
             done += n;
         }
         if (!md5.finish(&(*hashes)[e])) return digestFailure();
@@ -740,14 +844,14 @@ Status Par2Encoder::writeDescription(const std::vector<int32_t>& order) {
         try {
             helper = std::thread([&] {
                 other = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 1,
-                                            2, m_stop, &hashes);
+                                            2, m_stop, &hashes, &m_bytesFinished);
             });
         } catch (const std::system_error& e) {
             return Status::SysError(e.code().value());
         }
     }
     Status s = hashRecoveryPackets(m_layer, files, offsets, slices, m_sliceSize, setId, 0, lanes,
-                                   m_stop, &hashes);
+                                   m_stop, &hashes, &m_bytesFinished);
     if (helper.joinable()) helper.join();
     if (s.ok()) s = other;
     if (!s.ok()) return s;

@@ -24,6 +24,8 @@ struct Par2RoundTrip {
     int32_t recovery;
     // Files removed (or damaged when the name starts with '~') before the repair.
     std::vector<std::string> lost;
+    // The divider writes the recovery data during its run.
+    bool byDivider = false;
 };
 
 void PrintTo(const Par2RoundTrip& c, std::ostream* os) {
@@ -37,9 +39,11 @@ TEST_P(Par2RoundTripTest, Par2VerifiesAndRepairs) {
     TempDir work, set;
     divideInto(work.path(), set.path(), "rt",
                randomBytes(static_cast<std::size_t>(c.fileSize), uint64_t(c.fileSize) * 7 + 1),
-               c.chunkSize);
+               c.chunkSize, c.byDivider ? c.recovery : 0);
     const morvane::Status s =
-        protectDivision(set.path(), "rt", work.file("original.dat"), c.recovery, 65536);
+        c.byDivider
+            ? morvane::Status::OK()
+            : protectDivision(set.path(), "rt", work.file("original.dat"), c.recovery, 65536);
     ASSERT_TRUE(s.ok()) << s.text();
     const std::string in = "cd " + set.path() + " && ";
     ASSERT_EQ(runCommand(in + "par2 verify -q -q rt.par2"), "exit 0:");
@@ -77,7 +81,13 @@ INSTANTIATE_TEST_SUITE_P(
                       2,
                       {"rt_1.div", "~rt_2.div"}},
         Par2RoundTrip{
-            "tiny chunks, n=4", 301, 3, 4, {"rt_1.div", "rt_50.div", "rt.hed", "~rt_101.div"}}));
+            "tiny chunks, n=4", 301, 3, 4, {"rt_1.div", "rt_50.div", "rt.hed", "~rt_101.div"}},
+        Par2RoundTrip{"checksum file's ID known mid-run, by the divider, n=3",
+                      299500,
+                      1000,
+                      3,
+                      {"rt_1.div", "rt_250.div", "~rt_300.div"},
+                      true}));
 
 // A division with recovery data, some of its chunks lost or damaged, then
 // Morvane's own glue: it rebuilds what the data covers, puts it back and

@@ -1,5 +1,7 @@
 #include "recovery_support.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "engine/block_plan.h"
@@ -48,6 +50,9 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
         return layer.openReadWrite(dir + name, out);
     });
     if (!s.ok()) return s;
+    // Each chunk's checksum line follows its blocks, as its digest would.
+    const Bytes sums = readFile(dir + morvane::checksumFileName(prefix));
+    auto line = sums.begin();
     // Chunks stay in memory until their blocks are consumed; the helper waits
     // every few chunks, as a run waits before reusing a buffer.
     constexpr int32_t kChunksInFlight = 64;
@@ -70,10 +75,16 @@ morvane::Status protectDivision(const std::string& folder, const std::string& pr
             block.endsChunk = offset + block.bytes == chunk.size();
             encoder.take(block);
         }
+        const auto end = std::find(line, sums.end(), '\n') + 1;
+        encoder.takeChecksumLines(std::string(line, end));
+        line = end;
     }
     s = encoder.waitUntilDone(sequence);
-    if (!s.ok()) return s;
-    return encoder.finish(readFile(dir + morvane::checksumFileName(prefix)));
+    if (s.ok()) s = encoder.finish(std::string(sums.begin(), sums.end()));
+    if (s.ok() && encoder.bytesFinished() != encoder.finishBytes()) {
+        return morvane::Status::SysError(EPROTO, "Recovery data counted another finish");
+    }
+    return s;
 }
 
 }  // namespace morvane_test
