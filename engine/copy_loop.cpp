@@ -2,7 +2,6 @@
 
 #include <sys/mman.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -14,19 +13,13 @@ namespace morvane {
 
 namespace {
 
-// The consumers may hold this many blocks of BlockSize while the loop
-// reads and writes the next, or as many bytes in more, smaller blocks.
-constexpr int64_t kSlots = 3;
-// Bounds the blocks in flight when they are small: a consumer's queue holds
-// more than this.
-constexpr int64_t kMostSlots = 32;
-// Slots start on page boundaries.
-constexpr std::size_t kSlotAlign = 4096;
+// Blocks the consumers may hold while the loop reads and writes the next.
+constexpr int kSlots = 3;
 constexpr uintptr_t kHugePage = 2 << 20;
 
 // Asks for huge pages under the part of [data, data + n) they can cover:
-// the buffers are then faulted in a few pieces rather than page by page,
-// and hashing them misses the TLB less. Only advice: nothing fails.
+// the buffers are then faulted in a few pieces rather than page by page.
+// Only advice: nothing fails.
 void adviseHugePages(char* data, std::size_t n) {
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + n) & ~(kHugePage - 1);
@@ -49,14 +42,11 @@ bool CopyLoop::isStopped(const Status& s) {
 }
 
 Status CopyLoop::start() {
-    if (!m_consumers.empty()) {
-        const int64_t largest = std::min<int64_t>(std::max<int64_t>(m_largestChunk, 1), BlockSize);
-        m_slotBytes =
-            (static_cast<std::size_t>(largest) + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
-        m_slotCount = std::min(kMostSlots, kSlots * BlockSize / static_cast<int64_t>(m_slotBytes));
-        m_slots = m_layer.allocateBlock(static_cast<std::size_t>(m_slotCount) * m_slotBytes);
-        if (!m_slots) return Status::SysError(ENOMEM);
-        adviseHugePages(m_slots.get(), static_cast<std::size_t>(m_slotCount) * m_slotBytes);
+    const int slots = m_consumers.empty() ? 0 : kSlots;
+    for (int i = 0; i < slots; ++i) {
+        m_slots.push_back(m_layer.allocateBlock(BlockSize));
+        if (!m_slots.back()) return Status::SysError(ENOMEM);
+        adviseHugePages(m_slots.back().get(), BlockSize);
     }
     // Kernel copies fall back to it when the kernel refuses.
     m_fallback = m_layer.allocateBlock(kPieceSize);
@@ -66,9 +56,6 @@ Status CopyLoop::start() {
 
 Status CopyLoop::copyChunk(File& from, File& to, int32_t chunk, int64_t bytes,
                            const std::function<void()>& beforeBlock) {
-    if (!m_consumers.empty() && std::min<int64_t>(bytes, BlockSize) > int64_t(m_slotBytes)) {
-        return Status::SysError(EINVAL);
-    }
     const BlockPlan plan = planBlocks(static_cast<int32_t>(bytes));
     Status s;
     if (m_shareExtents && !m_consumers.empty()) s = m_layer.position(from, &m_sourceOffset);
@@ -91,8 +78,7 @@ Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
 
     Status s = waitForSlot(block.sequence);
     if (!s.ok()) return s;
-    char* buffer =
-        m_slots.get() + static_cast<std::size_t>(block.sequence % m_slotCount) * m_slotBytes;
+    char* buffer = m_slots[block.sequence % kSlots].get();
     // Shared extents: the kernel copies while the consumers read the same
     // bytes from the page cache. Else the loop writes what it read.
     if (m_shareExtents) {
@@ -110,10 +96,10 @@ Status CopyLoop::copyBlock(File& from, File& to, const Block& block) {
 }
 
 Status CopyLoop::waitForSlot(int64_t sequence) {
-    // The slot of block `sequence` held block `sequence - m_slotCount`.
-    if (sequence <= m_slotCount) return Status::OK();
+    // The slot of block `sequence` held block `sequence - kSlots`.
+    if (sequence <= kSlots) return Status::OK();
     for (BlockConsumer* consumer : m_consumers) {
-        const Status s = consumer->waitUntilDone(sequence - m_slotCount);
+        const Status s = consumer->waitUntilDone(sequence - kSlots);
         if (!s.ok()) return s;
     }
     return Status::OK();

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "engine/block_consumer.h"
-#include "engine/block_plan.h"
 #include "engine/status.h"
 
 namespace morvane {
@@ -45,10 +44,6 @@ class CopyLoop {
     // Copy with the kernel even while consumers read the blocks (reflink).
     // May be set after start().
     void setShareExtents(bool share) { m_shareExtents = share; }
-    // The largest chunk the run copies (BlockSize when not set). Smaller
-    // chunks share the buffers' memory out into more, smaller blocks in
-    // flight. Call before start(); a larger chunk then fails with EINVAL.
-    void setLargestChunk(int64_t bytes) { m_largestChunk = bytes; }
 
     // Gets the buffers. Fails with ENOMEM when one cannot be had.
     Status start();
@@ -77,12 +72,7 @@ class CopyLoop {
     std::vector<BlockConsumer*> m_consumers;
     OutputSet* m_outputs = nullptr;
     bool m_shareExtents = false;
-    int64_t m_largestChunk = BlockSize;
-    // The memory the consumers read from, cut into m_slotCount slots of
-    // m_slotBytes; block `sequence` goes into slot `sequence % m_slotCount`.
-    std::unique_ptr<char[]> m_slots;
-    int64_t m_slotCount = 0;
-    std::size_t m_slotBytes = 0;
+    std::vector<std::unique_ptr<char[]>> m_slots;
     // The buffer a kernel copy falls back to when the kernel refuses.
     std::unique_ptr<char[]> m_fallback;
     int64_t m_sequence = 0;

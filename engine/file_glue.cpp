@@ -514,7 +514,6 @@ bool FileGlue::copyChunks() {
     const bool verified = !m_checksums.chunks.empty();
     HashLanes hashes(HashLanes::kChunkLane | (m_checksums.hasWhole ? HashLanes::kWholeLane : 0));
     if (verified) loop.addConsumer(&hashes);
-    loop.setLargestChunk(m_avgChunkSize);
     loop.setOutputs(&outputs);
     Status s = loop.start();
     if (s.ok() && verified) s = hashes.start();
