@@ -25,22 +25,19 @@ constexpr std::size_t kMaxNameBytes = 4096;
 constexpr std::size_t kMaxSets = 8;
 constexpr std::size_t kWindow = 1 << 20;
 
-// A file read through one window of kWindow bytes, read again only when a
-// range asked for is not all in it: the packets of a scan, their bodies and
-// the magic after each come from one read where they fit.
+// A file read through one window of kWindow bytes, moved only by the scan:
+// the packets it finds, their bodies and the magic after each come from one
+// read where they lie within it, and a read elsewhere leaves it in place.
 class Window {
   public:
     Window(FileLayer& layer, File& file, int64_t size)
         : m_layer(layer), m_file(file), m_size(size) {}
 
-    // Makes [offset, offset + n) readable at `*data` when it fits in the
-    // window; `*available` bytes from `offset` are (fewer at the end of the
-    // file).
+    // Makes [offset, offset + n) readable at `*data`, reading the window
+    // again from `offset` unless it holds that range; `*available` bytes
+    // from `offset` are (fewer at the end of the file).
     Status view(int64_t offset, std::size_t n, const char** data, std::size_t* available) {
-        const int64_t end = m_start + int64_t(m_filled);
-        const bool inside =
-            offset >= m_start && offset <= end && (offset + int64_t(n) <= end || end >= m_size);
-        if (!inside) {
+        if (!holds(offset, n)) {
             if (m_bytes.empty()) m_bytes.resize(kWindow);
             m_filled = 0;
             const Status s = m_layer.readAt(m_file, offset, m_bytes.data(), kWindow, &m_filled);
@@ -51,21 +48,25 @@ class Window {
         *available = std::size_t(m_start + int64_t(m_filled) - offset);
         return Status::OK();
     }
-    // Reads [offset, offset + n) into `out`; `*got` is short at the end of
-    // the file.
+    // Reads [offset, offset + n) into `out`, from the window when it holds
+    // the range; `*got` is short at the end of the file.
     Status readAt(int64_t offset, char* out, std::size_t n, std::size_t* got) {
-        if (n > kWindow) return m_layer.readAt(m_file, offset, out, n, got);
-        const char* data = nullptr;
-        std::size_t available = 0;
-        const Status s = view(offset, n, &data, &available);
-        if (!s.ok()) return s;
+        if (!holds(offset, n)) return m_layer.readAt(m_file, offset, out, n, got);
+        const std::size_t available = std::size_t(m_start + int64_t(m_filled) - offset);
         *got = std::min(n, available);
-        std::memcpy(out, data, *got);
+        std::memcpy(out, m_bytes.data() + (offset - m_start), *got);
         return Status::OK();
     }
     int64_t size() const { return m_size; }
 
   private:
+    // The window holds [offset, offset + n), or all of it the file has.
+    bool holds(int64_t offset, std::size_t n) const {
+        const int64_t end = m_start + int64_t(m_filled);
+        return !m_bytes.empty() && offset >= m_start && offset <= end &&
+               (offset + int64_t(n) <= end || end >= m_size);
+    }
+
     FileLayer& m_layer;
     File& m_file;
     const int64_t m_size;
