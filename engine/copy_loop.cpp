@@ -1,6 +1,9 @@
 #include "engine/copy_loop.h"
 
+#include <sys/mman.h>
+
 #include <cerrno>
+#include <cstdint>
 
 #include "engine/block_plan.h"
 #include "engine/file_layer.h"
@@ -12,6 +15,16 @@ namespace {
 
 // Blocks the consumers may hold while the loop reads and writes the next.
 constexpr int kSlots = 3;
+constexpr uintptr_t kHugePage = 2 << 20;
+
+// Asks for huge pages under the part of [data, data + n) they can cover:
+// the buffers are then faulted in a few pieces rather than page by page.
+// Only advice: nothing fails.
+void adviseHugePages(char* data, std::size_t n) {
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + n) & ~(kHugePage - 1);
+    if (begin < end) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 }  // namespace
 
@@ -33,6 +46,7 @@ Status CopyLoop::start() {
     for (int i = 0; i < slots; ++i) {
         m_slots.push_back(m_layer.allocateBlock(BlockSize));
         if (!m_slots.back()) return Status::SysError(ENOMEM);
+        adviseHugePages(m_slots.back().get(), BlockSize);
     }
     // Kernel copies fall back to it when the kernel refuses.
     m_fallback = m_layer.allocateBlock(kPieceSize);

@@ -1,20 +1,14 @@
 #include "engine/hash_lanes.h"
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 
 #include "engine/file_layer.h"
+#include "engine/sha256_stream.h"
 #include "engine/worker_lane.h"
 
 namespace morvane {
 
 namespace {
-
-struct DigestContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 Status digestFailure() {
     return Status::SysError(EIO, "SHA-256 computation failed");
@@ -30,7 +24,7 @@ struct HashLanes::LaneState {
 
     const bool perChunk;
     // Touched only by the lane's jobs, or once the lane is idle.
-    DigestContext context;
+    Sha256Stream stream;
     WorkerLane worker;
 };
 
@@ -55,11 +49,7 @@ void HashLanes::stop() {
 
 Status HashLanes::start() {
     for (auto& lane : m_lanes) {
-        lane->context.reset(EVP_MD_CTX_new());
-        if (!lane->context) return Status::SysError(ENOMEM);
-        if (EVP_DigestInit_ex(lane->context.get(), EVP_sha256(), nullptr) != 1) {
-            return digestFailure();
-        }
+        if (!lane->stream.ok()) return Status::SysError(ENOMEM);
     }
     for (auto& lane : m_lanes) {
         const Status s = lane->worker.start();
@@ -114,23 +104,16 @@ Status HashLanes::wholeDigest(Sha256Digest* out) {
         s = m_chunkLane->worker.waitFor(m_taken);
     }
     if (!s.ok()) return s;
-    // Every job of the lane has run: nothing else touches its context.
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(whole.context.get(), out->data(), &length) != 1) return digestFailure();
-    return Status::OK();
+    // Every job of the lane has run: nothing else touches its stream.
+    return whole.stream.finish(out) ? Status::OK() : digestFailure();
 }
 
 Status HashLanes::hash(LaneState& lane, const Block& block) {
-    if (EVP_DigestUpdate(lane.context.get(), block.data, block.bytes) != 1) {
-        return digestFailure();
-    }
+    lane.stream.update(block.data, block.bytes);
+    if (!lane.stream.ok()) return digestFailure();
     if (!lane.perChunk || !block.endsChunk) return Status::OK();
     Sha256Digest digest{};
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(lane.context.get(), digest.data(), &length) != 1 ||
-        EVP_DigestInit_ex(lane.context.get(), EVP_sha256(), nullptr) != 1) {
-        return digestFailure();
-    }
+    if (!lane.stream.finish(&digest)) return digestFailure();
     std::lock_guard<std::mutex> lock(m_digestMutex);
     m_chunkDigests.push_back(digest);
     return Status::OK();
@@ -138,22 +121,20 @@ Status HashLanes::hash(LaneState& lane, const Block& block) {
 
 Status sha256OfFile(FileLayer& layer, const std::string& path, Sha256Digest* out,
                     const std::atomic<bool>* stop, std::atomic<int64_t>* done) {
-    DigestContext context(EVP_MD_CTX_new());
+    Sha256Stream stream;
     std::unique_ptr<char[]> piece = layer.allocateBlock(kPieceSize);
-    if (!context || !piece) return Status::SysError(ENOMEM);
-    if (EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return digestFailure();
+    if (!stream.ok() || !piece) return Status::SysError(ENOMEM);
     std::unique_ptr<File> file;
     Status s = layer.openRead(path, &file);
     std::size_t got = kPieceSize;
     while (s.ok() && got == kPieceSize) {
         if (stop && *stop) return Status::SysError(ECANCELED);
         s = layer.read(*file, piece.get(), kPieceSize, &got);
-        if (s.ok() && EVP_DigestUpdate(context.get(), piece.get(), got) != 1) s = digestFailure();
+        if (s.ok()) stream.update(piece.get(), got);
         if (done) *done += static_cast<int64_t>(got);
     }
     if (s.ok()) s = layer.close(*file);
-    unsigned int length = 0;
-    if (s.ok() && EVP_DigestFinal_ex(context.get(), out->data(), &length) != 1) s = digestFailure();
+    if (s.ok() && !stream.finish(out)) s = digestFailure();
     return s;
 }
 

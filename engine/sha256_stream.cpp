@@ -23,7 +23,7 @@ void Sha256Stream::update(const void* data, std::size_t n) {
 bool Sha256Stream::finish(Sha256Digest* out) {
     unsigned int length = 0;
     m_ok = m_ok && EVP_DigestFinal_ex(m_context.get(), out->data(), &length) == 1 &&
-           length == out->size();
+           length == out->size() && EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) == 1;
     return m_ok;
 }
 

@@ -17,10 +17,14 @@ class Sha256Stream {
     Sha256Stream(Sha256Stream&&) noexcept;
     Sha256Stream& operator=(Sha256Stream&&) noexcept;
 
+    // Feeds data[0, n).
     void update(const void* data, std::size_t n);
-    // The digest of everything fed since the start. Returns false when
-    // libcrypto failed at any point; the stream is then of no further use.
+    // The digest of everything fed since the start or the last finish; the
+    // stream then starts again. Returns false when libcrypto failed at any
+    // point; the stream is then of no further use.
     bool finish(Sha256Digest* out);
+    // False once libcrypto has failed, or when the stream could not be set up.
+    bool ok() const { return m_ok; }
 
   private:
     struct Free {

@@ -25,37 +25,80 @@ constexpr std::size_t kMaxNameBytes = 4096;
 constexpr std::size_t kMaxSets = 8;
 constexpr std::size_t kWindow = 1 << 20;
 
+// A file read through one window of kWindow bytes, moved only by the scan:
+// the packets it finds, their bodies and the magic after each come from one
+// read where they lie within it, and a read elsewhere leaves it in place.
+class Window {
+  public:
+    Window(FileLayer& layer, File& file, int64_t size)
+        : m_layer(layer), m_file(file), m_size(size) {}
+
+    // Makes [offset, offset + n) readable at `*data`, reading the window
+    // again from `offset` unless it holds that range; `*available` bytes
+    // from `offset` are (fewer at the end of the file).
+    Status view(int64_t offset, std::size_t n, const char** data, std::size_t* available) {
+        if (!holds(offset, n)) {
+            if (m_bytes.empty()) m_bytes.resize(kWindow);
+            m_filled = 0;
+            const Status s = m_layer.readAt(m_file, offset, m_bytes.data(), kWindow, &m_filled);
+            if (!s.ok()) return s;
+            m_start = offset;
+        }
+        *data = m_bytes.data() + (offset - m_start);
+        *available = std::size_t(m_start + int64_t(m_filled) - offset);
+        return Status::OK();
+    }
+    // Reads [offset, offset + n) into `out`, from the window when it holds
+    // the range; `*got` is short at the end of the file.
+    Status readAt(int64_t offset, char* out, std::size_t n, std::size_t* got) {
+        if (!holds(offset, n)) return m_layer.readAt(m_file, offset, out, n, got);
+        const std::size_t available = std::size_t(m_start + int64_t(m_filled) - offset);
+        *got = std::min(n, available);
+        std::memcpy(out, m_bytes.data() + (offset - m_start), *got);
+        return Status::OK();
+    }
+    int64_t size() const { return m_size; }
+
+  private:
+    // The window holds [offset, offset + n), or all of it the file has.
+    bool holds(int64_t offset, std::size_t n) const {
+        const int64_t end = m_start + int64_t(m_filled);
+        return !m_bytes.empty() && offset >= m_start && offset <= end &&
+               (offset + int64_t(n) <= end || end >= m_size);
+    }
+
+    FileLayer& m_layer;
+    File& m_file;
+    const int64_t m_size;
+    std::vector<char> m_bytes;
+    int64_t m_start = 0;
+    std::size_t m_filled = 0;
+};
+
 // Calls `visit` for every packet header found in a file. `visit` returns
 // the offset to go on from, or -1 when the header turned out not to start a
 // packet, so that the search goes on from the next byte.
 using PacketVisitor = std::function<int64_t(int64_t offset, const PacketHeader& header)>;
 
-Status scanFile(FileLayer& layer, File& file, int64_t size, const PacketVisitor& visit) {
-    std::vector<char> window(kWindow);
-    int64_t windowStart = 0;
-    std::size_t windowBytes = 0;
+Status scanFile(Window& window, const PacketVisitor& visit) {
+    const int64_t size = window.size();
     int64_t pos = 0;
     while (pos + int64_t(kPacketHeaderBytes) <= size) {
-        // The window is read again only when the next header is not all in it.
-        if (pos < windowStart ||
-            pos + int64_t(kPacketHeaderBytes) > windowStart + int64_t(windowBytes)) {
-            Status s = layer.readAt(file, pos, window.data(), window.size(), &windowBytes);
-            if (!s.ok()) return s;
-            windowStart = pos;
-            if (windowBytes < kPacketHeaderBytes) break;
-        }
-        const std::size_t from = std::size_t(pos - windowStart);
-        const char* hit = static_cast<const char*>(
-            ::memmem(window.data() + from, windowBytes - from, kPacketMagic, sizeof kPacketMagic));
+        const char* data = nullptr;
+        std::size_t available = 0;
+        const Status s = window.view(pos, kPacketHeaderBytes, &data, &available);
+        if (!s.ok()) return s;
+        if (available < kPacketHeaderBytes) break;
+        const char* hit =
+            static_cast<const char*>(::memmem(data, available, kPacketMagic, sizeof kPacketMagic));
         if (hit == nullptr) {
-            pos = windowStart + int64_t(windowBytes) - int64_t(sizeof kPacketMagic) + 1;
-            if (windowStart + int64_t(windowBytes) >= size) break;
+            if (pos + int64_t(available) >= size) break;
+            pos += int64_t(available) - int64_t(sizeof kPacketMagic) + 1;
             continue;
         }
-        const int64_t at = windowStart + (hit - window.data());
-        if (at + int64_t(kPacketHeaderBytes) > windowStart + int64_t(windowBytes)) {
-            pos = at;
-            windowBytes = 0;
+        const int64_t at = pos + (hit - data);
+        if (hit + kPacketHeaderBytes > data + available) {
+            pos = at;  // the window is read again from the header
             continue;
         }
         PacketHeader header;
@@ -71,23 +114,23 @@ Status scanFile(FileLayer& layer, File& file, int64_t size, const PacketVisitor&
 // True when a packet of `length` bytes at `offset` is followed by the end
 // of the file or another packet's magic: its length is then believable
 // without reading it.
-bool endsWell(FileLayer& layer, File& file, int64_t size, int64_t offset, uint64_t length) {
+bool endsWell(Window& window, int64_t offset, uint64_t length) {
     const int64_t after = offset + int64_t(length);
-    if (after == size) return true;
+    if (after == window.size()) return true;
     char magic[sizeof kPacketMagic];
     std::size_t got = 0;
-    return layer.readAt(file, after, magic, sizeof magic, &got).ok() && got == sizeof magic &&
+    return window.readAt(after, magic, sizeof magic, &got).ok() && got == sizeof magic &&
            std::memcmp(magic, kPacketMagic, sizeof magic) == 0;
 }
 
 // Reads a packet's body and checks the packet MD5. Only for lengths up to
 // kMaxDescribingBytes.
-bool readVerified(FileLayer& layer, File& file, int64_t offset, const PacketHeader& header,
+bool readVerified(Window& window, int64_t offset, const PacketHeader& header,
                   std::vector<char>* body) {
     if (header.length > kMaxDescribingBytes) return false;
     body->resize(header.length - kPacketHeaderBytes);
     std::size_t got = 0;
-    if (!layer.readAt(file, offset + int64_t(kPacketHeaderBytes), body->data(), body->size(), &got)
+    if (!window.readAt(offset + int64_t(kPacketHeaderBytes), body->data(), body->size(), &got)
              .ok() ||
         got != body->size()) {
         return false;
@@ -123,6 +166,8 @@ struct Par2Set::OpenedFile {
     std::string path;
     std::unique_ptr<File> file;
     int64_t size = 0;
+    // Kept from one scan to the next.
+    std::unique_ptr<Window> window;
     // The end of the furthest packet whose check failed: what lies before
     // it has been hashed once and is not hashed again.
     int64_t failedEnd = 0;
@@ -142,7 +187,8 @@ struct Par2Set::Reading {
     // Calls `visit` for each packet header of every file.
     Status scan(const std::function<int64_t(Opened&, int64_t, const PacketHeader&)>& visit) {
         for (Opened& o : files) {
-            Status s = scanFile(layer, *o.file, o.size,
+            if (!o.window) o.window = std::make_unique<Window>(layer, *o.file, o.size);
+            Status s = scanFile(*o.window,
                                 [&](int64_t at, const PacketHeader& h) { return visit(o, at, h); });
             if (!s.ok()) return s;
         }
@@ -151,14 +197,14 @@ struct Par2Set::Reading {
     // The offset after a packet whose body is not read: where it ends when
     // its length is believable, else -1.
     int64_t skip(Opened& o, int64_t at, const PacketHeader& h) {
-        return endsWell(layer, *o.file, o.size, at, h.length) ? at + int64_t(h.length) : -1;
+        return endsWell(*o.window, at, h.length) ? at + int64_t(h.length) : -1;
     }
     // Reads and checks the packet at `at` into `body`, unless it starts
     // within one that failed its check.
     bool verify(Opened& o, int64_t at, const PacketHeader& h, uint64_t* hashed) {
         if (at < o.failedEnd) return false;
         if (h.length <= kMaxDescribingBytes) *hashed += h.length - kPacketHashedFrom;
-        if (readVerified(layer, *o.file, at, h, &body)) return true;
+        if (readVerified(*o.window, at, h, &body)) return true;
         o.failedEnd = at + int64_t(h.length);
         return false;
     }
@@ -335,9 +381,8 @@ int64_t Par2Set::takeRecoverySlice(Reading& r, OpenedFile& o, int64_t at, const 
     if (r.skip(o, at, h) < 0) return -1;
     char exponentBytes[kRecoveryExponentBytes];
     std::size_t got = 0;
-    if (!r.layer
-             .readAt(*o.file, at + int64_t(kPacketHeaderBytes), exponentBytes, sizeof exponentBytes,
-                     &got)
+    if (!o.window
+             ->readAt(at + int64_t(kPacketHeaderBytes), exponentBytes, sizeof exponentBytes, &got)
              .ok() ||
         got != sizeof exponentBytes) {
         return -1;
@@ -376,14 +421,13 @@ bool describesChunksOf(FileLayer& layer, const std::string& path, const std::str
     if (!layer.openRead(path, &file).ok() || !layer.size(*file, &size).ok()) return false;
     bool found = false;
     std::vector<char> body;
-    scanFile(layer, *file, size, [&](int64_t at, const PacketHeader& h) -> int64_t {
+    Window window(layer, *file, size);
+    scanFile(window, [&](int64_t at, const PacketHeader& h) -> int64_t {
         const int64_t next = at + int64_t(h.length);
         if (found) return size;
-        if (h.type != kFileDescriptionPacket) {
-            return endsWell(layer, *file, size, at, h.length) ? next : -1;
-        }
+        if (h.type != kFileDescriptionPacket) return endsWell(window, at, h.length) ? next : -1;
         Par2FileInfo info;
-        if (!readVerified(layer, *file, at, h, &body) ||
+        if (!readVerified(window, at, h, &body) ||
             !parseFileDescriptionBody(body.data(), body.size(), &info)) {
             return -1;
         }
