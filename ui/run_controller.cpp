@@ -125,6 +125,7 @@ void RunController::start(const RunRequest& request) {
     m_blocksDone = 0;
     m_blocksTotal = 0;
     m_stopping = false;
+    m_statusShown.clear();
     showOnBar(0.0, formatPercent(0.0));
     lblTimeLeft->clear();
     lblPhase->setText(fromEngineText(phaseText(currentPhase())));
@@ -223,8 +224,17 @@ void RunController::showPhase(const RunPhaseSnapshot& phase) {
         const double share = static_cast<double>(m_blocksDone) / static_cast<double>(m_blocksTotal);
         showOnBar(share, formatPercent(share));
     } else if (phase.total > 0) {
-        const double share = static_cast<double>(phase.done) / static_cast<double>(phase.total);
+        const double share = std::clamp(
+            static_cast<double>(phase.done) / static_cast<double>(phase.total), 0.0, 1.0);
         showOnBar(share, formatPercent(share));
+        // The same count on the status line; the copy's notifications write it
+        // in the other phases.
+        const QString status =
+            fromEngineText(phaseText(phase)) + QStringLiteral(" (") + formatPercent(share) + u')';
+        if (phase.kind == RunPhaseKind::Rebuilding && !m_stopping && status != m_statusShown) {
+            m_statusShown = status;
+            emit statusChanged(status);
+        }
     } else if (phase.kind != RunPhaseKind::Idle && prgRun->maximum() != 0) {
         // A phase that cannot tell how far it is: the bar moves without a count.
         prgRun->setRange(0, 0);
