@@ -223,28 +223,36 @@ void RunController::showPhase(const RunPhaseSnapshot& phase) {
         // The same count as the status line's, from the same notification.
         const double share = static_cast<double>(m_blocksDone) / static_cast<double>(m_blocksTotal);
         showOnBar(share, formatPercent(share));
+        m_statusShown.clear();
     } else if (phase.total > 0) {
         const double share = std::clamp(
             static_cast<double>(phase.done) / static_cast<double>(phase.total), 0.0, 1.0);
         showOnBar(share, formatPercent(share));
         // The same count on the status line; the copy's notifications write it
         // in the other phases.
-        const QString status =
-            fromEngineText(phaseText(phase)) + QStringLiteral(" (") + formatPercent(share) + u')';
-        if (phase.kind == RunPhaseKind::Rebuilding && !m_stopping && status != m_statusShown) {
-            m_statusShown = status;
-            emit statusChanged(status);
+        if (phase.kind == RunPhaseKind::Rebuilding) {
+            showStatus(fromEngineText(phaseText(phase)) + QStringLiteral(" (") +
+                       formatPercent(share) + u')');
         }
     } else if (phase.kind != RunPhaseKind::Idle && prgRun->maximum() != 0) {
         // A phase that cannot tell how far it is: the bar moves without a count.
         prgRun->setRange(0, 0);
     }
+    // The rebuilt files put on storage: the rebuild's count is over.
+    if (phase.kind == RunPhaseKind::Flushing && !m_statusShown.isEmpty())
+        showStatus(fromEngineText(phaseText(phase)));
     if (m_stopping) return;
     const QString text = fromEngineText(phaseText(phase));
     if (lblPhase->text() != text) {
         lblPhase->setText(text);
         lblPhase->setAccessibleDescription(text);
     }
+}
+
+void RunController::showStatus(const QString& text) {
+    if (m_stopping || text == m_statusShown) return;
+    m_statusShown = text;
+    emit statusChanged(text);
 }
 
 void RunController::cmdStop_Click() {

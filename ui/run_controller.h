@@ -69,6 +69,8 @@ class RunController : public QObject {
     void showOnBar(double share, const QString& percentText);
     // Shows the phase's own progress on the bar, and its name.
     void showPhase(const RunPhaseSnapshot& phase);
+    // Puts `text` on the status line, unless it is there or Stop was asked.
+    void showStatus(const QString& text);
     // Counts the run's work so far into the time left, the speed and the taskbar.
     void takeWork(const RunPhaseSnapshot& phase);
     // The phase the run is in; the whole run as one phase of copying when
@@ -96,7 +98,7 @@ class RunController : public QObject {
     int64_t m_blocksTotal = 0;
     // Stop was asked for the run going on.
     bool m_stopping = false;
-    // The text last put on the status line.
+    // The text this run last put on the status line; empty when none.
     QString m_statusShown;
     // The phase last read, told apart by its kind and subject, and the
     // bytes of the phases before it.
