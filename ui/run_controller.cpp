@@ -176,9 +176,13 @@ void RunController::refreshProgress() {
                         : QString();
     if (lblRunBytes->text() != bytes) lblRunBytes->setText(bytes);
     // The figure behind the words, for whoever measures the estimate.
-    prgRun->setProperty("secondsLeft",
-                        m_phaseUntold ? -1.0 : m_progress.secondsLeft().value_or(-1.0));
-    const QString left = m_phaseUntold ? QString() : m_progress.timeLeft();
+    // Before a copy, the copy's pace is not known yet: a glue that checks
+    // and rebuilds first tells no time left until it glues.
+    const bool beforeCopy = m_request.copies && (phase.kind == RunPhaseKind::Checking ||
+                                                 phase.kind == RunPhaseKind::Rebuilding);
+    const bool untold = m_phaseUntold || beforeCopy;
+    prgRun->setProperty("secondsLeft", untold ? -1.0 : m_progress.secondsLeft().value_or(-1.0));
+    const QString left = untold ? QString() : m_progress.timeLeft();
     if (lblTimeLeft->text() != left) {
         lblTimeLeft->setText(left);
         prgRun->setAccessibleDescription(left);
