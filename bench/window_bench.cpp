@@ -327,7 +327,7 @@ int main(int argc, char* argv[]) {
     const QStringList phases = {"Writing chunks", "Writing recovery data", "Flushing to disk"};
     std::vector<double> feedbacks[3], stops[3];
     const QStringList gluePhases = {"Checking", "Rebuilding", "Gluing chunks", "Flushing to disk"};
-    std::vector<double> glueFeedbacks[4], glueStops[4], glueStills, glueGaps;
+    std::vector<double> glueFeedbacks[4], glueStops[4], glueStills, glueGaps, glueErrors[3];
     QStringList glueSeen;
     for (int r = 0; r < runs; ++r) {
         fs::remove_all(dir + "/window");
@@ -392,6 +392,10 @@ int main(int argc, char* argv[]) {
                                   &glueTrace, &glueSeen);
             glueStills.push_back(glueTrace.longestStillMs);
             glueGaps.push_back(glueTrace.largestGap);
+            for (int i = 0; i < 3; ++i)
+                if (glueTrace.truth[i] > 0)
+                    glueErrors[i].push_back((glueTrace.estimate[i] - glueTrace.truth[i]) /
+                                            glueTrace.truth[i] * 100);
         }
         std::printf("run %d of %d done\n", r + 1, runs);
     }
@@ -439,6 +443,8 @@ int main(int argc, char* argv[]) {
     std::printf("|-----------------------------------------------|-------:|--------:|\n");
     row("longest the strip showed no change, ms", glueStills);
     row("bar vs status line, percentage points", glueGaps);
+    for (int i = 0; i < 3; ++i)
+        row(("time-left error at " + std::to_string(10 + 40 * i) + " %, %").c_str(), glueErrors[i]);
     for (int i = 0; i < gluePhases.size(); ++i) {
         const std::string name = gluePhases[i].toStdString();
         row(("Stop to \"Stopping\u2026\" in " + name + ", ms").c_str(), glueFeedbacks[i]);
