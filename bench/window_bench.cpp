@@ -155,7 +155,8 @@ double msSince(std::chrono::steady_clock::time_point start) {
 
 // What the progress strip showed during one run, looked at every few ms.
 struct StripTrace {
-    // Percentage points between the bar and the status line while blocks are copied.
+    // Percentage points between the bar and the status line while blocks are
+    // copied or chunks rebuilt.
     double largestGap = 0;
     // The longest the strip (phase, bar, bytes, time left) stayed the same.
     double longestStillMs = 0;
@@ -189,7 +190,9 @@ StripTrace traceRun(morvane::frmMain& window, const AnsweringDesktop& desktop) {
         const QString line = status->text();
         const qsizetype open = line.lastIndexOf(u'('),
                         close = line.lastIndexOf(QLatin1String("%)"));
-        if (phase->text() == QLatin1String("Writing chunks") && open >= 0 && close > open) {
+        const bool counted = phase->text() == QLatin1String("Writing chunks") ||
+                             phase->text().startsWith(QLatin1String("Rebuilding"));
+        if (counted && open >= 0 && close > open) {
             const double gap = std::abs(line.mid(open + 1, close - open - 1).toDouble() -
                                         bar->text().chopped(1).toDouble());
             trace.largestGap = std::max(trace.largestGap, gap);
@@ -255,8 +258,9 @@ void measureRebuildingGlue(morvane::frmMain& window, AnsweringDesktop& desktop,
                            const std::string& dir, const QStringList& phases,
                            std::vector<double>* feedbacks, std::vector<double>* stops,
                            StripTrace* trace, QStringList* seen) {
-    damageSet(dir);
     for (int i = 0; i < phases.size(); ++i) {
+        // A run stopped after its rebuild leaves the set mended.
+        damageSet(dir);
         fs::remove(dir + "/window.bin");
         const auto times =
             windowStopIn(phases[i], window, [&] { startWindowGlue(window, desktop, dir); });
@@ -264,6 +268,7 @@ void measureRebuildingGlue(morvane::frmMain& window, AnsweringDesktop& desktop,
         feedbacks[i].push_back(times->first);
         stops[i].push_back(times->second);
     }
+    damageSet(dir);
     fs::remove(dir + "/window.bin");
     startWindowGlue(window, desktop, dir);
     auto* phase = window.findChild<QLabel*>("lblPhase");
@@ -322,7 +327,7 @@ int main(int argc, char* argv[]) {
     const QStringList phases = {"Writing chunks", "Writing recovery data", "Flushing to disk"};
     std::vector<double> feedbacks[3], stops[3];
     const QStringList gluePhases = {"Checking", "Rebuilding", "Gluing chunks", "Flushing to disk"};
-    std::vector<double> glueFeedbacks[4], glueStops[4], glueStills;
+    std::vector<double> glueFeedbacks[4], glueStops[4], glueStills, glueGaps, glueErrors[3];
     QStringList glueSeen;
     for (int r = 0; r < runs; ++r) {
         fs::remove_all(dir + "/window");
@@ -386,6 +391,11 @@ int main(int argc, char* argv[]) {
             measureRebuildingGlue(window, desktop, dir, gluePhases, glueFeedbacks, glueStops,
                                   &glueTrace, &glueSeen);
             glueStills.push_back(glueTrace.longestStillMs);
+            glueGaps.push_back(glueTrace.largestGap);
+            for (int i = 0; i < 3; ++i)
+                if (glueTrace.truth[i] > 0)
+                    glueErrors[i].push_back((glueTrace.estimate[i] - glueTrace.truth[i]) /
+                                            glueTrace.truth[i] * 100);
         }
         std::printf("run %d of %d done\n", r + 1, runs);
     }
@@ -432,6 +442,9 @@ int main(int argc, char* argv[]) {
     std::printf("| measure                                       | median | largest |\n");
     std::printf("|-----------------------------------------------|-------:|--------:|\n");
     row("longest the strip showed no change, ms", glueStills);
+    row("bar vs status line, percentage points", glueGaps);
+    for (int i = 0; i < 3; ++i)
+        row(("time-left error at " + std::to_string(10 + 40 * i) + " %, %").c_str(), glueErrors[i]);
     for (int i = 0; i < gluePhases.size(); ++i) {
         const std::string name = gluePhases[i].toStdString();
         row(("Stop to \"Stopping\u2026\" in " + name + ", ms").c_str(), glueFeedbacks[i]);

@@ -32,7 +32,8 @@ struct RunPhaseSnapshot {
     // The file the phase is about (a chunk file's name); empty for none.
     std::string subject;
     // Bytes of the phase done so far, and its total (0 when not known:
-    // writing recovery data, rebuilding and flushing).
+    // writing recovery data and flushing). A rebuild counts the bytes it
+    // reads and writes.
     int64_t done = 0;
     int64_t total = 0;
     // How long the run's last background flush of its outputs took, in

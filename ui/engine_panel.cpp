@@ -6,8 +6,8 @@
 #include <QPushButton>
 #include <utility>
 
-#include "ui/busy_state.h"
 #include "engine/file_layer.h"
+#include "ui/busy_state.h"
 #include "ui/elided_label.h"
 #include "ui/open_save_dialog.h"
 #include "ui/window_geometry.h"
@@ -148,6 +148,7 @@ void EnginePanel::requestRun(int64_t total, const QString& fileName, const QStri
     request.bytesDone = std::move(bytesDone);
     request.phase = std::move(phase);
     request.laterBytes = laterBytes;
+    request.copies = true;
     request.ended = [this](const RunOutcome& outcome) { takeOutcome(outcome); };
     emit runRequested(request);
 }

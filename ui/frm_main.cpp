@@ -92,6 +92,7 @@ frmMain::frmMain(Desktop& desktop, std::shared_ptr<FileLayer> fileLayer, QWidget
     fraGlu = new GluePanel(services, client);
     createStatusLine(client);
     m_runs = std::make_unique<RunController>(desktop, m_busy, lblStatus, this);
+    connect(m_runs.get(), &RunController::statusChanged, this, &frmMain::setStatus);
     attach(fraDiv);
     attach(fraGlu);
     connect(&m_busy, &BusyState::handlersReturned, this, &frmMain::closeWhenPending);

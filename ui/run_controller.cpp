@@ -125,6 +125,7 @@ void RunController::start(const RunRequest& request) {
     m_blocksDone = 0;
     m_blocksTotal = 0;
     m_stopping = false;
+    m_statusShown.clear();
     showOnBar(0.0, formatPercent(0.0));
     lblTimeLeft->clear();
     lblPhase->setText(fromEngineText(phaseText(currentPhase())));
@@ -204,10 +205,16 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     if (m_phaseUntold) return;
     const bool copying =
         phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
+    // A glue checks and rebuilds its set before it copies: the copy is
+    // still to come, at the pace measured so far until it starts.
+    const bool beforeCopy = m_request.copies && (phase.kind == RunPhaseKind::Checking ||
+                                                 phase.kind == RunPhaseKind::Rebuilding);
     // What the engine expects of the phases after the copy, once it can
     // tell; the plan's bytes until then.
     const int64_t after =
-        !copying ? 0 : (phase.laterWork >= 0 ? phase.laterWork : m_request.laterBytes);
+        beforeCopy
+            ? m_request.total
+            : (!copying ? 0 : (phase.laterWork >= 0 ? phase.laterWork : m_request.laterBytes));
     // The final flush is much like the last background one.
     m_progress.setUncountedSeconds(copying && phase.lastFlushMs > 0 ? phase.lastFlushMs / 1000.0
                                                                     : 0.0);
@@ -222,19 +229,36 @@ void RunController::showPhase(const RunPhaseSnapshot& phase) {
         // The same count as the status line's, from the same notification.
         const double share = static_cast<double>(m_blocksDone) / static_cast<double>(m_blocksTotal);
         showOnBar(share, formatPercent(share));
+        m_statusShown.clear();
     } else if (phase.total > 0) {
-        const double share = static_cast<double>(phase.done) / static_cast<double>(phase.total);
+        const double share = std::clamp(
+            static_cast<double>(phase.done) / static_cast<double>(phase.total), 0.0, 1.0);
         showOnBar(share, formatPercent(share));
+        // The same count on the status line; the copy's notifications write it
+        // in the other phases.
+        if (phase.kind == RunPhaseKind::Rebuilding) {
+            showStatus(fromEngineText(phaseText(phase)) + QStringLiteral(" (") +
+                       formatPercent(share) + u')');
+        }
     } else if (phase.kind != RunPhaseKind::Idle && prgRun->maximum() != 0) {
         // A phase that cannot tell how far it is: the bar moves without a count.
         prgRun->setRange(0, 0);
     }
+    // The rebuilt files put on storage: the rebuild's count is over.
+    if (phase.kind == RunPhaseKind::Flushing && !m_statusShown.isEmpty())
+        showStatus(fromEngineText(phaseText(phase)));
     if (m_stopping) return;
     const QString text = fromEngineText(phaseText(phase));
     if (lblPhase->text() != text) {
         lblPhase->setText(text);
         lblPhase->setAccessibleDescription(text);
     }
+}
+
+void RunController::showStatus(const QString& text) {
+    if (m_stopping || text == m_statusShown) return;
+    m_statusShown = text;
+    emit statusChanged(text);
 }
 
 void RunController::cmdStop_Click() {

@@ -55,6 +55,11 @@ class RunController : public QObject {
     // bar shows the same count while the run copies blocks.
     void showBlocks(int64_t done, int64_t total);
 
+  signals:
+    // A text for the status line, for a phase whose progress no engine
+    // notification tells: "Rebuilding movie_3.div from recovery data (42.0%)".
+    void statusChanged(const QString& text);
+
   private:
     void createStrip(QWidget* client);
     void createRunRow(QWidget* client);
@@ -64,6 +69,8 @@ class RunController : public QObject {
     void showOnBar(double share, const QString& percentText);
     // Shows the phase's own progress on the bar, and its name.
     void showPhase(const RunPhaseSnapshot& phase);
+    // Puts `text` on the status line, unless it is there or Stop was asked.
+    void showStatus(const QString& text);
     // Counts the run's work so far into the time left, the speed and the taskbar.
     void takeWork(const RunPhaseSnapshot& phase);
     // The phase the run is in; the whole run as one phase of copying when
@@ -91,6 +98,8 @@ class RunController : public QObject {
     int64_t m_blocksTotal = 0;
     // Stop was asked for the run going on.
     bool m_stopping = false;
+    // The text this run last put on the status line; empty when none.
+    QString m_statusShown;
     // The phase last read, told apart by its kind and subject, and the
     // bytes of the phases before it.
     RunPhaseSnapshot m_phase;

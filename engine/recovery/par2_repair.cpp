@@ -115,8 +115,14 @@ bool invert(const GaloisField16& field, std::vector<uint16_t>& rows, std::size_t
 class Rebuild {
   public:
     Rebuild(FileLayer& layer, const Par2Set& set, const std::string& folder,
-            std::vector<std::string>* damaged, const std::atomic<bool>* stop)
-        : m_layer(layer), m_set(set), m_folder(folder), m_damaged(damaged), m_stop(stop) {}
+            std::vector<std::string>* damaged, const std::atomic<bool>* stop,
+            std::atomic<int64_t>* done)
+        : m_layer(layer),
+          m_set(set),
+          m_folder(folder),
+          m_damaged(damaged),
+          m_stop(stop),
+          m_done(done) {}
 
     // One attempt with the recovery slices `use`. `*bad` is set to the
     // position in `use` of a slice whose data failed its MD5.
@@ -130,12 +136,17 @@ class Rebuild {
 
     // Notes `name` as damaged; the failure to return.
     Status damaged(const std::string& name);
+    // Counts `bytes` more read or written.
+    void count(uint64_t bytes) {
+        if (m_done) m_done->fetch_add(int64_t(bytes), std::memory_order_relaxed);
+    }
 
     FileLayer& m_layer;
     const Par2Set& m_set;
     const std::string& m_folder;
     std::vector<std::string>* m_damaged;
     const std::atomic<bool>* m_stop;
+    std::atomic<int64_t>* m_done;
     GaloisField16 m_field;
 };
 
@@ -166,6 +177,7 @@ Status Rebuild::readPresent(const InputSlice& in, uint64_t at, std::size_t bytes
         Status s = m_layer.readAt(*file, int64_t(start), out, std::size_t(inFile), &got);
         if (!s.ok()) return s;
         if (got < inFile) return damaged(info.name);
+        count(inFile);
     }
     std::memset(out + inFile, 0, bytes - inFile);
     return Status::OK();
@@ -232,6 +244,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
                                    ref.packetOffset + int64_t(kRecoveryDataOffset + at),
                                    sums[r].data(), bytes);
             if (!s.ok()) return s;
+            count(bytes);
             if (!ref.checked) recoveryHashes[r].update(sums[r].data(), bytes);
         }
         for (std::size_t i = 0; i < present.size(); ++i) {
@@ -263,6 +276,7 @@ Status Rebuild::run(const std::vector<InputSlice>& lost, const std::vector<Input
                 Status s = m_layer.writeAt(*outputs[lost[j].file], int64_t(start + done),
                                            output.data() + done, piece);
                 if (!s.ok()) return s;
+                count(piece);
             }
         }
     }
@@ -335,10 +349,24 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
     return true;
 }
 
+int64_t rebuildWork(const Par2Set& set, const std::vector<std::string>& lost) {
+    std::set<std::size_t> lostFiles;
+    for (const std::string& name : lost) {
+        const int32_t f = set.fileIndex(name);
+        if (f >= 0) lostFiles.insert(std::size_t(f));
+    }
+    uint64_t work = 0;
+    for (std::size_t f = 0; f < set.files().size(); ++f) {
+        const uint64_t length = set.files()[f].length;
+        work += lostFiles.count(f) ? set.slicesOf(f) * set.sliceSize() + 2 * length : length;
+    }
+    return int64_t(work);
+}
+
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
                     const std::vector<std::string>& lost, const OutputOpener& openOutput,
                     std::vector<std::string>* damaged, const std::atomic<bool>* stop,
-                    const ReadBackObserver& readBack) {
+                    const ReadBackObserver& readBack, std::atomic<int64_t>* done) {
     std::string why;
     if (!canRebuild(set, lost, &why)) return Status::SysError(ENODATA, why);
     std::set<std::size_t> lostFiles;
@@ -354,8 +382,10 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
 
     std::vector<std::size_t> usable(set.recoverySlices().size());
     for (std::size_t i = 0; i < usable.size(); ++i) usable[i] = i;
-    Rebuild rebuild(layer, set, folder, damaged, stop);
+    Rebuild rebuild(layer, set, folder, damaged, stop, done);
+    const int64_t passStart = done ? done->load() : 0;
     for (;;) {
+        if (done) done->store(passStart);
         if (usable.size() < lostSlices.size()) {
             return Status::SysError(ENODATA, "Missing or damaged: " + joinNames(lost) + " (" +
                                                  std::to_string(lostSlices.size()) +
@@ -377,14 +407,15 @@ Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& fol
     for (std::size_t f : lostFiles) {
         const Par2FileInfo& info = set.files()[f];
         Md5Stream md5;
-        for (uint64_t done = 0; done < info.length;) {
+        for (uint64_t at = 0; at < info.length;) {
             if (stopped(stop)) return cancelled();
-            const std::size_t n = std::size_t(std::min<uint64_t>(1 << 20, info.length - done));
-            Status s = readExactAt(layer, *outputs[f], int64_t(done), buffer.get(), n);
+            const std::size_t n = std::size_t(std::min<uint64_t>(1 << 20, info.length - at));
+            Status s = readExactAt(layer, *outputs[f], int64_t(at), buffer.get(), n);
             if (s.ok() && readBack) s = readBack(info.name, buffer.get(), n);
             if (!s.ok()) return s;
             md5.update(buffer.get(), n);
-            done += n;
+            at += n;
+            if (done) done->fetch_add(int64_t(n), std::memory_order_relaxed);
         }
         if (readBack) {
             Status s = readBack(info.name, nullptr, 0);

@@ -31,6 +31,11 @@ bool canRebuild(const Par2Set& set, const std::vector<std::string>& lost, std::s
 using ReadBackObserver =
     std::function<Status(const std::string& name, const char* bytes, std::size_t n)>;
 
+// The bytes rebuildFiles reads and writes to rebuild the files of `set`
+// named in `lost` in one pass: those of every other file and of the
+// recovery slices it uses, the rebuilt files written and read back.
+int64_t rebuildWork(const Par2Set& set, const std::vector<std::string>& lost);
+
 // Rebuilds the files of `set` named in `lost` from the recovery slices and
 // every other file of the set, read once from `folder` (ending in "/").
 // Each rebuilt file is written to a file opened through `openOutput` with
@@ -49,10 +54,15 @@ using ReadBackObserver =
 // unless that is nullptr, so that the caller can try again with them
 // counted as lost) or a rebuilt file does not match its MD5, or the error
 // of a read or write.
+//
+// When `done` is not nullptr, the bytes of rebuildWork are added to it as
+// they are read and written; a pass begun again with another recovery
+// slice takes it back to where the pass began.
 Status rebuildFiles(FileLayer& layer, const Par2Set& set, const std::string& folder,
                     const std::vector<std::string>& lost, const OutputOpener& openOutput,
                     std::vector<std::string>* damaged = nullptr,
                     const std::atomic<bool>* stop = nullptr,
-                    const ReadBackObserver& readBack = nullptr);
+                    const ReadBackObserver& readBack = nullptr,
+                    std::atomic<int64_t>* done = nullptr);
 
 }  // namespace morvane

@@ -245,8 +245,9 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
     // recovery data covers them all.
     for (int attempt = 0; attempt < 3; ++attempt) {
         std::vector<std::string> found;
-        // The rebuild does not count its bytes: no total.
-        if (m_phase) m_phase->enter(RunPhaseKind::Rebuilding, joined(names));
+        if (m_phase) {
+            m_phase->enter(RunPhaseKind::Rebuilding, joined(names), rebuildWork(*m_set, names));
+        }
         plan.names = OutputNames(names);
         plan.bytes = bytes;
         s = set.begin(folder, plan);
@@ -257,7 +258,7 @@ Status SetRepair::rebuildInto(OutputSet& set, const std::string& folder,
                 [&set](const std::string& name, std::unique_ptr<File>* out) {
                     return set.createDetached(name, out);
                 },
-                &found, m_stop, readBack);
+                &found, m_stop, readBack, m_phase ? &m_phase->doneCounter() : nullptr);
         }
         if (s.ok() || found.empty()) break;
         for (const std::string& name : found) {

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <random>
 
@@ -131,14 +132,17 @@ TEST_P(RecoveryDamageTest, RebuildsWhatTheDataCovers) {
     ASSERT_TRUE(par2.read(layer, set.folder(), "dm").ok());
     std::string why;
     const bool can = morvane::canRebuild(par2, d.lost, &why);
-    const morvane::Status s =
-        morvane::rebuildFiles(layer, par2, set.folder(), d.lost,
-                              [&](const std::string& name, std::unique_ptr<morvane::File>* out) {
-                                  return layer.openReadWrite(set.folder() + name, out);
-                              });
+    std::atomic<int64_t> counted{0};
+    const morvane::Status s = morvane::rebuildFiles(
+        layer, par2, set.folder(), d.lost,
+        [&](const std::string& name, std::unique_ptr<morvane::File>* out) {
+            return layer.openReadWrite(set.folder() + name, out);
+        },
+        nullptr, nullptr, nullptr, &counted);
     if (d.error.empty()) {
         EXPECT_TRUE(can) << why;
         ASSERT_TRUE(s.ok()) << s.text();
+        EXPECT_EQ(counted.load(), morvane::rebuildWork(par2, d.lost));
         for (const auto& [name, bytes] : originals) EXPECT_EQ(readFile(set.file(name)), bytes);
         EXPECT_EQ(
             runCommand("cd " + set.path() + " && sha256sum -c --quiet --ignore-missing dm.sha256"),
