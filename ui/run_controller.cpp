@@ -176,9 +176,13 @@ void RunController::refreshProgress() {
                         : QString();
     if (lblRunBytes->text() != bytes) lblRunBytes->setText(bytes);
     // The figure behind the words, for whoever measures the estimate.
-    prgRun->setProperty("secondsLeft",
-                        m_phaseUntold ? -1.0 : m_progress.secondsLeft().value_or(-1.0));
-    const QString left = m_phaseUntold ? QString() : m_progress.timeLeft();
+    // Before a copy, the copy's pace is not known yet: a glue that checks
+    // and rebuilds first tells no time left until it glues.
+    const bool beforeCopy = m_request.copies && (phase.kind == RunPhaseKind::Checking ||
+                                                 phase.kind == RunPhaseKind::Rebuilding);
+    const bool untold = m_phaseUntold || beforeCopy;
+    prgRun->setProperty("secondsLeft", untold ? -1.0 : m_progress.secondsLeft().value_or(-1.0));
+    const QString left = untold ? QString() : m_progress.timeLeft();
     if (lblTimeLeft->text() != left) {
         lblTimeLeft->setText(left);
         prgRun->setAccessibleDescription(left);
@@ -205,16 +209,10 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     if (m_phaseUntold) return;
     const bool copying =
         phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
-    // A glue checks and rebuilds its set before it copies: the copy is
-    // still to come, at the pace measured so far until it starts.
-    const bool beforeCopy = m_request.copies && (phase.kind == RunPhaseKind::Checking ||
-                                                 phase.kind == RunPhaseKind::Rebuilding);
     // What the engine expects of the phases after the copy, once it can
     // tell; the plan's bytes until then.
     const int64_t after =
-        beforeCopy
-            ? m_request.total
-            : (!copying ? 0 : (phase.laterWork >= 0 ? phase.laterWork : m_request.laterBytes));
+        !copying ? 0 : (phase.laterWork >= 0 ? phase.laterWork : m_request.laterBytes);
     // The final flush is much like the last background one.
     m_progress.setUncountedSeconds(copying && phase.lastFlushMs > 0 ? phase.lastFlushMs / 1000.0
                                                                     : 0.0);

@@ -20,8 +20,8 @@ struct RunRequest {
     // The bytes of the phases planned after the copy (a division's recovery
     // data), for the time left.
     int64_t laterBytes = 0;
-    // The run copies `total` bytes (a division or a glue); a glue checks
-    // and rebuilds its set first. False for a check or repair.
+    // The run copies (a division or a glue); a glue checks and rebuilds
+    // its set first. False for a check or repair.
     bool copies = false;
     QString fileName;
     // The folder the run writes into, ending in "/".
