@@ -206,7 +206,10 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     // A phase that counts no bytes tells nothing of the time left; the
     // share of the run stays where the phase before left it.
     m_phaseUntold = phase.total <= 0;
-    if (m_phaseUntold) return;
+    if (m_phaseUntold) {
+        m_progress.waitIn(key);
+        return;
+    }
     const bool copying =
         phase.kind == RunPhaseKind::WritingChunks || phase.kind == RunPhaseKind::Gluing;
     // What the engine expects of the phases after the copy, once it can

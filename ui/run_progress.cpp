@@ -102,6 +102,13 @@ void RunProgress::sample(int64_t done, int64_t total, int64_t phase) {
     while (m_samples.size() > 2 && m_samples[1].ms <= now - kRecentMs) m_samples.pop_front();
 }
 
+void RunProgress::waitIn(int64_t phase) {
+    m_phase = phase;
+    m_phaseStart = {elapsedMs(), m_done};
+    m_samples.clear();
+    m_samples.push_back(m_phaseStart);
+}
+
 double RunProgress::fraction() const {
     if (m_total <= 0) return 0.0;
     return std::clamp(static_cast<double>(m_done) / static_cast<double>(m_total), 0.0, 1.0);

@@ -35,6 +35,9 @@ class RunProgress {
     // phase it is in (any number that tells phases apart). Called at a
     // steady rate while the run goes on.
     void sample(int64_t done, int64_t total, int64_t phase);
+    // Takes phase `phase`, which counts no bytes, as still going on now: the
+    // next phase's pace starts from here, not from the last phase counted.
+    void waitIn(int64_t phase);
     // The seconds that work not counted in bytes will take after the work
     // counted (a final flush), added to the time left.
     void setUncountedSeconds(double seconds) { m_uncountedSeconds = std::max(seconds, 0.0); }
