@@ -370,6 +370,9 @@ Status OutputSet::renameOutputs(bool last) {
     bool renamed = false;
     for (auto& output : m_outputs) {
         if (output->last != last || output->temporary.empty()) continue;
+        // Until the last output has its name the new set is not whole: a stop
+        // puts back what the folder held.
+        if (!last && m_stop && *m_stop) return Status::SysError(ECANCELED);
         const Status s =
             m_layer->rename(m_folderPath + output->temporary, m_folderPath + output->name);
         if (!s.ok()) return s;
@@ -456,7 +459,8 @@ Status OutputSet::commit() {
     for (auto& output : m_outputs) {
         if (s.ok() && output->file && output->file->isOpen()) s = m_layer->close(*output->file);
     }
-    // Up to here a stop leaves nothing; once the renames begin they finish.
+    // Up to the last output's rename a stop leaves nothing; from there on the
+    // run completes.
     if (s.ok() && m_stop && *m_stop) s = Status::SysError(ECANCELED);
     if (!s.ok()) return s;
     endFlusher();

@@ -126,9 +126,11 @@ class OutputSet {
     // Hands a completely written file to writeback and closes it.
     Status retire(File& file);
     // Puts every output under its final name, as described above. Returns
-    // ECANCELED when `stop` was set during the final flush, or while older
-    // files were set aside; the run's files are then removed and the older
-    // ones put back. Once the new files are being renamed they all are.
+    // ECANCELED when `stop` was set before the last output's rename (during
+    // the final flush, while older files were set aside or while the other
+    // new files took their names); the run's files are then removed and the
+    // older ones put back. Once the last output has been renamed the commit
+    // completes.
     Status commit();
     // Removes every temporary file of the run and forgets the run.
     void abandon();

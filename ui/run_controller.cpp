@@ -207,7 +207,7 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     // share of the run stays where the phase before left it.
     m_phaseUntold = phase.total <= 0;
     if (m_phaseUntold) {
-        m_progress.waitIn(key);
+        m_progress.waitIn(key, m_bytesBefore);
         return;
     }
     const bool copying =
@@ -220,7 +220,8 @@ void RunController::takeWork(const RunPhaseSnapshot& phase) {
     m_progress.setUncountedSeconds(copying && phase.lastFlushMs > 0 ? phase.lastFlushMs / 1000.0
                                                                     : 0.0);
     m_progress.sample(m_bytesBefore + phase.done,
-                      m_bytesBefore + std::max(phase.total, phase.done) + after, key);
+                      m_bytesBefore + std::max(phase.total, phase.done) + after, key,
+                      m_bytesBefore);
 }
 
 void RunController::showPhase(const RunPhaseSnapshot& phase) {

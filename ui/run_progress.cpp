@@ -85,15 +85,17 @@ void RunProgress::start() {
     m_clock.start();
 }
 
-void RunProgress::sample(int64_t done, int64_t total, int64_t phase) {
+void RunProgress::sample(int64_t done, int64_t total, int64_t phase, int64_t phaseFrom) {
     const int64_t now = elapsedMs();
     m_total = std::max<int64_t>(total, 0);
     m_done = std::clamp<int64_t>(done, 0, m_total);
     if (phase != m_phase) {
         // The phase began after the sample before, at the latest: from there
-        // on its bytes count towards its pace.
+        // on its own bytes count towards its pace. The end of the phase
+        // before, done since that sample, does not.
         m_phase = phase;
-        m_phaseStart = m_samples.empty() ? Sample{0, 0} : m_samples.back();
+        m_phaseStart = {m_samples.empty() ? 0 : m_samples.back().ms,
+                        std::clamp<int64_t>(phaseFrom, 0, m_done)};
         m_samples.clear();
         m_samples.push_back(m_phaseStart);
     }
@@ -102,8 +104,9 @@ void RunProgress::sample(int64_t done, int64_t total, int64_t phase) {
     while (m_samples.size() > 2 && m_samples[1].ms <= now - kRecentMs) m_samples.pop_front();
 }
 
-void RunProgress::waitIn(int64_t phase) {
+void RunProgress::waitIn(int64_t phase, int64_t doneBefore) {
     m_phase = phase;
+    m_done = std::clamp<int64_t>(doneBefore, 0, m_total);
     m_phaseStart = {elapsedMs(), m_done};
     m_samples.clear();
     m_samples.push_back(m_phaseStart);

@@ -31,13 +31,14 @@ class RunProgress {
   public:
     // Restarts the clock for a new run.
     void start();
-    // Takes the run's work done so far of its `total` as now known, and the
-    // phase it is in (any number that tells phases apart). Called at a
-    // steady rate while the run goes on.
-    void sample(int64_t done, int64_t total, int64_t phase);
-    // Takes phase `phase`, which counts no bytes, as still going on now: the
-    // next phase's pace starts from here, not from the last phase counted.
-    void waitIn(int64_t phase);
+    // Takes the run's work done so far of its `total` as now known, the
+    // phase it is in (any number that tells phases apart) and the work done
+    // before that phase began. Called at a steady rate while the run goes on.
+    void sample(int64_t done, int64_t total, int64_t phase, int64_t phaseFrom = 0);
+    // Takes phase `phase`, which counts no bytes, as still going on now, with
+    // `doneBefore` of the work done: the next phase's pace starts from here,
+    // not from the last phase counted.
+    void waitIn(int64_t phase, int64_t doneBefore);
     // The seconds that work not counted in bytes will take after the work
     // counted (a final flush), added to the time left.
     void setUncountedSeconds(double seconds) { m_uncountedSeconds = std::max(seconds, 0.0); }

@@ -472,7 +472,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A stop requested in each phase of a run: the run ends without onError or
 // onComplete, reports Stopped, and leaves the output folder as it was; a stop
-// that comes once the files are being put in place lets the run complete.
+// that comes as the header takes its name lets the run complete.
 struct StopCase {
     Run run;
     Op op;
@@ -538,6 +538,7 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{Run::Divide, Op::OpenWrite, 5, false, P::WritingChunks},   // the checksum file
         StopCase{Run::Divide, Op::FlushFileSystem, 1, false, P::Flushing},  // the final flush
         StopCase{Run::Divide, Op::Rename, 1, false, P::Flushing},           // setting aside
+        StopCase{Run::Divide, Op::Rename, 7, false, P::Flushing},           // placing a chunk
         StopCase{Run::Divide, Op::Rename, kLast, true, P::Flushing},        // the header's
         StopCase{Run::Glue, Op::Read, 1, false, P::Gluing},
         StopCase{Run::Glue, Op::Write, 3, false, P::Gluing},
