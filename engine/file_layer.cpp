@@ -313,6 +313,12 @@ bool FileLayer::sharesExtents(File& folder) {
     return info.f_type == XFS_SUPER_MAGIC || info.f_type == BTRFS_SUPER_MAGIC;
 }
 
+bool FileLayer::flushesFileByFile(File& folder) {
+    struct statfs info;
+    if (::fstatfs(folder.fd(), &info) != 0) return false;
+    return info.f_type == FUSE_SUPER_MAGIC;
+}
+
 std::size_t FileLayer::maxNameLength(File& folder) {
     const long limit = ::fpathconf(folder.fd(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : 255;

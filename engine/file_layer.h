@@ -119,6 +119,10 @@ class FileLayer {
     // True when copies within the file system of `folder` may share
     // extents instead of copying data (reflink).
     virtual bool sharesExtents(File& folder);
+    // True when flushing the file system of `folder` does not reach its
+    // files' data, so that each file must be flushed on its own: a FUSE file
+    // system, whose process hears of a flush only file by file.
+    virtual bool flushesFileByFile(File& folder);
     // The longest file name the file system of `folder` takes.
     virtual std::size_t maxNameLength(File& folder);
     // The same for a folder that cannot be opened, by its path.

@@ -14,6 +14,12 @@ constexpr std::size_t kRandomLetters = 6;
 // for the disk to take them in long runs, small enough to keep it busy.
 constexpr int64_t kWritebackStep = 16 << 20;
 
+int64_t msSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
 // Reads a hidden name ending in `suffix` back: the final name in it, cut
 // short or not. False for any other name.
 bool parseHiddenName(const std::string& name, const std::string& suffix, std::string* stem) {
@@ -42,6 +48,8 @@ struct OutputSet::Output {
     std::shared_ptr<File> file;
     int64_t written = 0;
     int64_t writebackStarted = 0;
+    // Handed to the flusher to be flushed on its own.
+    bool flushQueued = false;
 };
 
 OutputSet::OutputSet(std::shared_ptr<FileLayer> layer, const std::atomic<bool>* stop)
@@ -56,6 +64,7 @@ Status OutputSet::begin(const std::string& folder, const Plan& plan) {
     m_plan = plan;
     m_folderPath = folder;
     m_unflushed = 0;
+    m_fileByFile = false;
     m_alsoReplaced.clear();
     m_runLetters = randomLetters();
     std::unique_ptr<File> opened;
@@ -96,6 +105,7 @@ Status OutputSet::begin(const std::string& folder, const Plan& plan) {
     s = flusher->start();
     if (!s.ok()) return s;
     m_flusher = std::move(flusher);
+    m_fileByFile = m_layer->flushesFileByFile(*m_folder);
     return Status::OK();
 }
 
@@ -328,11 +338,7 @@ void OutputSet::startWriteback(Output& output, bool whole) {
     m_flusher->post([layer = m_layer, folder = m_folder, times = m_flushTimes] {
         const auto start = std::chrono::steady_clock::now();
         const Status s = layer->flushFileSystem(*folder);
-        if (times) {
-            times->store(std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count());
-        }
+        if (times) times->store(msSince(start));
         return s;
     });
 }
@@ -346,6 +352,21 @@ Status OutputSet::retire(File& file) {
         if (!s.ok()) return s;
     } else if (output->temporary.empty()) {
         return Status::OK();  // kept open for the final flush
+    } else if (m_fileByFile) {
+        // A flush of the file system would not reach it: the flusher flushes
+        // it now, while the run goes on, then closes it.
+        const int64_t job = m_flusher->post(
+            [layer = m_layer, file = output->file, times = m_flushTimes] {
+                const auto start = std::chrono::steady_clock::now();
+                Status s = layer->flush(*file);
+                const Status closed = layer->close(*file);
+                if (times) times->store(msSince(start));
+                return s.ok() ? closed : s;
+            },
+            m_stop);
+        if (job == 0) return Status::SysError(ECANCELED);
+        output->flushQueued = true;
+        return Status::OK();
     } else {
         startWriteback(*output, true);
     }
@@ -356,13 +377,30 @@ Status OutputSet::flushAll() {
     if (!m_flusher) return Status::OK();
     // The job holds what it flushes, so that a stopped run can leave it to
     // finish on its own.
-    const int64_t job = m_flusher->post([layer = m_layer, folder = m_folder, files = m_inPlace] {
-        Status s = layer->flushFileSystem(*folder);
-        for (const auto& file : files) {
-            if (s.ok()) s = layer->flush(*file);
-        }
-        return s;
-    });
+    // Where each file is flushed on its own, those the flusher was not
+    // handed (written by others, or still open) are opened again for it.
+    std::vector<std::string> others;
+    for (const auto& output : m_outputs) {
+        if (m_fileByFile && !output->flushQueued && !output->temporary.empty())
+            others.push_back(m_folderPath + output->temporary);
+    }
+    const int64_t job = m_flusher->post(
+        [layer = m_layer, folder = m_folder, files = m_inPlace, others = std::move(others)] {
+            Status s = layer->flushFileSystem(*folder);
+            for (const auto& file : files) {
+                if (s.ok()) s = layer->flush(*file);
+            }
+            for (const std::string& path : others) {
+                std::unique_ptr<File> file;
+                if (s.ok()) s = layer->openRead(path, &file);
+                if (s.ok()) s = layer->flush(*file);
+                if (file) {
+                    const Status closed = layer->close(*file);
+                    if (s.ok()) s = closed;
+                }
+            }
+            return s;
+        });
     return m_flusher->waitFor(job, m_stop);
 }
 

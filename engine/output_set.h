@@ -202,6 +202,8 @@ class OutputSet {
     // flush; with the outputs written in place, which that flush covers.
     std::unique_ptr<WorkerLane> m_flusher;
     std::vector<std::shared_ptr<File>> m_inPlace;
+    // The folder's file system flushes only what is flushed file by file.
+    bool m_fileByFile = false;
     std::shared_ptr<std::atomic<int64_t>> m_flushTimes;
     std::array<unsigned char, 4096> m_noise{};
     std::size_t m_noiseUsed = 4096;

@@ -45,12 +45,17 @@ Status WorkerLane::start() {
     return Status::OK();
 }
 
-int64_t WorkerLane::post(Job job) {
+int64_t WorkerLane::post(Job job, const std::atomic<bool>* stop) {
     Shared& s = *m_shared;
     int64_t number = 0;
     {
         std::unique_lock<std::mutex> lock(s.mutex);
-        s.changed.wait(lock, [&] { return s.stopping || s.queue.size() < s.capacity; });
+        const auto room = [&] { return s.stopping || s.queue.size() < s.capacity; };
+        if (!stop) s.changed.wait(lock, room);
+        while (!room()) {
+            if (*stop) return 0;
+            s.changed.wait_for(lock, kStopPoll);
+        }
         if (s.stopping) return 0;
         s.queue.push_back(std::move(job));
         number = ++s.posted;

@@ -29,8 +29,10 @@ class WorkerLane {
     // started. Jobs posted before are run once it is started.
     Status start();
     // Queues `job`, waiting while `capacity` jobs are queued. The job's
-    // number, counting the lane's jobs from 1; 0 once the lane is stopped.
-    int64_t post(Job job);
+    // number, counting the lane's jobs from 1; 0 once the lane is stopped,
+    // or when `*stop` is set while it waits (checked every twentieth of a
+    // second): the job is then not queued.
+    int64_t post(Job job, const std::atomic<bool>* stop = nullptr);
     // Jobs queued and not started yet.
     std::size_t waiting() const;
     // Returns once jobs 1..`number` have run, a job has failed or the lane

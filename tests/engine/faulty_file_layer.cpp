@@ -237,6 +237,10 @@ Status FaultyFileLayer::flushFolder(File& folder) {
     return FileLayer::flushFolder(folder);
 }
 
+bool FaultyFileLayer::flushesFileByFile(File& folder) {
+    return m_fileByFile || FileLayer::flushesFileByFile(folder);
+}
+
 bool FaultyFileLayer::sharesExtents(File& folder) {
     return m_copyMode == CopyMode::Shared || FileLayer::sharesExtents(folder);
 }

@@ -62,6 +62,10 @@ class FaultyFileLayer : public morvane::FileLayer {
     // Forgets counts, log, fault and hook.
     void reset();
 
+    // Makes every folder look as if it lay on a file system whose files are
+    // flushed one by one (FUSE).
+    void setFlushesFileByFile(bool byFile) { m_fileByFile = byFile; }
+
     // Makes the file at `path` look as if it lay on another file system.
     void placeElsewhere(const std::string& path) { m_elsewhere = path; }
 
@@ -109,6 +113,7 @@ class FaultyFileLayer : public morvane::FileLayer {
     morvane::Status close(morvane::File& file) override;
     bool identify(morvane::File& file, morvane::FileId* out) override;
     bool sharesExtents(morvane::File& folder) override;
+    bool flushesFileByFile(morvane::File& folder) override;
     using morvane::FileLayer::identify;
     morvane::Status readAt(morvane::File& file, int64_t offset, char* buffer, std::size_t n,
                            std::size_t* got) override;
@@ -122,6 +127,7 @@ class FaultyFileLayer : public morvane::FileLayer {
     bool count(Op op, const std::string& path, std::size_t bytes = 0);
 
     CopyMode m_copyMode = CopyMode::Native;
+    bool m_fileByFile = false;
     std::array<int, static_cast<std::size_t>(Op::Count)> m_calls{};
     std::mutex m_countMutex;
     Op m_faultOp = Op::Count;
