@@ -259,6 +259,8 @@ Status FaultyFileLayer::close(File& file) {
         return Status::SysError(m_faultErr);
     }
     Status s = FileLayer::close(file);
+    // Files may be closed on the flusher's thread.
+    std::lock_guard<std::mutex> lock(m_countMutex);
     if (s.ok()) closedOk.push_back(path);
     return s;
 }
